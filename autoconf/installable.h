@@ -1,0 +1,14 @@
+// The installable-option walk and the PPD defaults rewrite.
+#ifndef ZORV_AUTOCONF_INSTALLABLE_H
+#define ZORV_AUTOCONF_INSTALLABLE_H
+
+#include <cups/ppd.h>
+
+// The walk has one program-wide state: only one walk is in progress at a time.
+ppd_option_t* firstInstallableOption(ppd_file_t* ppd);
+ppd_option_t* nextInstallableOption(ppd_file_t* ppd);
+ppd_option_t* findInstallableOption(ppd_file_t* ppd, const char* keyword);
+// Number of rewritten *Default lines, or -1 on failure.
+int rewritePpdDefaults(ppd_file_t* ppd, const char* sourcePath, const char* targetPath);
+
+#endif  // ZORV_AUTOCONF_INSTALLABLE_H

@@ -1,0 +1,33 @@
+// main() of zorvautoconf: configure the queue from what the printer reports, then pass the
+// job through unchanged.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "autoconf/clock.h"
+#include "autoconf/printer_config.h"
+#include "common/copy.h"
+#include "common/filter_main.h"
+#include "common/handles.h"
+#include "log/log.h"
+
+int main(int argc, char* argv[]) {
+  int64_t start = now_ms();
+  if (filter_begin("zorvautoconf", argc, argv) != 0) return 1;
+  log_printf(2, "INFO: Printer: \"%s\"\n", argv[0]);
+  log_printf(2, "INFO: Options: \"%s\"\n", argv[5]);
+
+  updatePrinterConfiguration(argv[0]);
+
+  UniqueFd input(0);
+  if (argc == 7) {
+    input.reset(open(argv[6], O_RDONLY | O_CLOEXEC));
+    if (input.get() < 0) return 1;
+  }
+  int status = copy_job(input.get(), 1);
+  if (status != kCopyDone) return status;
+  input.reset();
+
+  log_printf(2, "INFO: Program exit(%d) %s\n", 0, log_timestamp());
+  log_printf(2, "INFO: Run time %ss\n", elapsed_seconds_text(start));
+  return 0;
+}

@@ -1,0 +1,20 @@
+// Per-queue configuration update: fetch the PPD, let the device mark its options, write the
+// rewritten copy to /var/tmp/autoconf.
+#ifndef ZORV_AUTOCONF_PRINTER_CONFIG_H
+#define ZORV_AUTOCONF_PRINTER_CONFIG_H
+
+#include <cups/ppd.h>
+
+// Connection types of deviceConnectionType.
+inline constexpr int kConnectionUnsupported = 0;
+inline constexpr int kConnectionUsb = 1;
+inline constexpr int kConnectionNetwork = 2;
+
+// 0 when the sequence ran to its end, -1 when a PPD fetch failed.
+int updatePrinterConfiguration(const char* queue);
+// Reads DEVICE_URI and hands ppd to the SNMP or USB query; always 0.
+int ppdUpdateConfigOptions(ppd_file_t* ppd);
+// 0 unsupported, 1 USB, 2 network, by the URI's exact scheme.
+int deviceConnectionType(const char* uri);
+
+#endif  // ZORV_AUTOCONF_PRINTER_CONFIG_H

@@ -1,0 +1,21 @@
+// Network path of the option query: host, community and one SNMP GET per installable option.
+#ifndef ZORV_AUTOCONF_SNMP_QUERY_H
+#define ZORV_AUTOCONF_SNMP_QUERY_H
+
+#include <cups/ppd.h>
+
+struct snmp_session;
+
+// 0 when the host was found and the option walk ran; -1 when the URI has no usable host.
+int snmpUpdateConfigOptions(ppd_file_t* ppd, const char* device_uri);
+// The host in a static 256-byte buffer that the next call overwrites, or null.
+const char* hostFromUri(const char* uri);
+// 0 with the community in buffer, -1 with buffer untouched.
+int getSnmpCommunity(ppd_file_t* ppd, char* buffer, int size);
+// Settings-reader callback: 1 when line set the community in buffer (33 bytes), else 0.
+int parseCommunityLine(char* line, void* buffer);
+void querySnmpOption(ppd_file_t* ppd, ppd_option_t* option, struct snmp_session* session);
+// 0 on a match, REG_NOMATCH, or the regcomp error code.
+int regexMatch(const char* pattern, const char* text);
+
+#endif  // ZORV_AUTOCONF_SNMP_QUERY_H

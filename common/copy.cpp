@@ -1,0 +1,82 @@
+// Pass-through copy of the job, shared by both filters.
+#include "common/copy.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+#include "log/log.h"
+
+namespace {
+
+volatile sig_atomic_t g_cancelled = 0;
+
+// Only sets the flag: no exit(), no standard I/O in a signal handler.
+void on_terminate(int) { g_cancelled = 1; }
+
+bool transient(int error) { return error == EINTR || error == EAGAIN || error == EWOULDBLOCK; }
+
+// Waits until a non-blocking descriptor is ready again instead of spinning on EAGAIN.
+void wait_ready(int fd, short events) {
+  struct pollfd p = {fd, events, 0};
+  poll(&p, 1, -1);
+}
+
+// Writes all of buffer; false on a write error or a cancellation.
+bool write_all(int fd, const char* buffer, size_t count) {
+  while (count > 0) {
+    ssize_t n = write(fd, buffer, count);
+    if (n > 0) {
+      buffer += n;
+      count -= static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && transient(errno) && !g_cancelled) {
+      if (errno != EINTR) wait_ready(fd, POLLOUT);
+      continue;
+    }
+    if (g_cancelled) {
+      log_printf(1, "ERROR: job cancelled, copy stopped\n");
+    } else {
+      log_printf(1, "ERROR: write to standard output failed: %s\n",
+                 n < 0 ? strerror(errno) : "nothing written");
+    }
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void install_filter_signals() {
+  signal(SIGPIPE, SIG_IGN);
+  struct sigaction action = {};
+  action.sa_handler = on_terminate;
+  sigemptyset(&action.sa_mask);
+  // No SA_RESTART: a blocked read or write returns EINTR so the copy sees the flag at once.
+  action.sa_flags = 0;
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+bool copy_cancelled() { return g_cancelled != 0; }
+
+int copy_job(int in_fd, int out_fd) {
+  char buffer[kCopyBlock];
+  for (;;) {
+    if (g_cancelled) {
+      log_printf(1, "ERROR: job cancelled, copy stopped\n");
+      return kCopyFailed;
+    }
+    ssize_t n = read(in_fd, buffer, sizeof(buffer));
+    if (n == 0) return kCopyDone;
+    if (n < 0) {
+      if (!transient(errno)) return kCopyFailed;
+      if (errno != EINTR) wait_ready(in_fd, POLLIN);
+      continue;
+    }
+    if (!write_all(out_fd, buffer, static_cast<size_t>(n))) return kCopyFailed;
+  }
+}

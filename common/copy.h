@@ -1,0 +1,23 @@
+// The pass-through copy that both filters end with, and the signal set-up it relies on.
+#ifndef ZORV_COMMON_COPY_H
+#define ZORV_COMMON_COPY_H
+
+#include <cstddef>
+
+inline constexpr size_t kCopyBlock = 65536;
+
+// Results of copy_job.
+inline constexpr int kCopyDone = 0;    // end of input reached, every byte written
+inline constexpr int kCopyFailed = 2;  // read error, write error or cancellation
+
+// Ignores SIGPIPE, so that a closed output is a write error the copy sees, and makes SIGTERM
+// (the scheduler cancelling the job) set a flag that the copy checks between blocks.
+void install_filter_signals();
+// True once SIGTERM has arrived.
+bool copy_cancelled();
+
+// Copies in_fd to out_fd in blocks of kCopyBlock bytes, completing partial writes and
+// retrying interrupted calls. A write failure or a cancellation is logged at level 1.
+int copy_job(int in_fd, int out_fd);
+
+#endif  // ZORV_COMMON_COPY_H

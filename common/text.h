@@ -1,0 +1,15 @@
+// Always-terminating text helpers that replace strcpy, strcat and unchecked snprintf.
+#ifndef ZORV_COMMON_TEXT_H
+#define ZORV_COMMON_TEXT_H
+
+#include <cstddef>
+
+// Copies at most size - 1 bytes of src into dst and terminates it; returns strlen(src) so
+// that a result >= size tells the caller the text was cut. Nothing is written when size is 0.
+size_t copy_text(char* dst, size_t size, const char* src);
+
+// snprintf into dst that reports whether the whole text fitted.
+bool format_text(char* dst, size_t size, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
+#endif  // ZORV_COMMON_TEXT_H

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, testing and the demonstration need.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  libcups2-dev libusb-dev libsnmp-dev
+  cups-daemon cups-client cups cups-bsd snmpd snmp
+  googletest libgtest-dev
+  iproute2 util-linux procps
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "missing packages: ${missing[*]} (run as root to install them)" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+# The packaged services are not wanted: the tests start private ones of their own.
+for service in cups snmpd; do
+  if command -v systemctl >/dev/null 2>&1; then systemctl stop "$service" >/dev/null 2>&1 || true; fi
+done

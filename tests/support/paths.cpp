@@ -1,0 +1,89 @@
+// Temporary directories, whole-file helpers and fixed-path guards for the tests.
+#include "support/paths.h"
+
+#include <fcntl.h>
+#include <ftw.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+TempDir::TempDir(const std::string& parent) {
+  std::string pattern = parent + "/zorvtest-XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (mkdtemp(buffer.data()) != nullptr) path_ = buffer.data();
+}
+
+TempDir::~TempDir() {
+  if (path_.empty()) return;
+  if (keep_) {
+    fprintf(stderr, "kept test directory %s\n", path_.c_str());
+    return;
+  }
+  remove_tree(path_);
+}
+
+SavedPath::SavedPath(std::string path) : path_(std::move(path)) {
+  struct stat st;
+  if (lstat(path_.c_str(), &st) != 0) return;
+  saved_ = path_ + ".saved-by-test-" + std::to_string(getpid());
+  if (rename(path_.c_str(), saved_.c_str()) != 0) saved_.clear();
+}
+
+SavedPath::~SavedPath() {
+  remove_tree(path_);
+  if (!saved_.empty()) rename(saved_.c_str(), path_.c_str());
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+bool write_file(const std::string& path, const std::string& bytes, mode_t mode) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  if (fd < 0) return false;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  fchmod(fd, mode);
+  return close(fd) == 0 && done == bytes.size();
+}
+
+bool path_exists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+static int remove_entry(const char* path, const struct stat*, int, struct FTW*) {
+  return remove(path);
+}
+
+bool remove_tree(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return true;
+  if (S_ISDIR(st.st_mode)) {
+    nftw(path.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+  } else {
+    unlink(path.c_str());
+  }
+  return !path_exists(path);
+}
+
+bool make_dirs(const std::string& path, mode_t mode) {
+  for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+    std::string prefix = path.substr(0, slash);
+    if (mkdir(prefix.c_str(), mode) != 0 && errno != EEXIST) return false;
+    if (slash == std::string::npos) return true;
+  }
+}

@@ -1,0 +1,59 @@
+// Temporary directories, whole-file helpers and guards for the fixed system paths that the
+// filters use (/tmp/<program>.lcf, /var/tmp/autoconf, /opt/<vendor>/...).
+#ifndef ZORV_TESTS_SUPPORT_PATHS_H
+#define ZORV_TESTS_SUPPORT_PATHS_H
+
+#include <unistd.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+// A fresh directory removed with its contents at destruction, unless keep() was called.
+class TempDir {
+ public:
+  explicit TempDir(const std::string& parent = "/tmp");
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+  void keep() { keep_ = true; }
+
+ private:
+  std::string path_;
+  bool keep_ = false;
+};
+
+// Moves whatever is at a fixed path aside for the life of the guard; at destruction removes
+// what the test left there and puts the original back.
+class SavedPath {
+ public:
+  explicit SavedPath(std::string path);
+  ~SavedPath();
+  SavedPath(const SavedPath&) = delete;
+  SavedPath& operator=(const SavedPath&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  std::string saved_;
+};
+
+std::string read_file(const std::string& path);
+bool write_file(const std::string& path, const std::string& bytes, mode_t mode = 0644);
+bool path_exists(const std::string& path);
+// Removes a file, link or directory tree; true when nothing is left.
+bool remove_tree(const std::string& path);
+// mkdir -p with the given mode for the directories it creates.
+bool make_dirs(const std::string& path, mode_t mode = 0755);
+
+inline bool running_as_root() { return geteuid() == 0; }
+
+// Tests that use the fixed system paths need root, as the filters do under the scheduler.
+#define REQUIRE_ROOT()                                                   \
+  do {                                                                   \
+    if (!running_as_root()) GTEST_SKIP() << "needs root (fixed paths)"; \
+  } while (0)
+
+#endif  // ZORV_TESTS_SUPPORT_PATHS_H

@@ -1,0 +1,166 @@
+// Program runner for the filter tests.
+#include "support/program.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+long long monotonic_ms() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+void set_nonblocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
+
+[[noreturn]] void exec_child(const ProgramRun& run, int in_fd, int out_fd, int err_fd) {
+  dup2(in_fd, 0);
+  dup2(out_fd, 1);
+  dup2(err_fd, 2);
+  for (int fd = 3; fd < 1024; fd++) close(fd);
+  signal(SIGPIPE, SIG_DFL);
+  std::vector<char*> argv;
+  for (const auto& a : run.args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  std::vector<char*> envp;
+  for (const auto& e : run.env) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+  execve(run.path.c_str(), argv.data(), envp.data());
+  _exit(127);
+}
+
+}  // namespace
+
+std::string ProgramResult::describe() const {
+  if (timed_out) return "timed out";
+  if (exited) return "exited " + std::to_string(status);
+  return "killed by signal " + std::to_string(signal);
+}
+
+ProgramResult run_program(const ProgramRun& run) {
+  ProgramResult result;
+  int in_pipe[2] = {-1, -1};
+  int in_fd = -1;
+  if (!run.input_path.empty()) {
+    in_fd = open(run.input_path.c_str(), O_RDONLY | O_CLOEXEC);
+  } else if (pipe2(in_pipe, O_CLOEXEC) == 0) {
+    in_fd = in_pipe[0];
+  }
+  int out_pipe[2] = {-1, -1};
+  int out_fd = -1;
+  if (run.output == Output::kDevFull) {
+    out_fd = open("/dev/full", O_WRONLY | O_CLOEXEC);
+  } else if (pipe2(out_pipe, O_CLOEXEC) == 0) {
+    out_fd = out_pipe[1];
+    if (run.output == Output::kClosedPipe) {
+      close(out_pipe[0]);
+      out_pipe[0] = -1;
+    }
+  }
+  int err_pipe[2] = {-1, -1};
+  if (pipe2(err_pipe, O_CLOEXEC) != 0 || in_fd < 0 || out_fd < 0) {
+    result.err = "runner: cannot set up standard streams";
+    return result;
+  }
+
+  // The runner itself must survive a write to the program's closed standard input.
+  signal(SIGPIPE, SIG_IGN);
+  pid_t pid = fork();
+  if (pid == 0) exec_child(run, in_fd, out_fd, err_pipe[1]);
+  close(in_fd);
+  close(out_fd);
+  close(err_pipe[1]);
+
+  int stdin_w = in_pipe[1];
+  size_t written = 0;
+  if (stdin_w >= 0) {
+    set_nonblocking(stdin_w);
+    if (run.input.empty()) {
+      close(stdin_w);
+      stdin_w = -1;
+    }
+  }
+  if (out_pipe[0] >= 0) set_nonblocking(out_pipe[0]);
+  set_nonblocking(err_pipe[0]);
+
+  long long start = monotonic_ms();
+  bool term_sent = false;
+  int open_reads = (out_pipe[0] >= 0 ? 1 : 0) + 1;
+  char buffer[65536];
+  while (open_reads > 0 || stdin_w >= 0) {
+    long long elapsed = monotonic_ms() - start;
+    if (elapsed > run.timeout_seconds * 1000LL) {
+      kill(pid, SIGKILL);
+      result.timed_out = true;
+      break;
+    }
+    if (run.term_after_ms >= 0 && !term_sent && elapsed >= run.term_after_ms) {
+      kill(pid, SIGTERM);
+      term_sent = true;
+    }
+    struct pollfd fds[3];
+    int n = 0;
+    int out_index = -1, err_index = -1, in_index = -1;
+    if (out_pipe[0] >= 0) fds[out_index = n++] = {out_pipe[0], POLLIN, 0};
+    if (err_pipe[0] >= 0) fds[err_index = n++] = {err_pipe[0], POLLIN, 0};
+    if (stdin_w >= 0) fds[in_index = n++] = {stdin_w, POLLOUT, 0};
+    poll(fds, n, 50);
+    auto drain = [&](int index, int& fd, std::string& into) {
+      if (index < 0 || fds[index].revents == 0) return;
+      ssize_t got = read(fd, buffer, sizeof(buffer));
+      if (got > 0) {
+        into.append(buffer, static_cast<size_t>(got));
+      } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
+        close(fd);
+        fd = -1;
+        open_reads--;
+      }
+    };
+    drain(out_index, out_pipe[0], result.out);
+    drain(err_index, err_pipe[0], result.err);
+    if (in_index >= 0 && fds[in_index].revents != 0) {
+      ssize_t put = write(stdin_w, run.input.data() + written, run.input.size() - written);
+      if (put > 0) written += static_cast<size_t>(put);
+      if ((put < 0 && errno != EAGAIN) || written == run.input.size()) {
+        close(stdin_w);
+        stdin_w = -1;
+      }
+    }
+  }
+  if (stdin_w >= 0) close(stdin_w);
+  if (out_pipe[0] >= 0) close(out_pipe[0]);
+  if (err_pipe[0] >= 0) close(err_pipe[0]);
+
+  int wstatus = 0;
+  while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(wstatus)) {
+    result.exited = true;
+    result.status = WEXITSTATUS(wstatus);
+  } else if (WIFSIGNALED(wstatus)) {
+    result.signal = WTERMSIG(wstatus);
+  }
+  return result;
+}
+
+std::vector<std::string> filter_environment(const std::vector<std::string>& extra) {
+  std::vector<std::string> env = {"PATH=/usr/sbin:/usr/bin:/sbin:/bin", "TMPDIR=/tmp",
+                                  "LANG=C"};
+  env.insert(env.end(), extra.begin(), extra.end());
+  return env;
+}
+
+std::vector<std::string> filter_args(const std::string& queue, const std::string& options,
+                                     const std::string& file) {
+  std::vector<std::string> args = {queue, "42", "tester", "title", "1", options};
+  if (!file.empty()) args.push_back(file);
+  return args;
+}

@@ -1,0 +1,47 @@
+// Runs a built filter the way the scheduler does: fork and exec with argv[0] as the queue
+// name, a controlled environment, standard input from bytes or a file, standard output and
+// standard error captured apart.
+#ifndef ZORV_TESTS_SUPPORT_PROGRAM_H
+#define ZORV_TESTS_SUPPORT_PROGRAM_H
+
+#include <string>
+#include <vector>
+
+enum class Output {
+  kCapture,     // a pipe read by the runner
+  kClosedPipe,  // a pipe whose read end is closed before the program starts
+  kDevFull,     // /dev/full: every write fails with ENOSPC
+};
+
+struct ProgramRun {
+  std::string path;               // executable
+  std::vector<std::string> args;  // argv, argv[0] included
+  std::vector<std::string> env;   // the whole environment; nothing is inherited
+  std::string input;              // standard input bytes, unless input_path is set
+  std::string input_path;         // file opened as standard input
+  Output output = Output::kCapture;
+  int timeout_seconds = 60;       // killed with SIGKILL after this
+  int term_after_ms = -1;         // when >= 0, SIGTERM is sent after this many milliseconds
+};
+
+struct ProgramResult {
+  bool exited = false;  // exited normally: status is valid
+  int status = -1;
+  int signal = 0;       // the signal that ended it, when !exited
+  bool timed_out = false;
+  std::string out;
+  std::string err;
+  // "exited N" or "killed by signal N", for assertion messages.
+  std::string describe() const;
+};
+
+ProgramResult run_program(const ProgramRun& run);
+
+// A minimal scheduler-like environment: PATH, TMPDIR and the given extra entries.
+std::vector<std::string> filter_environment(const std::vector<std::string>& extra = {});
+
+// The six CUPS filter arguments after the queue name: job-id user title copies options.
+std::vector<std::string> filter_args(const std::string& queue, const std::string& options = "",
+                                     const std::string& file = "");
+
+#endif  // ZORV_TESTS_SUPPORT_PROGRAM_H

@@ -15,9 +15,13 @@ namespace {
 volatile sig_atomic_t g_cancelled = 0;
 
 // Only sets the flag: no exit(), no standard I/O in a signal handler.
-void on_terminate(int) { g_cancelled = 1; }
+void on_terminate(int) {
+  g_cancelled = 1;
+}
 
-bool transient(int error) { return error == EINTR || error == EAGAIN || error == EWOULDBLOCK; }
+bool transient(int error) {
+  return error == EINTR || error == EAGAIN || error == EWOULDBLOCK;
+}
 
 // Waits until a non-blocking descriptor is ready again instead of spinning on EAGAIN.
 void wait_ready(int fd, short events) {
@@ -61,7 +65,9 @@ void install_filter_signals() {
   sigaction(SIGTERM, &action, nullptr);
 }
 
-bool copy_cancelled() { return g_cancelled != 0; }
+bool copy_cancelled() {
+  return g_cancelled != 0;
+}
 
 int copy_job(int in_fd, int out_fd) {
   char buffer[kCopyBlock];

@@ -54,7 +54,9 @@ void mask_uri_passwords(const char* text, Appender& out) {
 
 }  // namespace
 
-size_t masked_entry_size(const char* entry) { return 2 * strlen(entry) + sizeof(kMask) + 1; }
+size_t masked_entry_size(const char* entry) {
+  return 2 * strlen(entry) + sizeof(kMask) + 1;
+}
 
 void mask_environment_entry(const char* entry, char* out, size_t size) {
   Appender appender{out, size};

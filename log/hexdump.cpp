@@ -53,6 +53,8 @@ int hexdump_stdout(const unsigned char* data, int length, const char* title) {
   return hexdump(stdout, data, length, title);
 }
 
-int xdump(const unsigned char* data, int length) { return hexdump(stdout, data, length, nullptr); }
+int xdump(const unsigned char* data, int length) {
+  return hexdump(stdout, data, length, nullptr);
+}
 
 }  // extern "C"

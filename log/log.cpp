@@ -41,7 +41,9 @@ struct LogConfig {
   bool use_timestamp = false;
 };
 
-int config_value(const char* text) { return static_cast<int>(strtol(text, nullptr, 10)); }
+int config_value(const char* text) {
+  return static_cast<int>(strtol(text, nullptr, 10));
+}
 
 // Applies one "KEY=VALUE" line; keys match by prefix, in a fixed order, case-sensitively.
 void apply_config_line(char* line, LogConfig& config) {
@@ -81,8 +83,8 @@ FILE* open_log_file(const char* path, bool append) {
   int fd = open(path, flags, 0666);
   if (fd < 0) return nullptr;
   struct stat st;
-  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
-            st.st_nlink == 1;
+  bool ok =
+      fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() && st.st_nlink == 1;
   // Truncate only once the file is known to be ours.
   if (ok && !append) ok = ftruncate(fd, 0) == 0;
   if (ok) ok = fcntl(fd, F_SETFL, flags & (O_APPEND)) == 0;
@@ -160,7 +162,9 @@ void log_close(void) {
   }
 }
 
-void log_shutdown(void) { log_close(); }
+void log_shutdown(void) {
+  log_close();
+}
 
 int log_set_buffer(char* buffer, int mode, size_t size) {
   if (g_stream == nullptr) return 0;
@@ -230,6 +234,8 @@ const char* log_timestamp(void) {
 }
 
 // The hex dumps reach the log stream through this; defined here to keep the stream private.
-FILE* log_stream_for_dump(void) { return g_stream; }
+FILE* log_stream_for_dump(void) {
+  return g_stream;
+}
 
 }  // extern "C"

@@ -1,6 +1,63 @@
-// Line-oriented settings reader.
+// Line-oriented settings reader: the lines of a file, or of a shell command's output when the
+// path starts with "exec:", go one by one to a callback until it accepts one.
 #include "log/settings.h"
 
-int read_settings(const char*, settings_callback, void*) { return -1; }
+#include <cstdio>
+#include <cstring>
 
-char* strip_newline(char* line) { return line; }
+namespace {
+
+constexpr size_t kLineBuffer = 1024;
+constexpr char kExecPrefix[] = "exec:";
+constexpr size_t kExecPrefixLength = sizeof(kExecPrefix) - 1;
+
+// The reader's own results; a callback that returns one of them is reported as 1 so that
+// the caller can always tell an accepted line from a failure of the source.
+constexpr int kNullArgument = -3;
+constexpr int kReadError = -2;
+constexpr int kOpenFailed = -1;
+
+int accepted_result(int value) {
+  if (value == kNullArgument || value == kReadError || value == kOpenFailed || value == 1) {
+    return 1;
+  }
+  return value;
+}
+
+}  // namespace
+
+int read_settings(const char* path, settings_callback callback, void* context) {
+  if (path == nullptr || callback == nullptr) return kNullArgument;
+
+  const bool command = strncmp(path, kExecPrefix, kExecPrefixLength) == 0;
+  FILE* stream = command ? popen(path + kExecPrefixLength, "r") : fopen(path, "r");
+  if (stream == nullptr) return kOpenFailed;
+
+  int result = 0;
+  char line[kLineBuffer];
+  for (;;) {
+    if (fgets(line, sizeof(line), stream) == nullptr) {
+      if (ferror(stream)) result = kReadError;
+      break;
+    }
+    const int value = callback(line, context);
+    if (value != 0) {
+      result = accepted_result(value);
+      break;
+    }
+  }
+
+  // The command's exit status says nothing the lines did not already say.
+  if (command) {
+    pclose(stream);
+  } else {
+    fclose(stream);
+  }
+  return result;
+}
+
+char* strip_newline(char* line) {
+  const size_t length = strlen(line);
+  if (length > 0 && line[length - 1] == '\n') line[length - 1] = '\0';
+  return line;
+}

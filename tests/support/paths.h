@@ -48,11 +48,13 @@ bool remove_tree(const std::string& path);
 // mkdir -p with the given mode for the directories it creates.
 bool make_dirs(const std::string& path, mode_t mode = 0755);
 
-inline bool running_as_root() { return geteuid() == 0; }
+inline bool running_as_root() {
+  return geteuid() == 0;
+}
 
 // Tests that use the fixed system paths need root, as the filters do under the scheduler.
-#define REQUIRE_ROOT()                                                   \
-  do {                                                                   \
+#define REQUIRE_ROOT()                                                  \
+  do {                                                                  \
     if (!running_as_root()) GTEST_SKIP() << "needs root (fixed paths)"; \
   } while (0)
 

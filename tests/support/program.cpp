@@ -19,7 +19,9 @@ long long monotonic_ms() {
   return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-void set_nonblocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
+void set_nonblocking(int fd) {
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
 
 [[noreturn]] void exec_child(const ProgramRun& run, int in_fd, int out_fd, int err_fd) {
   dup2(in_fd, 0);
@@ -152,8 +154,7 @@ ProgramResult run_program(const ProgramRun& run) {
 }
 
 std::vector<std::string> filter_environment(const std::vector<std::string>& extra) {
-  std::vector<std::string> env = {"PATH=/usr/sbin:/usr/bin:/sbin:/bin", "TMPDIR=/tmp",
-                                  "LANG=C"};
+  std::vector<std::string> env = {"PATH=/usr/sbin:/usr/bin:/sbin:/bin", "TMPDIR=/tmp", "LANG=C"};
   env.insert(env.end(), extra.begin(), extra.end());
   return env;
 }

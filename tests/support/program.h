@@ -20,14 +20,14 @@ struct ProgramRun {
   std::string input;              // standard input bytes, unless input_path is set
   std::string input_path;         // file opened as standard input
   Output output = Output::kCapture;
-  int timeout_seconds = 60;       // killed with SIGKILL after this
-  int term_after_ms = -1;         // when >= 0, SIGTERM is sent after this many milliseconds
+  int timeout_seconds = 60;  // killed with SIGKILL after this
+  int term_after_ms = -1;    // when >= 0, SIGTERM is sent after this many milliseconds
 };
 
 struct ProgramResult {
   bool exited = false;  // exited normally: status is valid
   int status = -1;
-  int signal = 0;       // the signal that ended it, when !exited
+  int signal = 0;  // the signal that ended it, when !exited
   bool timed_out = false;
   std::string out;
   std::string err;

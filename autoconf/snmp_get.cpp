@@ -1,11 +1,222 @@
-// One SNMP GET per call and the reply text of its value.
+// One SNMP GET per call and the reply text of its value. Each GET opens a session of its own
+// from the run's session parameters and closes it before returning.
 #include "autoconf/snmp_get.h"
 
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
 
-void setupSnmpSession(struct snmp_session*, const char*, const char*) {}
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
 
-void releaseSnmpSession(struct snmp_session*) {}
+#include "autoconf/library_handles.h"
 
-int snmpGetText(struct snmp_session*, const char*, char*, size_t, int, int) { return -1; }
+namespace {
+
+constexpr char kIpv6PeerPrefix[] = "udp6:";
+constexpr long kMicrosecondsPerMillisecond = 1000;
+constexpr int kLowBytes = 4;  // the 32-bit unsigned types render these bytes
+
+char* copy_heap_text(const char* text) {
+  return strdup(text != nullptr ? text : "");
+}
+
+// Appends to the reply text under the length rule: the length grows by what the print wanted,
+// and once it reaches size the text is full (false), its length then being size - 1.
+class ReplyText {
+ public:
+  ReplyText(char* buffer, size_t size) : buffer_(buffer), size_(size) { buffer_[0] = '\0'; }
+
+  __attribute__((format(printf, 2, 3))) bool print(const char* format, ...) {
+    if (full()) return false;
+    va_list args;
+    va_start(args, format);
+    const int wanted = vsnprintf(buffer_ + length_, size_ - length_, format, args);
+    va_end(args);
+    if (wanted > 0) length_ += static_cast<size_t>(wanted);
+    return !full();
+  }
+
+  int length() const { return static_cast<int>(full() ? size_ - 1 : length_); }
+
+ private:
+  bool full() const { return length_ >= size_; }
+
+  char* buffer_;
+  size_t size_;
+  size_t length_ = 0;
+};
+
+bool is_32bit_unsigned(u_char type) {
+  return type == ASN_COUNTER || type == ASN_GAUGE || type == ASN_TIMETICKS || type == ASN_UINTEGER;
+}
+
+void print_object_id(ReplyText& text, const netsnmp_variable_list* variable) {
+  if (variable->val.objid == nullptr) return;
+  const size_t count = variable->val_len / sizeof(oid);
+  for (size_t i = 0; i < count; ++i) {
+    if (!text.print("%s%lu", i == 0 ? "" : ".",
+                    static_cast<unsigned long>(variable->val.objid[i]))) {
+      return;
+    }
+  }
+}
+
+void print_bytes(ReplyText& text, const u_char* bytes, size_t count) {
+  if (bytes == nullptr) return;
+  for (size_t i = 0; i < count; ++i) {
+    if (!text.print("%02X", bytes[i])) return;
+  }
+}
+
+// The library stores these types as a native long; the reply text keeps the 4-byte form so
+// that a PPD's reply expressions mean the same on every machine.
+void print_low_32_bits(ReplyText& text, const netsnmp_variable_list* variable) {
+  if (variable->val.integer == nullptr || variable->val_len != sizeof(long)) {
+    print_bytes(text, variable->val.string, variable->val_len);
+    return;
+  }
+  const auto value = static_cast<uint32_t>(static_cast<unsigned long>(*variable->val.integer));
+  u_char bytes[kLowBytes];
+  for (int i = 0; i < kLowBytes; ++i) bytes[i] = static_cast<u_char>(value >> (8 * i));
+  print_bytes(text, bytes, sizeof(bytes));
+}
+
+bool is_exception(u_char type) {
+  return type == SNMP_NOSUCHOBJECT || type == SNMP_NOSUCHINSTANCE || type == SNMP_ENDOFMIBVIEW;
+}
+
+void report_session_error(const char* what, void* session) {
+  char* message = nullptr;
+  int library_error = 0;
+  int system_error = 0;
+  snmp_sess_error(session, &library_error, &system_error, &message);
+  fprintf(stderr, "%s failed: <%s>\n", what, message != nullptr ? message : "");
+  free(message);
+}
+
+}  // namespace
+
+SnmpLogHush::SnmpLogHush()
+    : handler_(netsnmp_register_loghandler(NETSNMP_LOGHANDLER_NONE, LOG_DEBUG)) {
+  // A registered handler that drops everything also keeps the library from falling back to
+  // standard error.
+  snmp_disable_stderrlog();
+}
+
+SnmpLogHush::~SnmpLogHush() {
+  if (handler_ != nullptr) netsnmp_remove_loghandler(handler_);
+  // snmp_sess_perror reports through the library's log, which must reach standard error.
+  snmp_enable_stderrlog();
+}
+
+void setupSnmpSession(netsnmp_session* session, const char* host, const char* community) {
+  snmp_sess_init(session);
+  session->version = SNMP_VERSION_1;
+  if (host != nullptr && strchr(host, ':') != nullptr) {
+    // An IPv6 address: sized to fit rather than cut, since a cut address names another host.
+    const size_t size = sizeof(kIpv6PeerPrefix) + strlen(host);
+    session->version = SNMP_VERSION_2c;
+    session->peername = static_cast<char*>(malloc(size));
+    if (session->peername != nullptr)
+      snprintf(session->peername, size, "%s%s", kIpv6PeerPrefix, host);
+  } else {
+    session->peername = copy_heap_text(host);
+  }
+  char* copy = copy_heap_text(community);
+  session->community = reinterpret_cast<u_char*>(copy);
+  session->community_len = copy != nullptr ? strlen(copy) : 0;
+}
+
+void releaseSnmpSession(netsnmp_session* session) {
+  if (session == nullptr) return;
+  free(session->peername);
+  session->peername = nullptr;
+  free(session->community);
+  session->community = nullptr;
+  session->community_len = 0;
+}
+
+int snmpValueText(const netsnmp_variable_list* variable, char* buffer, size_t size) {
+  if (variable == nullptr || buffer == nullptr || size == 0) return -1;
+  ReplyText text(buffer, size);
+  switch (variable->type) {
+    case ASN_INTEGER:
+      if (variable->val.integer != nullptr) text.print("%ld", *variable->val.integer);
+      break;
+    case ASN_OCTET_STR:
+      if (variable->val.string != nullptr) {
+        text.print("%.*s", static_cast<int>(variable->val_len), variable->val.string);
+      }
+      break;
+    case ASN_NULL:
+      text.print("<NULL>");
+      break;
+    case ASN_OBJECT_ID:
+      print_object_id(text, variable);
+      break;
+    default:
+      if (is_32bit_unsigned(variable->type)) {
+        print_low_32_bits(text, variable);
+      } else {
+        print_bytes(text, variable->val.string, variable->val_len);
+      }
+      break;
+  }
+  return text.length();
+}
+
+int snmpGetText(netsnmp_session* session, const char* oid_text, char* buffer, size_t size,
+                int timeout_ms, int retries) {
+  if (session == nullptr) {
+    fputs("invalid session value\n", stderr);
+    return -1;
+  }
+  oid name[MAX_OID_LEN];
+  size_t name_length = MAX_OID_LEN;
+  bool parsed = false;
+  if (oid_text != nullptr) {
+    // A MIB name that is not loaded must not bring the library's own lines to standard error.
+    SnmpLogHush hush;
+    parsed = read_objid(oid_text, name, &name_length) != 0;
+  }
+  if (!parsed) {
+    fprintf(stderr, "invalid OID string <%s>\n", oid_text != nullptr ? oid_text : "(null)");
+    return -1;
+  }
+
+  session->timeout = timeout_ms * kMicrosecondsPerMillisecond;
+  session->retries = retries;
+  UniqueSnmpSession open_session(snmp_sess_open(session));
+  if (!open_session) {
+    snmp_sess_perror("snmp_sess_open", session);
+    return -1;
+  }
+
+  UniqueSnmpPdu request(snmp_pdu_create(SNMP_MSG_GET));
+  if (!request) {
+    report_session_error("snmp_pdu_create", open_session.get());
+    return -1;
+  }
+  snmp_add_null_var(request.get(), name, name_length);
+
+  int result = -1;
+  netsnmp_pdu* raw_response = nullptr;
+  // The library frees the request whatever the outcome.
+  const int status = snmp_sess_synch_response(open_session.get(), request.release(), &raw_response);
+  UniqueSnmpPdu response(raw_response);
+  if (status != STAT_SUCCESS) {
+    report_session_error("snmp_sess_synch_response", open_session.get());
+  } else if (!response || response->errstat != SNMP_ERR_NOERROR) {
+    fprintf(stderr, "Error in packet: <%s>\n",
+            response ? snmp_errstring(static_cast<int>(response->errstat)) : "null response");
+  } else if (response->variables != nullptr && buffer != nullptr && size > 0 &&
+             !is_exception(response->variables->type)) {
+    // An SNMPv2c exception (noSuchObject, noSuchInstance, endOfMibView) carries no value.
+    result = snmpValueText(response->variables, buffer, size);
+  }
+  return result;
+}

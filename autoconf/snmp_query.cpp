@@ -1,4 +1,214 @@
-// Network path of the option query.
+// Network path of the option query: the printer's host from the device URI, the SNMP community
+// from the vendor settings file, and one SNMP GET per installable option whose answer picks the
+// choice to mark. Every message goes to standard error.
 #include "autoconf/snmp_query.h"
 
-int snmpUpdateConfigOptions(ppd_file_t*, const char*) { return -1; }
+#include <net-snmp/net-snmp-config.h>
+#include <net-snmp/net-snmp-includes.h>
+#include <regex.h>
+#include <strings.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "autoconf/installable.h"
+#include "autoconf/library_handles.h"
+#include "autoconf/snmp_get.h"
+#include "common/text.h"
+#include "log/settings.h"
+
+namespace {
+
+constexpr char kProgramName[] = "zorvautoconf";
+constexpr char kDefaultCommunity[] = "mirelo";
+constexpr char kSettingsPattern[] = "/opt/%s/mfp/share/OEM.ini";
+constexpr char kCommunityKey[] = "SNMP_COMMUNITY";
+constexpr size_t kCommunityKeyLength = sizeof(kCommunityKey) - 1;
+constexpr const char* kVendors[] = {"Orvane", "Kestrel", "TALMA", "Brightwell", "Pemberly"};
+
+constexpr size_t kHostBuffer = 256;
+constexpr size_t kCommunityBuffer = 33;
+constexpr size_t kSettingsPathBuffer = 256;
+constexpr size_t kAttributeName = 41;
+constexpr size_t kReplyText = 256;
+constexpr size_t kRegexError = 256;
+constexpr int kQueryTimeoutMs = 3000;
+constexpr int kQueryRetries = 0;
+
+char host_buffer[kHostBuffer];
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Copies the host text [begin, end) into the host buffer, decoding %XX escapes (an IPv6 zone is
+// written "%25" in a URI). False when it is empty, holds a zero byte or does not fit: a cut host
+// would send the requests to another machine.
+bool store_host(const char* begin, const char* end) {
+  size_t length = 0;
+  for (const char* p = begin; p < end; ++p) {
+    char c = *p;
+    if (c == '%' && end - p >= 3 && hex_value(p[1]) >= 0 && hex_value(p[2]) >= 0) {
+      c = static_cast<char>(hex_value(p[1]) * 16 + hex_value(p[2]));
+      p += 2;
+    }
+    if (c == '\0' || length + 1 >= sizeof(host_buffer)) return false;
+    host_buffer[length++] = c;
+  }
+  host_buffer[length] = '\0';
+  return length > 0;
+}
+
+// The authority of "scheme://authority/path?query#fragment", or null when the URI has no "//"
+// right after a well-formed scheme.
+const char* authority_start(const char* uri) {
+  if (!isalpha(static_cast<unsigned char>(uri[0]))) return nullptr;
+  const char* p = uri + 1;
+  while (isalnum(static_cast<unsigned char>(*p)) || *p == '+' || *p == '-' || *p == '.') ++p;
+  if (strncmp(p, "://", 3) != 0) return nullptr;
+  return p + 3;
+}
+
+void report_regex_error(int code, const regex_t* regex) {
+  char message[kRegexError];
+  regerror(code, regex, message, sizeof(message));
+  fprintf(stderr, "ERROR: regcomp failed: <%s>\n", message);
+}
+
+void print_query_failure(const char* oid_text) {
+  fprintf(stderr, "WARNING: SNMP query (%s) failure\n", oid_text);
+}
+
+}  // namespace
+
+const char* hostFromUri(const char* uri) {
+  if (uri == nullptr) return nullptr;
+  const char* authority = authority_start(uri);
+  if (authority == nullptr) return nullptr;
+  const char* authority_end = authority + strcspn(authority, "/?#");
+
+  // User information ends at the last '@' of the authority.
+  const char* host = authority;
+  for (const char* p = authority; p < authority_end; ++p) {
+    if (*p == '@') host = p + 1;
+  }
+
+  const char* host_end = nullptr;
+  if (*host == '[') {
+    // An IPv6 literal: the address without its brackets, a port may follow.
+    ++host;
+    host_end =
+        static_cast<const char*>(memchr(host, ']', static_cast<size_t>(authority_end - host)));
+    if (host_end == nullptr) return nullptr;
+  } else {
+    host_end =
+        static_cast<const char*>(memchr(host, ':', static_cast<size_t>(authority_end - host)));
+    if (host_end == nullptr) host_end = authority_end;
+  }
+  return store_host(host, host_end) ? host_buffer : nullptr;
+}
+
+int parseCommunityLine(char* line, void* buffer) {
+  strip_newline(line);
+  if (strstr(line, kCommunityKey) == nullptr) return 0;
+  // The key is passed over by position, wherever it stands in the line.
+  if (strlen(line) < kCommunityKeyLength) return 0;
+  const char* equals = strchr(line + kCommunityKeyLength, '=');
+  if (equals == nullptr) return 0;
+  copy_text(static_cast<char*>(buffer), kCommunityBuffer, equals + 1);
+  return 1;
+}
+
+int getSnmpCommunity(ppd_file_t* ppd, char* buffer, int size) {
+  if (ppd == nullptr || ppd->manufacturer == nullptr || buffer == nullptr ||
+      size < static_cast<int>(kCommunityBuffer)) {
+    return -1;
+  }
+  for (const char* vendor : kVendors) {
+    if (strcasecmp(vendor, ppd->manufacturer) != 0) continue;
+    char path[kSettingsPathBuffer];
+    snprintf(path, sizeof(path), kSettingsPattern, vendor);
+    if (read_settings(path, parseCommunityLine, buffer) == 1) return 0;
+  }
+  return -1;
+}
+
+int regexMatch(const char* pattern, const char* text) {
+  regex_t regex;
+  const int compiled = regcomp(&regex, pattern, REG_EXTENDED | REG_NOSUB);
+  if (compiled != 0) {
+    report_regex_error(compiled, &regex);
+    return compiled;
+  }
+  RegexOwner owner(&regex);
+  return regexec(&regex, text, 0, nullptr, 0);
+}
+
+void querySnmpOption(ppd_file_t* ppd, ppd_option_t* option, netsnmp_session* session) {
+  // A name beyond the PPD limit of 40 characters is cut, and the cut name is looked up.
+  char name[kAttributeName];
+  format_text(name, sizeof(name), "?Snmp%s", option->keyword);
+  ppd_attr_t* query = ppdFindAttr(ppd, name, nullptr);
+  if (query == nullptr || query->value == nullptr) {
+    fprintf(stderr, "WARNING: option '%s' has no query attribute '%s'\n", option->keyword, name);
+    return;
+  }
+
+  char reply[kReplyText];
+  const int length =
+      snmpGetText(session, query->value, reply, sizeof(reply), kQueryTimeoutMs, kQueryRetries);
+  if (length < 0) {
+    print_query_failure(query->value);
+    return;
+  }
+  reply[length] = '\0';
+
+  format_text(name, sizeof(name), "Snmp%s", option->keyword);
+  for (ppd_attr_t* attr = ppdFindAttr(ppd, name, nullptr); attr != nullptr;
+       attr = ppdFindNextAttr(ppd, name, nullptr)) {
+    if (attr->value == nullptr) {
+      fprintf(stderr, "WARNING: reply attribute '%s' is empty\n", name);
+      continue;
+    }
+    if (regexMatch(attr->value, reply) == 0) {
+      ppdMarkOption(ppd, option->keyword, attr->spec);
+      return;
+    }
+  }
+  fprintf(stderr, "WARNING: option '%s' has no reply attribute '%s' with value '%s'\n",
+          option->keyword, name, reply);
+}
+
+int snmpUpdateConfigOptions(ppd_file_t* ppd, const char* device_uri) {
+  const char* host = hostFromUri(device_uri);
+  if (host == nullptr || host[0] == '\0') {
+    fprintf(stderr, "ERROR: hostFromUri(%s) failed:\n",
+            device_uri != nullptr ? device_uri : "(null)");
+    return -1;
+  }
+
+  {
+    // Keeps MIB loading (OIDs may be MIB names) without its warnings on standard error.
+    SnmpLogHush hush;
+    init_snmp(kProgramName);
+  }
+
+  char community[kCommunityBuffer];
+  if (getSnmpCommunity(ppd, community, sizeof(community)) != 0) {
+    copy_text(community, sizeof(community), kDefaultCommunity);
+  }
+
+  netsnmp_session session;
+  setupSnmpSession(&session, host, community);
+  for (ppd_option_t* option = firstInstallableOption(ppd); option != nullptr;
+       option = nextInstallableOption(ppd)) {
+    querySnmpOption(ppd, option, &session);
+  }
+  releaseSnmpSession(&session);
+  return 0;
+}

@@ -1,0 +1,245 @@
+// Reply text of hand-made variable records, the length rule and the session parameters.
+#include "autoconf/snmp_get.h"
+
+#include <net-snmp/net-snmp-config.h>
+#include <net-snmp/net-snmp-includes.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr size_t kReply = 256;
+
+// A variable record whose value points into storage owned by the test.
+struct Variable {
+  netsnmp_variable_list record{};
+  long number = 0;
+  std::vector<u_char> bytes;
+  std::vector<oid> ids;
+
+  static Variable integer(u_char type, long value) {
+    Variable v;
+    v.record.type = type;
+    v.number = value;
+    v.record.val_len = sizeof(long);
+    return v;
+  }
+  static Variable string(u_char type, const std::string& text) {
+    Variable v;
+    v.record.type = type;
+    v.bytes.assign(text.begin(), text.end());
+    v.record.val_len = text.size();
+    return v;
+  }
+  static Variable object_id(std::vector<oid> parts) {
+    Variable v;
+    v.record.type = ASN_OBJECT_ID;
+    v.ids = std::move(parts);
+    v.record.val_len = v.ids.size() * sizeof(oid);
+    return v;
+  }
+  const netsnmp_variable_list* get() {
+    if (!ids.empty()) {
+      record.val.objid = ids.data();
+    } else if (!bytes.empty()) {
+      record.val.string = bytes.data();
+    } else {
+      record.val.integer = &number;
+    }
+    return &record;
+  }
+};
+
+struct Rendered {
+  int length;
+  std::string text;
+};
+
+Rendered render(Variable& variable, size_t size = kReply) {
+  std::vector<char> buffer(size + 1, '#');  // one guard byte behind the buffer
+  const int length = snmpValueText(variable.get(), buffer.data(), size);
+  EXPECT_EQ(buffer[size], '#') << "wrote past the buffer";
+  return {length, size > 0 ? std::string(buffer.data()) : std::string()};
+}
+
+TEST(SnmpValueText, EveryTypeHasItsForm) {
+  const struct {
+    const char* name;
+    Variable variable;
+    const char* text;
+  } table[] = {
+      {"integer", Variable::integer(ASN_INTEGER, 42), "42"},
+      {"negative integer", Variable::integer(ASN_INTEGER, -1), "-1"},
+      {"smallest integer", Variable::integer(ASN_INTEGER, -2147483648L), "-2147483648"},
+      {"octet string", Variable::string(ASN_OCTET_STR, "Duplex Unit"), "Duplex Unit"},
+      {"string with zero byte", Variable::string(ASN_OCTET_STR, std::string("AB\0CD", 5)), "AB"},
+      {"null", Variable::string(ASN_NULL, ""), "<NULL>"},
+      {"object id", Variable::object_id({1, 3, 6, 1, 4, 1, 64999, 7}), "1.3.6.1.4.1.64999.7"},
+      {"big sub-identifier", Variable::object_id({1, 4294967295UL}), "1.4294967295"},
+      {"ip address", Variable::string(ASN_IPADDRESS, std::string("\xc0\xa8\x00\x01", 4)),
+       "C0A80001"},
+      {"gauge", Variable::integer(ASN_GAUGE, 1), "01000000"},
+      {"counter", Variable::integer(ASN_COUNTER, 0x12345678), "78563412"},
+      {"counter at its top", Variable::integer(ASN_COUNTER, 4294967295L), "FFFFFFFF"},
+      {"timeticks", Variable::integer(ASN_TIMETICKS, 256), "00010000"},
+      {"unsigned", Variable::integer(ASN_UINTEGER, 2), "02000000"},
+      {"opaque bytes", Variable::string(ASN_OPAQUE, "\x01\xab"), "01AB"},
+  };
+  for (const auto& row : table) {
+    SCOPED_TRACE(row.name);
+    Variable variable = row.variable;
+    const Rendered rendered = render(variable);
+    EXPECT_EQ(rendered.text, row.text);
+    EXPECT_EQ(rendered.length, static_cast<int>(strlen(row.text)));
+  }
+}
+
+TEST(SnmpValueText, CounterKeepsOnlyItsLow32Bits) {
+  if (sizeof(long) < 8) GTEST_SKIP() << "long has 32 bits here";
+  Variable variable = Variable::integer(ASN_COUNTER, static_cast<long>(0x1122334455667788L));
+  EXPECT_EQ(render(variable).text, "88776655");
+}
+
+TEST(SnmpValueText, EmptyPieceByPieceValuesGiveEmptyText) {
+  Variable object = Variable::object_id({});
+  object.record.val_len = 0;
+  EXPECT_EQ(render(object).length, 0);
+  Variable bytes = Variable::string(ASN_IPADDRESS, "");
+  EXPECT_EQ(render(bytes).length, 0);
+  EXPECT_EQ(render(bytes).text, "");
+  Variable text = Variable::string(ASN_OCTET_STR, "");
+  EXPECT_EQ(render(text).length, 0);
+}
+
+TEST(SnmpValueText, MissingVariableOrBufferGivesNoText) {
+  char buffer[8];
+  EXPECT_EQ(snmpValueText(nullptr, buffer, sizeof(buffer)), -1);
+  Variable variable = Variable::integer(ASN_INTEGER, 1);
+  EXPECT_EQ(snmpValueText(variable.get(), nullptr, 8), -1);
+  EXPECT_EQ(snmpValueText(variable.get(), buffer, 0), -1);
+}
+
+TEST(SnmpValueText, LongStringIsCutToTheBuffer) {
+  Variable variable = Variable::string(ASN_OCTET_STR, std::string(300, 'L'));
+  const Rendered rendered = render(variable);
+  EXPECT_EQ(rendered.length, 255);
+  EXPECT_EQ(rendered.text, std::string(255, 'L'));
+}
+
+// Text of n characters in buffers of n (cut), n + 1 (fits exactly) and n + 2.
+void expect_cuts(Variable variable, const std::string& full) {
+  const size_t n = full.size();
+  for (size_t size : {n - 1, n, n + 1, n + 2}) {
+    SCOPED_TRACE("buffer of " + std::to_string(size) + " bytes");
+    const Rendered rendered = render(variable, size);
+    if (size > n) {
+      EXPECT_EQ(rendered.length, static_cast<int>(n));
+      EXPECT_EQ(rendered.text, full);
+    } else {
+      EXPECT_EQ(rendered.length, static_cast<int>(size - 1));
+      EXPECT_EQ(rendered.text, full.substr(0, size - 1));
+    }
+  }
+}
+
+TEST(SnmpValueText, LengthRuleAtTheBufferEdges) {
+  {
+    SCOPED_TRACE("integer");
+    expect_cuts(Variable::integer(ASN_INTEGER, -12345), "-12345");
+  }
+  {
+    SCOPED_TRACE("octet string");
+    expect_cuts(Variable::string(ASN_OCTET_STR, "abcdefgh"), "abcdefgh");
+  }
+  {
+    SCOPED_TRACE("null");
+    expect_cuts(Variable::string(ASN_NULL, ""), "<NULL>");
+  }
+  {
+    SCOPED_TRACE("object id, cut inside a sub-identifier");
+    expect_cuts(Variable::object_id({1, 3, 6, 123456}), "1.3.6.123456");
+  }
+  {
+    SCOPED_TRACE("hexadecimal, cut inside a pair");
+    expect_cuts(Variable::string(ASN_IPADDRESS, std::string("\xc0\xa8\x00\x01", 4)), "C0A80001");
+  }
+  {
+    SCOPED_TRACE("gauge");
+    expect_cuts(Variable::integer(ASN_GAUGE, 1), "01000000");
+  }
+}
+
+TEST(SnmpValueText, OneByteBufferHoldsOnlyTheTerminator) {
+  Variable variable = Variable::object_id({1, 3});
+  const Rendered rendered = render(variable, 1);
+  EXPECT_EQ(rendered.length, 0);
+  EXPECT_EQ(rendered.text, "");
+}
+
+TEST(SnmpSession, Ipv4HostTakesSnmpV1) {
+  netsnmp_session session;
+  setupSnmpSession(&session, "192.168.1.2", "mirelo");
+  EXPECT_EQ(session.version, SNMP_VERSION_1);
+  EXPECT_STREQ(session.peername, "192.168.1.2");
+  ASSERT_EQ(session.community_len, 6u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(session.community), session.community_len),
+            "mirelo");
+  releaseSnmpSession(&session);
+  EXPECT_EQ(session.peername, nullptr);
+  EXPECT_EQ(session.community, nullptr);
+}
+
+TEST(SnmpSession, Ipv6HostTakesSnmpV2cOverUdp6) {
+  netsnmp_session session;
+  setupSnmpSession(&session, "::1", "c");
+  EXPECT_EQ(session.version, SNMP_VERSION_2c);
+  EXPECT_STREQ(session.peername, "udp6:::1");
+  releaseSnmpSession(&session);
+}
+
+TEST(SnmpSession, LongestIpv6TextIsNotCut) {
+  const std::string longest = "ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255";
+  ASSERT_EQ(longest.size(), 45u);
+  netsnmp_session session;
+  setupSnmpSession(&session, longest.c_str(), "c");
+  EXPECT_EQ(std::string(session.peername), "udp6:" + longest);
+  releaseSnmpSession(&session);
+}
+
+TEST(SnmpSession, EmptyCommunityIsKept) {
+  netsnmp_session session;
+  setupSnmpSession(&session, "host", "");
+  EXPECT_STREQ(reinterpret_cast<char*>(session.community), "");
+  EXPECT_EQ(session.community_len, 0u);
+  releaseSnmpSession(&session);
+}
+
+TEST(SnmpGetText, NoSessionIsReported) {
+  char buffer[kReply];
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(snmpGetText(nullptr, ".1.3", buffer, sizeof(buffer), 3000, 0), -1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "invalid session value\n");
+}
+
+TEST(SnmpGetText, UnparseableOidIsReportedWithoutTraffic) {
+  netsnmp_session session;
+  setupSnmpSession(&session, "192.0.2.1", "mirelo");
+  char buffer[kReply];
+  for (const char* bad : {"1.3.x.y.", "not an oid", ""}) {
+    SCOPED_TRACE(bad);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(snmpGetText(&session, bad, buffer, sizeof(buffer), 3000, 0), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "invalid OID string <" + std::string(bad) + ">\n");
+  }
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(snmpGetText(&session, nullptr, buffer, sizeof(buffer), 3000, 0), -1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "invalid OID string <(null)>\n");
+  releaseSnmpSession(&session);
+}
+
+}  // namespace

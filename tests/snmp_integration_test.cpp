@@ -1,0 +1,269 @@
+// The SNMP GET, the option query and the whole filter against a private snmpd (and a private
+// cupsd for the filter): every value type the agent serves, the failures a printer can cause,
+// the community lookup and the IPv6 path.
+#include <net-snmp/net-snmp-config.h>
+#include <net-snmp/net-snmp-includes.h>
+
+#include <regex.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "autoconf/snmp_get.h"
+#include "autoconf/snmp_query.h"
+#include "log/settings.h"
+#include "snmp_test_ppd.h"
+#include "support/cupsd.h"
+#include "support/paths.h"
+#include "support/program.h"
+#include "support/snmpd.h"
+
+namespace {
+
+constexpr char kAgent[] = "127.0.0.22";
+constexpr char kOtherAgent[] = "127.0.0.23";
+constexpr size_t kReply = 256;
+
+std::string test_oid(const std::string& suffix) {
+  return std::string(kTestOidBase) + suffix;
+}
+
+class SnmpAgent : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!running_as_root() || !snmpd_available()) return;
+    {
+      SnmpLogHush hush;
+      init_snmp("zorvautoconf");
+    }
+    agent_ = new Snmpd;
+    SnmpdConfig config;
+    config.address = kAgent;
+    config.ipv6 = true;
+    started_ = agent_->start(config);
+  }
+  static void TearDownTestSuite() {
+    delete agent_;
+    agent_ = nullptr;
+  }
+  void SetUp() override {
+    REQUIRE_ROOT();
+    if (!snmpd_available()) GTEST_SKIP() << "snmpd is not installed";
+    ASSERT_TRUE(started_) << agent_->error();
+    setupSnmpSession(&session_, kAgent, "mirelo");
+  }
+  void TearDown() override { releaseSnmpSession(&session_); }
+
+  // The reply text of one GET, or "-1" when none came; standard error into err.
+  std::string get(netsnmp_session* session, const std::string& oid_text, std::string* err,
+                  int timeout_ms = 3000) {
+    char buffer[kReply];
+    testing::internal::CaptureStderr();
+    const int length =
+        snmpGetText(session, oid_text.c_str(), buffer, sizeof(buffer), timeout_ms, 0);
+    *err = testing::internal::GetCapturedStderr();
+    if (length < 0) return std::to_string(length);
+    EXPECT_EQ(static_cast<size_t>(length), strlen(buffer));
+    return std::string(buffer, static_cast<size_t>(length));
+  }
+
+  ppd_file_t* open_ppd(const std::string& manufacturer, const std::string& options,
+                       const std::string& attributes) {
+    EXPECT_TRUE(write_file(dir_.file("t.ppd"), test_ppd(manufacturer, options, attributes)));
+    ppd_.reset(ppdOpenFile(dir_.file("t.ppd").c_str()));
+    EXPECT_TRUE(ppd_);
+    return ppd_.get();
+  }
+
+  static Snmpd* agent_;
+  static bool started_;
+  netsnmp_session session_{};
+  TempDir dir_;
+  UniquePpd ppd_;
+};
+
+Snmpd* SnmpAgent::agent_ = nullptr;
+bool SnmpAgent::started_ = false;
+
+TEST_F(SnmpAgent, EveryValueTypeHasItsReplyText) {
+  const struct {
+    const char* what;
+    const char* suffix;
+    std::string text;
+  } table[] = {
+      {"INTEGER", ".1.1.0", "42"},
+      {"INTEGER -1", ".1.2.0", "-1"},
+      {"INTEGER smallest", ".2.6.0", "-2147483648"},
+      {"OCTET STRING", ".1.3.0", "Duplex Unit"},
+      {"OCTET STRING empty", ".1.8.0", ""},
+      {"OCTET STRING of 300", ".2.3.0", std::string(255, 'L')},
+      {"OCTET STRING with zero byte", ".2.4.0", "AB"},
+      {"OBJECT IDENTIFIER", ".1.4.0", "1.3.6.1.4.1.64999.7"},
+      {"IpAddress", ".2.1.0", "C0A80001"},
+      {"Counter32", ".1.5.0", "01000000"},
+      {"Counter32 top", ".2.7.0", "FFFFFFFF"},
+      {"Gauge32 by override", ".1.7.0", "01000000"},
+      {"Gauge32 by pass", ".2.2.0", "01000000"},
+      {"TimeTicks", ".1.6.0", "01000000"},
+      {"TimeTicks 0x12345678", ".1.9.0", "78563412"},
+  };
+  for (const auto& row : table) {
+    SCOPED_TRACE(row.what);
+    std::string err;
+    EXPECT_EQ(get(&session_, test_oid(row.suffix), &err), row.text);
+    EXPECT_EQ(err, "");
+  }
+}
+
+TEST_F(SnmpAgent, MibNamesOfTheBuiltInTreeAreAccepted) {
+  std::string err;
+  EXPECT_EQ(get(&session_, "iso.3.6.1.4.1.64999.1.1.0", &err), "42");
+  EXPECT_EQ(err, "");
+}
+
+TEST_F(SnmpAgent, UnknownOidGivesTheErrorStatus) {
+  std::string err;
+  EXPECT_EQ(get(&session_, test_oid(".1.99.0"), &err), "-1");
+  EXPECT_EQ(err, std::string("Error in packet: <") + snmp_errstring(SNMP_ERR_NOSUCHNAME) + ">\n");
+}
+
+TEST_F(SnmpAgent, MibNameThatIsNotLoadedIsAnInvalidOid) {
+  std::string err;
+  EXPECT_EQ(get(&session_, "NO-SUCH-MIB::nothing.0", &err), "-1");
+  EXPECT_EQ(err, "invalid OID string <NO-SUCH-MIB::nothing.0>\n");
+  EXPECT_EQ(get(&session_, "SNMPv2-MIB::sysDescr.0", &err), "-1");
+  EXPECT_EQ(err, "invalid OID string <SNMPv2-MIB::sysDescr.0>\n");
+}
+
+TEST_F(SnmpAgent, HostThatCannotBeResolvedFailsTheOpen) {
+  netsnmp_session session;
+  setupSnmpSession(&session, "no-such-host.invalid", "mirelo");
+  std::string err;
+  EXPECT_EQ(get(&session, test_oid(".1.1.0"), &err), "-1");
+  EXPECT_EQ(err.rfind("snmp_sess_open: ", 0), 0u) << "[" << err << "]";
+  releaseSnmpSession(&session);
+}
+
+TEST_F(SnmpAgent, Ipv6AgentAnswersSnmpV2c) {
+  netsnmp_session session;
+  setupSnmpSession(&session, "::1", "mirelo");
+  std::string err;
+  EXPECT_EQ(get(&session, test_oid(".1.3.0"), &err), "Duplex Unit");
+  EXPECT_EQ(err, "");
+  // An SNMPv2c agent answers an unknown OID with an exception value, which is no value.
+  EXPECT_EQ(get(&session, test_oid(".1.99.0"), &err), "-1");
+  EXPECT_EQ(err, "");
+  releaseSnmpSession(&session);
+}
+
+// Costs the whole time-out: the agent drops requests of a community it does not know.
+TEST_F(SnmpAgent, WrongCommunityTimesOut) {
+  netsnmp_session session;
+  setupSnmpSession(&session, kAgent, "wrong");
+  std::string err;
+  EXPECT_EQ(get(&session, test_oid(".1.1.0"), &err, 1000), "-1");
+  EXPECT_EQ(err, std::string("snmp_sess_synch_response failed: <") +
+                     snmp_api_errstring(SNMPERR_TIMEOUT) + ">\n");
+  releaseSnmpSession(&session);
+}
+
+TEST_F(SnmpAgent, OptionWalkMarksTheFirstMatchingChoice) {
+  const std::string options = installable_option("DuplexUnit") + installable_option("Tray2") +
+                              installable_option("Disk") + installable_option("Finisher") +
+                              installable_option("Stapler") + installable_option("Memory") +
+                              installable_option("Fax");
+  const std::string attributes =
+      "*?SnmpDuplexUnit: \"" + test_oid(".1.3.0") +
+      "\"\n"
+      "*SnmpDuplexUnit True: \"Duplex\"\n*SnmpDuplexUnit False: \"Unit\"\n"
+      "*?SnmpTray2: \"" +
+      test_oid(".1.5.0") +
+      "\"\n"
+      "*SnmpTray2 False: \"(\"\n*SnmpTray2 True: \"^01000000$\"\n"
+      "*?SnmpDisk: \"" +
+      test_oid(".1.99.0") +
+      "\"\n*SnmpDisk True: \"\"\n"
+      "*?SnmpFinisher: \"" +
+      test_oid(".1.2.0") +
+      "\"\n*SnmpFinisher True: \"^1$\"\n"
+      "*SnmpStapler True: \"1\"\n"
+      "*?SnmpMemory: \"" +
+      test_oid(".2.1.0") +
+      "\"\n*SnmpMemory False: \"^C0A8\"\n"
+      "*?SnmpFax: \"" +
+      test_oid(".2.4.0") + "\"\n*SnmpFax True: \"^AB$\"\n";
+  ppd_file_t* ppd = open_ppd("Acme", options, attributes);
+  ASSERT_NE(ppd, nullptr);
+
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(snmpUpdateConfigOptions(ppd, (std::string("socket://") + kAgent + ":9100").c_str()), 0);
+  const std::string err = testing::internal::GetCapturedStderr();
+
+  EXPECT_STREQ(marked_choice(ppd, "DuplexUnit"), "True");
+  EXPECT_STREQ(marked_choice(ppd, "Tray2"), "True");
+  EXPECT_STREQ(marked_choice(ppd, "Disk"), "");
+  EXPECT_STREQ(marked_choice(ppd, "Finisher"), "");
+  EXPECT_STREQ(marked_choice(ppd, "Stapler"), "");
+  EXPECT_STREQ(marked_choice(ppd, "Memory"), "False");
+  EXPECT_STREQ(marked_choice(ppd, "Fax"), "True");
+
+  char regex_error[256];
+  regex_t unused;
+  regerror(regcomp(&unused, "(", REG_EXTENDED | REG_NOSUB), &unused, regex_error,
+           sizeof(regex_error));
+  EXPECT_EQ(err, std::string("ERROR: regcomp failed: <") + regex_error + ">\n" +
+                     "Error in packet: <" + snmp_errstring(SNMP_ERR_NOSUCHNAME) + ">\n" +
+                     "WARNING: SNMP query (" + test_oid(".1.99.0") + ") failure\n" +
+                     "WARNING: option 'Finisher' has no reply attribute 'SnmpFinisher' with "
+                     "value '-1'\n"
+                     "WARNING: option 'Stapler' has no query attribute '?SnmpStapler'\n");
+}
+
+TEST_F(SnmpAgent, Ipv6UriReachesTheAgent) {
+  ppd_file_t* ppd = open_ppd(
+      "Acme", installable_option("DuplexUnit"),
+      "*?SnmpDuplexUnit: \"" + test_oid(".1.1.0") + "\"\n*SnmpDuplexUnit True: \"^42$\"\n");
+  ASSERT_NE(ppd, nullptr);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(snmpUpdateConfigOptions(ppd, "ipp://[::1]:631/ipp/print"), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_STREQ(marked_choice(ppd, "DuplexUnit"), "True");
+}
+
+TEST_F(SnmpAgent, VendorCommunityReachesAnAgentOfThatCommunity) {
+  SavedPath saved("/opt/Brightwell");
+  ASSERT_TRUE(make_dirs("/opt/Brightwell/mfp/share"));
+  ASSERT_TRUE(write_file("/opt/Brightwell/mfp/share/OEM.ini",
+                         "[SNMP]\r\nSNMP_COMMUNITY=bright-1\nSNMP_COMMUNITY=later\n"));
+  Snmpd other;
+  SnmpdConfig config;
+  config.address = kOtherAgent;
+  config.community = "bright-1";
+  ASSERT_TRUE(other.start(config)) << other.error();
+
+  ppd_file_t* ppd = open_ppd(
+      "BRIGHTWELL", installable_option("DuplexUnit"),
+      "*?SnmpDuplexUnit: \"" + test_oid(".1.3.0") + "\"\n*SnmpDuplexUnit True: \"Duplex\"\n");
+  ASSERT_NE(ppd, nullptr);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(snmpUpdateConfigOptions(ppd, (std::string("lpd://") + kOtherAgent + "/queue").c_str()),
+            0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_STREQ(marked_choice(ppd, "DuplexUnit"), "True");
+}
+
+TEST_F(SnmpAgent, FailingExecCommunitySourceOnlyMeansTheDefault) {
+  // The settings reader's "exec:" form behind a failing command gives no line: the default
+  // community "mirelo" is used and the agent answers.
+  char buffer[33] = "untouched";
+  EXPECT_EQ(read_settings("exec:exit 7", parseCommunityLine, buffer), 0);
+  EXPECT_STREQ(buffer, "untouched");
+  EXPECT_EQ(read_settings("exec:echo SNMP_COMMUNITY=from-cmd; exit 7", parseCommunityLine, buffer),
+            1);
+  EXPECT_STREQ(buffer, "from-cmd");
+}
+
+}  // namespace

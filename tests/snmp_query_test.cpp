@@ -1,0 +1,302 @@
+// The pure pieces of the network path: host extraction, the community line rule and lookup
+// order, the reply-expression test, and the option query up to the request.
+#include "autoconf/snmp_query.h"
+
+#include <regex.h>
+
+#include <cstring>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "snmp_test_ppd.h"
+#include "support/paths.h"
+
+namespace {
+
+TEST(HostFromUri, HostOfEveryUriForm) {
+  const struct {
+    const char* uri;
+    const char* host;  // null: no host
+  } table[] = {
+      {"socket://host:9100", "host"},
+      {"ipp://host/ipp/port1", "host"},
+      {"lpd://host/queue", "host"},
+      {"http://host:631/printers/x", "host"},
+      {"socket://host", "host"},
+      {"socket://host/", "host"},
+      {"socket://192.168.1.2:9100?waiteof=false", "192.168.1.2"},
+      {"socket://host?contimeout=30", "host"},
+      {"ipp://host:631/ipp/print#frag", "host"},
+      {"socket://[fe80::1]:9100", "fe80::1"},
+      {"socket://[::1]", "::1"},
+      {"ipp://[fe80::1%25eth0]:631/ipp", "fe80::1%eth0"},
+      {"ipp://user:pw@host/ipp", "host"},
+      {"ipp://user@host:631/ipp", "host"},
+      {"socket://my%2Dhost:9100", "my-host"},
+      {"socket:host", nullptr},
+      {"socket:/host", nullptr},
+      {"socket://", nullptr},
+      {"socket://:9100", nullptr},
+      {"socket://user@", nullptr},
+      {"socket://[::1", nullptr},
+      {"socket://[]:9100", nullptr},
+      {"host:9100", nullptr},
+      {"", nullptr},
+      {"://host", nullptr},
+      {"socket://ho%00st", nullptr},
+  };
+  for (const auto& row : table) {
+    SCOPED_TRACE(row.uri);
+    const char* host = hostFromUri(row.uri);
+    if (row.host == nullptr) {
+      EXPECT_EQ(host, nullptr) << host;
+    } else {
+      ASSERT_NE(host, nullptr);
+      EXPECT_STREQ(host, row.host);
+    }
+  }
+  EXPECT_EQ(hostFromUri(nullptr), nullptr);
+}
+
+TEST(HostFromUri, HostAtTheBufferSize) {
+  for (size_t length : {254u, 255u, 256u, 257u}) {
+    SCOPED_TRACE("host of " + std::to_string(length) + " characters");
+    const std::string host(length, 'h');
+    const char* found = hostFromUri(("socket://" + host + ":9100").c_str());
+    if (length < 256) {
+      ASSERT_NE(found, nullptr);
+      EXPECT_EQ(std::string(found), host);
+    } else {
+      EXPECT_EQ(found, nullptr);  // refused, never cut
+    }
+  }
+}
+
+TEST(HostFromUri, NoHostEndsTheNetworkPathBeforeTheLibrary) {
+  const std::string dir_ppd = test_ppd("", installable_option("Tray"), "");
+  TempDir dir;
+  ASSERT_TRUE(write_file(dir.file("t.ppd"), dir_ppd));
+  UniquePpd ppd(ppdOpenFile(dir.file("t.ppd").c_str()));
+  ASSERT_TRUE(ppd);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(snmpUpdateConfigOptions(ppd.get(), "socket:host"), -1);
+  EXPECT_EQ(snmpUpdateConfigOptions(ppd.get(), ("lpd://" + std::string(300, 'a')).c_str()), -1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "ERROR: hostFromUri(socket:host) failed:\nERROR: hostFromUri(lpd://" +
+                std::string(300, 'a') + ") failed:\n");
+}
+
+std::string community_of(const std::string& line, int* result) {
+  char buffer[33];
+  memset(buffer, '#', sizeof(buffer));
+  buffer[32] = '\0';
+  std::string copy = line;
+  copy.push_back('\0');
+  *result = parseCommunityLine(copy.data(), buffer);
+  return buffer;
+}
+
+TEST(CommunityLine, LineRule) {
+  const std::string untouched(32, '#');
+  const struct {
+    const char* line;
+    int result;
+    std::string community;
+  } table[] = {
+      {"SNMP_COMMUNITY=secret\n", 1, "secret"},
+      {"SNMP_COMMUNITY=secret", 1, "secret"},
+      {"SNMP_COMMUNITY=\n", 1, ""},
+      {"SNMP_COMMUNITY= spaced \n", 1, " spaced "},
+      {"SNMP_COMMUNITY=crlf\r\n", 1, "crlf\r"},
+      {"SNMP_COMMUNITY=\"quoted\"\n", 1, "\"quoted\""},
+      {"#SNMP_COMMUNITY=commented\n", 1, "commented"},
+      {"SNMP_COMMUNITY = spaced key\n", 1, " spaced key"},
+      {"SNMP_COMMUNITY=a=b\n", 1, "a=b"},
+      {"SNMP_COMMUNITY=0123456789abcdef0123456789abcdefXYZ\n", 1,
+       "0123456789abcdef0123456789abcdef"},
+      // The first 14 characters are passed over wherever the key stands.
+      {"x=SNMP_COMMUNITY\n", 0, untouched},
+      {"a=1 SNMP_COMMUNITY\n", 0, untouched},
+      {"a=1 SNMP_COMMUNITY=x\n", 1, "x"},
+      {"SNMP_COMMUNITY\n", 0, untouched},
+      {"OTHER=1\n", 0, untouched},
+      {"snmp_community=lower\n", 0, untouched},
+      {"\n", 0, untouched},
+  };
+  for (const auto& row : table) {
+    SCOPED_TRACE(row.line);
+    int result = -1;
+    const std::string community = community_of(row.line, &result);
+    EXPECT_EQ(result, row.result);
+    EXPECT_EQ(community, row.community);
+  }
+}
+
+TEST(CommunityLine, ValueAtTheCutEdges) {
+  for (size_t length : {31u, 32u, 33u}) {
+    SCOPED_TRACE("value of " + std::to_string(length) + " characters");
+    int result = 0;
+    const std::string value(length, 'v');
+    EXPECT_EQ(community_of("SNMP_COMMUNITY=" + value + "\n", &result), value.substr(0, 32));
+  }
+}
+
+class CommunityLookup : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    REQUIRE_ROOT();
+    for (const char* vendor : {"Orvane", "Kestrel", "TALMA", "Brightwell", "Pemberly"}) {
+      saved_[count_++] = std::make_unique<SavedPath>(std::string("/opt/") + vendor);
+    }
+  }
+  void put(const std::string& vendor, const std::string& text) {
+    const std::string dir = "/opt/" + vendor + "/mfp/share";
+    ASSERT_TRUE(make_dirs(dir));
+    ASSERT_TRUE(write_file(dir + "/OEM.ini", text));
+  }
+  int lookup(const std::string& manufacturer, std::string* community) {
+    TempDir dir;
+    EXPECT_TRUE(write_file(dir.file("t.ppd"), test_ppd(manufacturer, installable_option("T"), "")));
+    UniquePpd ppd(ppdOpenFile(dir.file("t.ppd").c_str()));
+    EXPECT_TRUE(ppd);
+    char buffer[33] = "untouched";
+    const int result = getSnmpCommunity(ppd.get(), buffer, sizeof(buffer));
+    *community = buffer;
+    return result;
+  }
+  std::unique_ptr<SavedPath> saved_[5];
+  int count_ = 0;
+};
+
+TEST_F(CommunityLookup, ManufacturerSelectsItsVendorFileInAnyCase) {
+  put("Kestrel", "[General]\nSNMP_COMMUNITY=kestrel-secret\n");
+  put("TALMA", "SNMP_COMMUNITY=talma\n");
+  std::string community;
+  EXPECT_EQ(lookup("kEsTrEl", &community), 0);
+  EXPECT_EQ(community, "kestrel-secret");
+  EXPECT_EQ(lookup("Talma", &community), 0);
+  EXPECT_EQ(community, "talma");
+}
+
+TEST_F(CommunityLookup, UnknownOrMissingManufacturerFindsNone) {
+  put("Orvane", "SNMP_COMMUNITY=orvane\n");
+  std::string community;
+  EXPECT_EQ(lookup("Orvane Imaging", &community), -1);
+  EXPECT_EQ(community, "untouched");
+  EXPECT_EQ(lookup("Acme", &community), -1);
+  EXPECT_EQ(lookup("", &community), -1);
+  EXPECT_EQ(community, "untouched");
+}
+
+TEST_F(CommunityLookup, FileWithoutTheKeyOrUnreadableFindsNone) {
+  put("Pemberly", "SNMP_COMMUNITY\nOTHER=1\n");
+  std::string community;
+  EXPECT_EQ(lookup("Pemberly", &community), -1);
+  EXPECT_EQ(community, "untouched");
+  // A directory where the file should be: opened, then a read error.
+  ASSERT_TRUE(make_dirs("/opt/Brightwell/mfp/share/OEM.ini"));
+  EXPECT_EQ(lookup("Brightwell", &community), -1);
+  // A binary file: no line carries the key.
+  put("Orvane", std::string("\x00\x01SNMP_\xff\n\x00=x\n", 13));
+  EXPECT_EQ(lookup("Orvane", &community), -1);
+}
+
+TEST_F(CommunityLookup, EmptyValueIsACommunity) {
+  put("Orvane", "SNMP_COMMUNITY=\nSNMP_COMMUNITY=later\n");
+  std::string community;
+  EXPECT_EQ(lookup("ORVANE", &community), 0);
+  EXPECT_EQ(community, "");
+}
+
+TEST(CommunityLookupArguments, SmallBufferOrNoPpdIsRefused) {
+  char buffer[33] = "untouched";
+  EXPECT_EQ(getSnmpCommunity(nullptr, buffer, 33), -1);
+  TempDir dir;
+  ASSERT_TRUE(write_file(dir.file("t.ppd"), test_ppd("Acme", installable_option("T"), "")));
+  UniquePpd ppd(ppdOpenFile(dir.file("t.ppd").c_str()));
+  ASSERT_TRUE(ppd);
+  EXPECT_EQ(getSnmpCommunity(ppd.get(), buffer, 32), -1);
+  EXPECT_EQ(getSnmpCommunity(ppd.get(), nullptr, 33), -1);
+  EXPECT_STREQ(buffer, "untouched");
+}
+
+TEST(RegexMatch, SearchesUnlessAnchored) {
+  const struct {
+    const char* pattern;
+    const char* text;
+    bool match;
+  } table[] = {
+      {"1", "01000000", true},
+      {"^1$", "01000000", false},
+      {"^01000000$", "01000000", true},
+      {"Duplex", "Duplex Unit", true},
+      {"duplex", "Duplex Unit", false},
+      {"^$", "", true},
+      {"^$", "x", false},
+      {"a|b", "xbx", true},
+      {"(ab)+c", "ababc", true},
+      {"x{2}", "x", false},
+      {"", "anything", true},
+  };
+  for (const auto& row : table) {
+    SCOPED_TRACE(std::string(row.pattern) + " in " + row.text);
+    EXPECT_EQ(regexMatch(row.pattern, row.text), row.match ? 0 : REG_NOMATCH);
+  }
+}
+
+TEST(RegexMatch, PatternThatDoesNotCompileIsReported) {
+  testing::internal::CaptureStderr();
+  const int result = regexMatch("(unclosed", "(unclosed");
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(result, 0);
+  EXPECT_NE(result, REG_NOMATCH);
+  EXPECT_EQ(result, REG_EPAREN);
+  EXPECT_EQ(err.rfind("ERROR: regcomp failed: <", 0), 0u) << err;
+  EXPECT_EQ(err.back(), '\n');
+}
+
+class OptionQueryOffline : public ::testing::Test {
+ protected:
+  ppd_file_t* open(const std::string& options, const std::string& attributes) {
+    EXPECT_TRUE(write_file(dir_.file("t.ppd"), test_ppd("Acme", options, attributes)));
+    ppd_.reset(ppdOpenFile(dir_.file("t.ppd").c_str()));
+    EXPECT_TRUE(ppd_);
+    return ppd_.get();
+  }
+  TempDir dir_;
+  UniquePpd ppd_;
+};
+
+TEST_F(OptionQueryOffline, OptionWithoutQueryAttributeIsReported) {
+  ppd_file_t* ppd = open(installable_option("Tray"), "*SnmpTray True: \"1\"\n");
+  snmp_session* no_session = nullptr;  // never reached
+  testing::internal::CaptureStderr();
+  querySnmpOption(ppd, ppdFindOption(ppd, "Tray"), no_session);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "WARNING: option 'Tray' has no query attribute '?SnmpTray'\n");
+  EXPECT_STREQ(marked_choice(ppd, "Tray"), "");
+}
+
+TEST_F(OptionQueryOffline, AttributeNamesAreCutTo40Characters) {
+  const std::string keyword = "K" + std::string(38, 'e');  // 39 characters, the PPD limit
+  ppd_file_t* ppd = open(installable_option(keyword, false), "");
+  ASSERT_NE(ppd, nullptr);
+  ppd_option_t* option = ppdFindOption(ppd, keyword.c_str());
+  ASSERT_NE(option, nullptr);
+  testing::internal::CaptureStderr();
+  querySnmpOption(ppd, option, nullptr);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "WARNING: option '" + keyword +
+                                                        "' has no query attribute '?Snmp" +
+                                                        keyword.substr(0, 35) + "'\n");
+}
+
+TEST_F(OptionQueryOffline, NoSessionIsAQueryFailure) {
+  ppd_file_t* ppd = open(installable_option("Tray"), "*?SnmpTray: \".1.3.6.1.4.1.64999.1.1.0\"\n");
+  testing::internal::CaptureStderr();
+  querySnmpOption(ppd, ppdFindOption(ppd, "Tray"), nullptr);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "invalid session value\nWARNING: SNMP query (.1.3.6.1.4.1.64999.1.1.0) failure\n");
+}
+
+}  // namespace

@@ -1,0 +1,50 @@
+// A private Net-SNMP agent for the integration tests: its own configuration, persistent
+// directory and log in a temporary directory, bound to one loopback address on UDP port 161
+// (and udp6 [::1]:161 when asked), answering one community only. Stopped by pid.
+#ifndef ZORV_TESTS_SUPPORT_SNMPD_H
+#define ZORV_TESTS_SUPPORT_SNMPD_H
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+#include "support/paths.h"
+
+// The agent's fixed values (tests/data/snmp/values.conf and pass.sh).
+constexpr char kTestOidBase[] = ".1.3.6.1.4.1.64999";
+
+struct SnmpdConfig {
+  std::string address = "127.0.0.21";  // IPv4 loopback address of the agent
+  bool ipv6 = false;                   // also listen on udp6:[::1]:161
+  std::string community = "mirelo";    // the only community answered
+  std::vector<std::string> extra_lines;
+};
+
+class Snmpd {
+ public:
+  Snmpd() = default;
+  ~Snmpd();
+  Snmpd(const Snmpd&) = delete;
+  Snmpd& operator=(const Snmpd&) = delete;
+
+  // Writes the configuration, starts the agent and waits (bounded) until it answers. False
+  // with the reason in error() when it does not come up.
+  bool start(const SnmpdConfig& config);
+  void stop();
+  bool running() const { return pid_ > 0; }
+  const std::string& error() const { return error_; }
+  const SnmpdConfig& config() const { return config_; }
+  std::string log() const;
+
+ private:
+  TempDir dir_;
+  SnmpdConfig config_;
+  pid_t pid_ = -1;
+  std::string error_;
+};
+
+// Whether snmpd and snmpget are installed where the fixture runs them.
+bool snmpd_available();
+
+#endif  // ZORV_TESTS_SUPPORT_SNMPD_H

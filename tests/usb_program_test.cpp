@@ -1,0 +1,160 @@
+// The whole zorvautoconf on the USB path: the shipped binary with the libusb double preloaded,
+// its PPD from a private scheduler, from DEVICE_URI to the rewritten copy in /var/tmp/autoconf.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/cupsd.h"
+#include "support/paths.h"
+#include "support/program.h"
+
+namespace {
+
+constexpr char kQueue[] = "zx500";
+constexpr char kJob[] = "%!PS\nshowpage\n\x00\x01\xff job bytes\n";
+const std::string kPpd = TEST_DATA_DIR "/usb/tray.ppd";
+const std::string kTarget = std::string("/var/tmp/autoconf/") + kQueue + ".ppd";
+
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+  size_t at = text.find(from);
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  return lines;
+}
+
+class UsbProgram : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    REQUIRE_ROOT();
+    output_.emplace("/var/tmp/autoconf");
+    ASSERT_TRUE(cupsd_.start()) << cupsd_.failure();
+    ASSERT_TRUE(cupsd_.add_queue(kQueue, kPpd, "file:/dev/null")) << cupsd_.failure();
+  }
+
+  // Runs the filter as the scheduler would for a job of the queue, with the double preloaded.
+  ProgramResult run(const std::string& device_uri, const std::string& scenario) {
+    ProgramRun program;
+    program.path = ZORVAUTOCONF_PATH;
+    program.args = filter_args(kQueue);
+    program.env = cupsd_.client_environment({
+        "DEVICE_URI=" + device_uri,
+        "TMPDIR=" + work_.path(),
+        "LD_PRELOAD=" FAKE_USB_PRELOAD,
+        "FAKE_USB_SCENARIO=" TEST_DATA_DIR "/usb/" + scenario,
+        "FAKE_USB_TRACE=" + trace_path(),
+        // A sanitizer build checks that its runtime comes first; the double is preloaded ahead.
+        "ASAN_OPTIONS=verify_asan_link_order=0",
+    });
+    program.input = std::string(kJob, sizeof(kJob) - 1);
+    program.timeout_seconds = 60;
+    ProgramResult result = run_program(program);
+    EXPECT_TRUE(result.exited) << result.describe();
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, program.input);
+    EXPECT_EQ(result.err.find("fake_usb:"), std::string::npos) << result.err;
+    return result;
+  }
+
+  std::string trace_path() const { return work_.file("usb-calls"); }
+  std::vector<std::string> usb_calls() const { return lines_of(read_file(trace_path())); }
+
+  std::optional<SavedPath> output_;
+  TempDir work_;
+  Cupsd cupsd_;
+};
+
+TEST_F(UsbProgram, UsbAndMfpUrisRewriteTheDefaultsTheFirstMatchingPrinterReports) {
+  const std::string expected =
+      replaced(replaced(read_file(kPpd), "*DefaultTray: False\n", "*DefaultTray: True\n"),
+               "*DefaultDuplex: None\n", "*DefaultDuplex: Unit\n");
+  ASSERT_NE(expected, read_file(kPpd));
+  for (const char* uri : {"usb://Orvane/ZX%20500?serial=Z0002", "mfp:/dev/usb/lp0"}) {
+    SCOPED_TRACE(uri);
+    remove_tree(trace_path());
+    remove_tree(kTarget);
+    ProgramResult result = run(uri, "two_printers.scenario");
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(read_file(kTarget), expected);
+    // The serial number in the URI does not choose the device: p2 is never opened.
+    EXPECT_EQ(
+        usb_calls(),
+        (std::vector<std::string>{
+            "usb_init()", "usb_find_busses()", "usb_find_devices()", "usb_get_busses()",
+            "usb_open(lx)", "usb_get_string_simple(lx,1,256)", "usb_get_string_simple(lx,2,256)",
+            "usb_get_string_simple(lx,3,256)", "usb_close(lx)", "usb_open(p1)",
+            "usb_get_string_simple(p1,1,256)", "usb_get_string_simple(p1,2,256)",
+            "usb_get_string_simple(p1,3,256)", "usb_control_msg(p1,c1,01,0000,0000,8,3000)",
+            "usb_control_msg(p1,c1,02,0000,0001,8,3000)", "usb_close(p1)"}));
+  }
+}
+
+TEST_F(UsbProgram, FailuresOnThePrinterAreReportedAndTheJobGoesOn) {
+  ProgramResult result = run("usb://Orvane/ZX%20500", "failing_printer.scenario");
+  EXPECT_EQ(result.err,
+            "ERROR: usb_get_string_simple(,2,,) failed: <Input/output error>\n"
+            "WARNING: USB query (c1 01 00 00 / ff) failure (-32)\n"
+            "WARNING: USB reply (c1 02 00 01 / 00 ff) has unexpected size (3)\n"
+            "ERROR: usb_close() failed: <No such device>");
+  // The printer without a configuration array is taken by its device class alone.
+  EXPECT_EQ(read_file(kTarget),
+            replaced(read_file(kPpd), "*DefaultDuplex: None\n", "*DefaultDuplex: Unit\n"));
+}
+
+TEST_F(UsbProgram, WithoutAPrinterThePpdIsCopiedUnchanged) {
+  struct Case {
+    const char* scenario;
+    const char* err;
+  } cases[] = {
+      {"gone.scenario",
+       "ERROR: usb_open() failed: <No such device>\n"
+       "ERROR: usb_open_matched_device() failed: <No such device>\n"},
+      {"no_busses.scenario", "ERROR: usb_find_busses() failed: <could not open /dev/bus/usb>\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.scenario);
+    remove_tree(kTarget);
+    ProgramResult result = run("usb://Orvane/ZX%20500", c.scenario);
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(read_file(kTarget), read_file(kPpd));
+  }
+}
+
+TEST(UsbShippedProgram, LinksTheRealLibraryDynamically) {
+  ProgramRun readelf;
+  readelf.path = system_program("readelf");
+  readelf.args = {"readelf", "-d", "-W", ZORVAUTOCONF_PATH};
+  readelf.env = filter_environment();
+  ProgramResult dynamic = run_program(readelf);
+  ASSERT_EQ(dynamic.status, 0) << dynamic.err;
+  EXPECT_NE(dynamic.out.find("Shared library: [libusb-0.1.so.4]"), std::string::npos);
+
+  readelf.args = {"readelf", "--dyn-syms", "-W", ZORVAUTOCONF_PATH};
+  ProgramResult symbols = run_program(readelf);
+  ASSERT_EQ(symbols.status, 0) << symbols.err;
+  // Every libusb function is left to the library (so a preloaded double can stand in for it).
+  for (const char* name :
+       {"usb_init", "usb_find_busses", "usb_find_devices", "usb_get_busses", "usb_open",
+        "usb_get_string_simple", "usb_control_msg", "usb_close", "usb_strerror"}) {
+    SCOPED_TRACE(name);
+    bool undefined = false;
+    for (const std::string& line : lines_of(symbols.out)) {
+      size_t at = line.rfind(' ');
+      if (at != std::string::npos && line.substr(at + 1) == name) {
+        undefined = line.find(" UND ") != std::string::npos;
+      }
+    }
+    EXPECT_TRUE(undefined);
+  }
+}
+
+}  // namespace

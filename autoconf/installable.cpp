@@ -1,4 +1,169 @@
-// The installable-option walk and the PPD defaults rewrite.
+// The installable-option walk and the PPD defaults rewrite: which options the filter configures,
+// and how the device's answers become the *Default lines of the queue's PPD copy.
 #include "autoconf/installable.h"
 
-int rewritePpdDefaults(ppd_file_t*, const char*, const char*) { return 0; }
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "autoconf/library_handles.h"
+#include "common/handles.h"
+#include "common/text.h"
+#include "log/log.h"
+
+namespace {
+
+constexpr size_t kLineSize = 1024;
+constexpr size_t kKeywordMax = 40;
+constexpr char kDefaultPrefix[] = "*Default";
+constexpr size_t kDefaultPrefixLength = sizeof(kDefaultPrefix) - 1;
+constexpr char kGroupMark[] = "install";
+constexpr char kTempSuffix[] = ".XXXXXX";
+constexpr mode_t kPpdMode = 0666;
+
+// The walk: the group found by the last firstInstallableOption and the next index in it.
+ppd_group_t* g_walk_group = nullptr;
+int g_walk_index = 0;
+
+// Case-insensitive substring test; the PPD library's strings are ASCII.
+bool contains_ignoring_case(const char* text, const char* mark) {
+  size_t mark_length = strlen(mark);
+  for (const char* p = text; *p != '\0'; p++) {
+    if (strncasecmp(p, mark, mark_length) == 0) return true;
+  }
+  return false;
+}
+
+// fgets with the length it read, so that bytes after a NUL inside a line are copied too.
+// Reads at most size - 1 bytes, up to and including a newline; 0 at the end or on an error.
+size_t read_piece(FILE* file, char* buffer, size_t size) {
+  size_t length = 0;
+  while (length + 1 < size) {
+    int c = getc(file);
+    if (c == EOF) break;
+    buffer[length++] = static_cast<char>(c);
+    if (c == '\n') break;
+  }
+  buffer[length] = '\0';
+  return length;
+}
+
+// Rewrites the value of a *Default line of an installable option that has a marked choice.
+// Returns the new length of the line, or 0 when the line stays as it is.
+size_t rewrite_default_line(ppd_file_t* ppd, char* line) {
+  if (strncmp(line, kDefaultPrefix, kDefaultPrefixLength) != 0) return 0;
+  const char* start = line + kDefaultPrefixLength;
+  char* colon = strchr(line + kDefaultPrefixLength, ':');
+  if (colon == nullptr) return 0;
+  size_t keyword_length = static_cast<size_t>(colon - start);
+  if (keyword_length > kKeywordMax) return 0;
+  char keyword[kKeywordMax + 1];
+  memcpy(keyword, start, keyword_length);
+  keyword[keyword_length] = '\0';
+  log_printf(6, "INFO: Default Main Keyword: \"%s\"\n", keyword);
+
+  ppd_option_t* option = findInstallableOption(ppd, keyword);
+  if (option == nullptr) return 0;
+  log_printf(5, "INFO: Option to modify: \"%s\"\n", option->keyword);
+  log_printf(5, "INFO:   defchoice: \"%s\"\n", option->defchoice);
+
+  // A line end right after the colon counts as a value; blanks up to the end of the text don't.
+  char* value = colon + 1;
+  value += strspn(value, " \t");
+  if (*value == '\0') return 0;
+
+  ppd_choice_t* choice = ppdFindMarkedChoice(ppd, option->keyword);
+  if (choice == nullptr) {
+    log_printf(5, "INFO:   option hasn't been marked\n");
+    return 0;
+  }
+  log_printf(5, "INFO:   new value: \"%s\"\n", choice->choice);
+  size_t room = kLineSize - static_cast<size_t>(value - line);
+  snprintf(value, room, "%s\n", choice->choice);
+  return static_cast<size_t>(value - line) + strlen(value);
+}
+
+}  // namespace
+
+ppd_option_t* firstInstallableOption(ppd_file_t* ppd) {
+  g_walk_group = nullptr;
+  g_walk_index = 0;
+  if (ppd == nullptr) return nullptr;
+  for (int i = 0; i < ppd->num_groups; i++) {
+    ppd_group_t* group = &ppd->groups[i];
+    if (contains_ignoring_case(group->text, kGroupMark)) {
+      g_walk_group = group;
+      return nextInstallableOption(ppd);
+    }
+  }
+  return nullptr;
+}
+
+ppd_option_t* nextInstallableOption(ppd_file_t* ppd) {
+  if (ppd == nullptr || g_walk_group == nullptr || g_walk_index >= g_walk_group->num_options) {
+    return nullptr;
+  }
+  return &g_walk_group->options[g_walk_index++];
+}
+
+ppd_option_t* findInstallableOption(ppd_file_t* ppd, const char* keyword) {
+  for (ppd_option_t* option = firstInstallableOption(ppd); option != nullptr;
+       option = nextInstallableOption(ppd)) {
+    if (strcmp(option->keyword, keyword) == 0) return option;
+  }
+  return nullptr;
+}
+
+// The target is replaced atomically: the copy is written to a temporary file created
+// exclusively next to it and renamed over it, so a reader never sees half a PPD and a link
+// planted at the target name is replaced, not followed. On any failure the temporary file is
+// removed and an earlier target stays as it was.
+int rewritePpdDefaults(ppd_file_t* ppd, const char* sourcePath, const char* targetPath) {
+  int total = 0;
+  for (ppd_option_t* option = firstInstallableOption(ppd); option != nullptr;
+       option = nextInstallableOption(ppd)) {
+    total++;
+  }
+  log_printf(3, "INFO: Total %d configuration option(s) found\n", total);
+  if (total == 0) return 0;
+
+  UniqueFile source(fopen(sourcePath, "r"));
+  if (source == nullptr) return -1;
+  char temp_path[TempPathGuard::kPathSize];
+  if (!format_text(temp_path, sizeof(temp_path), "%s%s", targetPath, kTempSuffix)) return -1;
+  int fd = mkstemp(temp_path);
+  if (fd < 0) return -1;
+  TempPathGuard temp(temp_path);
+  UniqueFile target(fdopen(fd, "w"));
+  if (target == nullptr) {
+    close(fd);
+    return -1;
+  }
+  // Other tools of the package read and replace these files: readable and writable by all.
+  if (fchmod(fd, kPpdMode) != 0) return -1;
+
+  int count = 0;
+  bool write_failed = false;
+  char line[kLineSize];
+  for (size_t length; (length = read_piece(source.get(), line, sizeof(line))) > 0;) {
+    size_t rewritten = rewrite_default_line(ppd, line);
+    if (rewritten > 0) {
+      length = rewritten;
+      count++;
+    }
+    if (fwrite(line, 1, length, target.get()) != length) {
+      write_failed = true;
+      break;
+    }
+  }
+  int result = (ferror(source.get()) || write_failed) ? -1 : count;
+  if (fclose(target.release()) != 0) result = -1;
+  source.reset();
+  if (result < 0 || rename(temp.path(), targetPath) != 0) return -1;
+  temp.release();
+  return result;
+}

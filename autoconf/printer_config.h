@@ -5,6 +5,8 @@
 
 #include <cups/ppd.h>
 
+#include <cstddef>
+
 // Connection types of deviceConnectionType.
 inline constexpr int kConnectionUnsupported = 0;
 inline constexpr int kConnectionUsb = 1;
@@ -16,5 +18,8 @@ int updatePrinterConfiguration(const char* queue);
 int ppdUpdateConfigOptions(ppd_file_t* ppd);
 // 0 unsupported, 1 USB, 2 network, by the URI's exact scheme.
 int deviceConnectionType(const char* uri);
+// Forms "/var/tmp/autoconf/<queue>.ppd" into target. False, with a level 1 log line, for a
+// queue name with a slash (it would leave the directory) or one too long for size bytes.
+bool ppd_target_path(const char* queue, char* target, size_t size);
 
 #endif  // ZORV_AUTOCONF_PRINTER_CONFIG_H

@@ -197,6 +197,11 @@ int snmpUpdateConfigOptions(ppd_file_t* ppd, const char* device_uri) {
     SnmpLogHush hush;
     init_snmp(kProgramName);
   }
+  // The machine's snmp.conf may switch on packet dumps or debugging. Packet dumps go through
+  // xdump, which this program exports and which writes to standard output, the job stream;
+  // debugging output would fill the messages that the scheduler shows.
+  snmp_set_do_debugging(0);
+  netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DUMP_PACKET, 0);
 
   char community[kCommunityBuffer];
   if (getSnmpCommunity(ppd, community, sizeof(community)) != 0) {

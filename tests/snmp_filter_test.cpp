@@ -120,4 +120,39 @@ TEST(SnmpFilter, UriWithoutHostSkipsTheNetworkPath) {
             std::string::npos);
 }
 
+TEST(SnmpFilter, PacketDumpsOfTheSnmpConfigurationNeverReachTheJob) {
+  REQUIRE_ROOT();
+  if (!snmpd_available()) GTEST_SKIP() << "snmpd is not installed";
+  Snmpd agent;
+  SnmpdConfig config;
+  config.address = kAgent;
+  ASSERT_TRUE(agent.start(config)) << agent.error();
+  TempDir work;
+  ASSERT_TRUE(write_file(
+      work.file("q.ppd"),
+      test_ppd("Acme", installable_option("Tray2"),
+               "*?SnmpTray2: \"" + test_oid(".1.7.0") + "\"\n*SnmpTray2 True: \"^01000000$\"\n")));
+  // The machine's snmp.conf may ask for packet dumps; the library's dumps go through xdump,
+  // which this program exports and which writes to standard output, the job stream.
+  ASSERT_TRUE(write_file(work.file("snmp.conf"), "dumpPacket yes\ndoDebugging 1\n"));
+  Cupsd cupsd;
+  ASSERT_TRUE(cupsd.start()) << cupsd.failure();
+  const std::string uri = std::string("socket://") + kAgent + ":9100";
+  ASSERT_TRUE(cupsd.add_queue(kQueue, work.file("q.ppd"), uri)) << cupsd.failure();
+  SavedPath output_dir("/var/tmp/autoconf");
+  ProgramRun run;
+  run.path = ZORVAUTOCONF_PATH;
+  run.args = filter_args(kQueue);
+  run.env = cupsd.client_environment({"DEVICE_URI=" + uri, "SNMPCONFPATH=" + work.path()});
+  run.input = kJob;
+  const ProgramResult result = run_program(run);
+  ASSERT_TRUE(result.exited) << result.describe();
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, kJob);
+  EXPECT_EQ(result.err, "");
+  EXPECT_NE(
+      read_file(std::string("/var/tmp/autoconf/") + kQueue + ".ppd").find("*DefaultTray2: True\n"),
+      std::string::npos);
+}
+
 }  // namespace

@@ -1,8 +1,78 @@
 // main() of zorvpreload: the colour-profile block ahead of the job, then the job unchanged.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
 #include "common/copy.h"
 #include "common/filter_main.h"
+#include "common/handles.h"
+#include "log/log.h"
+#include "preload/hd_data.h"
+#include "preload/profile.h"
+
+namespace {
+
+constexpr int kStatusOk = 0;
+constexpr int kStatusInput = 1;
+constexpr int kStatusHdData = 3;
+constexpr int kProfileType = 1;
+
+// Writes the block of the named profile to standard output when a vendor installation has
+// the profile; a missing profile is no error. Returns kStatusOk, or kStatusHdData when the
+// profile was found but no block could be written from it.
+int preload_profile(const char* name) {
+  if (name[0] == '\0') {
+    log_printf(2, "INFO: Color profile NONE, HD data creation skipped\n");
+    return kStatusOk;
+  }
+  char bare[kBareNameSize];
+  snprintf(bare, sizeof(bare), kUcsNameFormat, name);
+  log_printf(5, "INFO: ucs bare file name is <%s>\n", bare);
+
+  char path[kProfilePathSize];
+  if (findVendorFile(path, sizeof(path), kUcsPathPattern, kPreloadVendors, bare, R_OK) != 0) {
+    log_printf(2, "INFO: file %s not found,  HD data creation skipped\n", bare);
+    return kStatusOk;
+  }
+  log_printf(3, "INFO: using ucs file %s\n", path);
+  if (writeHdData(stdout, path, kProfileType) == 0) {
+    log_printf(1, "ERROR: HD data creation failed, execution aborted\n");
+    fprintf(stderr, "ERROR: HD data creation failed, execution aborted\n");
+    return kStatusHdData;
+  }
+  fflush(stdout);
+  return kStatusOk;
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
-  if (filter_begin("zorvpreload", argc, argv) != 0) return 1;
-  return copy_job(0, 1);
+  if (filter_begin("zorvpreload", argc, argv) != 0) return kStatusInput;
+
+  char name[kProfileNameSize];
+  resolveProfileName(name, sizeof(name), argv[0], argv[5], getenv("PPD"));
+  log_printf(2, "INFO: Printer: \"%s\"\n", name);
+  log_printf(2, "INFO: Options: \"%s\"\n", argv[5]);
+
+  UniqueFd input(0);
+  if (argc == 7) {
+    input.reset(open(argv[6], O_RDONLY | O_CLOEXEC));
+    if (input.get() < 0) {
+      log_printf(1, "ERROR: can not open file %s for reading, execution aborted\n", argv[6]);
+      fprintf(stderr, "ERROR: can not open file %s for reading, execution aborted\n", argv[6]);
+      return kStatusInput;
+    }
+  }
+
+  // The block leaves through the unbuffered, flushed stdout before any job byte is copied.
+  int status = preload_profile(name);
+  if (status != kStatusOk) return status;
+  status = copy_job(input.get(), 1);
+  if (status != kCopyDone) return status;
+  input.reset();
+
+  log_printf(2, "INFO: Program exit(%d) %s\n", kStatusOk, log_timestamp());
+  return kStatusOk;
 }

@@ -1,0 +1,305 @@
+// zorvpreload run as the scheduler runs it: argument checks, input, profile name and lookup
+// in the vendor installations under /opt, the block ahead of the job, the job byte for byte,
+// exit statuses and standard error.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "preload_program.h"
+
+namespace {
+
+// --- Command line and input ---------------------------------------------------------------
+
+TEST(PreloadProgram, FiveOrEightArgumentsGiveUsageAndStatusOne) {
+  std::vector<std::string> five = {"Office", "42", "tester", "title", "1"};
+  std::vector<std::string> eight = filter_args("Office", "", "/etc/hostname");
+  eight.push_back("extra");
+  for (const auto& args : {five, eight, std::vector<std::string>{"Office"}}) {
+    SCOPED_TRACE(std::to_string(args.size()) + " arguments");
+    ProgramResult result = run_program(preload(args, "job data"));
+    expect_exit(result, 1);
+    EXPECT_EQ(result.err, kUsage);
+    EXPECT_EQ(result.out, "");
+  }
+}
+
+TEST(PreloadProgram, JobWithoutProfileIsCopiedUnchanged) {
+  std::string job = random_bytes(65536 * 3 + 17, 1);
+  ProgramResult result = run_program(preload(filter_args(unique_name()), job));
+  expect_exit(result, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_TRUE(result.out == job) << "output of " << result.out.size() << " bytes differs";
+}
+
+TEST(PreloadProgram, InputFileIsReadInsteadOfStandardInput) {
+  TempDir dir;
+  std::string job = random_bytes(200000, 2);
+  ASSERT_TRUE(write_file(dir.file("job"), job));
+  ProgramResult result =
+      run_program(preload(filter_args(unique_name(), "", dir.file("job")), "not this"));
+  expect_exit(result, 0);
+  EXPECT_TRUE(result.out == job);
+  // A file given as standard input, as the scheduler may do.
+  ProgramRun from_file = preload(filter_args(unique_name()));
+  from_file.input_path = dir.file("job");
+  result = run_program(from_file);
+  expect_exit(result, 0);
+  EXPECT_TRUE(result.out == job);
+}
+
+TEST(PreloadProgram, InputFileThatCannotBeOpenedIsStatusOne) {
+  TempDir dir;
+  ASSERT_TRUE(write_file(dir.file("plain"), "x"));
+  for (const std::string& path : {dir.file("missing"), dir.file("plain") + "/below"}) {
+    SCOPED_TRACE(path);
+    ProgramResult result = run_program(preload(filter_args(unique_name(), "", path), "job"));
+    expect_exit(result, 1);
+    EXPECT_EQ(result.err, "ERROR: can not open file " + path + " for reading, execution aborted\n");
+    EXPECT_EQ(result.out, "");
+  }
+}
+
+TEST(PreloadProgram, UnreadableInputFileIsStatusOne) {
+  if (running_as_root()) GTEST_SKIP() << "root opens files of any mode";
+  TempDir dir;
+  ASSERT_TRUE(write_file(dir.file("job"), "secret", 0000));
+  ProgramResult result = run_program(preload(filter_args(unique_name(), "", dir.file("job"))));
+  expect_exit(result, 1);
+  EXPECT_EQ(result.out, "");
+}
+
+TEST(PreloadProgram, InputThatCannotBeReadIsStatusTwo) {
+  // A directory opens but every read fails.
+  TempDir dir;
+  ProgramResult result = run_program(preload(filter_args(unique_name(), "", dir.path())));
+  expect_exit(result, 2);
+  EXPECT_EQ(result.out, "");
+}
+
+TEST(PreloadProgram, FailedWriteOfTheJobIsStatusTwo) {
+  for (Output output : {Output::kClosedPipe, Output::kDevFull}) {
+    SCOPED_TRACE(output == Output::kDevFull ? "/dev/full" : "closed pipe");
+    ProgramRun run = preload(filter_args(unique_name()), random_bytes(100000, 3));
+    run.output = output;
+    ProgramResult result = run_program(run);
+    expect_exit(result, 2);
+  }
+}
+
+// --- Profile lookup and block ---------------------------------------------------------------
+
+TEST(PreloadProgram, ProfileFromOptionGoesAheadOfTheJob) {
+  REQUIRE_ROOT();
+  std::string name = unique_name();
+  const std::string profile = std::string(TEST_DATA_DIR) + "/preload/profile100.ucs";
+  auto installed = install("Orvane", name + ".ucs", read_file(profile));
+  const std::string block =
+      read_file(std::string(TEST_DATA_DIR) + "/preload/profile100-type1.block");
+  std::string job = random_bytes(150000, 4);
+  for (const std::string& options :
+       {"PageSize=A4 ucs=" + name + " Duplex=None", "ucs=" + name + ",Resolution=600",
+        "media=A4\tucs=" + name + "\t\"x\"", std::string(100000, 'o') + " ucs=" + name}) {
+    SCOPED_TRACE(options.substr(0, 60));
+    ProgramResult result = run_program(preload(filter_args("Office", options), job));
+    expect_exit(result, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_TRUE(result.out == block + job) << "output of " << result.out.size() << " bytes";
+  }
+}
+
+TEST(PreloadProgram, ProfileFromQueueName) {
+  REQUIRE_ROOT();
+  std::string queue = unique_name("Office-Laser");
+  auto installed = install("TALMA", queue + ".ucs", random_bytes(5000, 5));
+  ProgramResult result = run_program(preload(filter_args(queue, "PageSize=A4"), "job"));
+  expect_exit(result, 0);
+  EXPECT_TRUE(result.out == block_for(installed->path()) + "job");
+}
+
+TEST(PreloadProgram, ProfileFromPpdWhenStartedUnderItsOwnName) {
+  REQUIRE_ROOT();
+  std::string name = unique_name("Office");
+  auto installed = install("Quillon", name + ".ucs", random_bytes(4096, 6));
+  ProgramResult result = run_program(preload(filter_args("/usr/lib/cups/filter/zorvpreload"), "job",
+                                             {"PPD=/etc/cups/ppd/" + name + ".ppd"}));
+  expect_exit(result, 0);
+  EXPECT_TRUE(result.out == block_for(installed->path()) + "job");
+}
+
+TEST(PreloadProgram, EmptyJobGivesTheBlockAlone) {
+  REQUIRE_ROOT();
+  std::string name = unique_name();
+  auto installed = install("Orvane", name + ".ucs", "");
+  ProgramResult result = run_program(preload(filter_args("Office", "ucs=" + name)));
+  expect_exit(result, 0);
+  EXPECT_EQ(result.out.size(), 82u);
+  EXPECT_TRUE(result.out == block_for(installed->path()));
+}
+
+TEST(PreloadProgram, FirstVendorInstallationWithTheProfileWins) {
+  REQUIRE_ROOT();
+  std::string name = unique_name();
+  {
+    auto kestrel = install("Kestrel", name + ".ucs", "profile of Kestrel");
+    auto quillon = install("Quillon", name + ".ucs", "profile of Quillon");
+    ProgramResult result = run_program(preload(filter_args("Office", "ucs=" + name), "job"));
+    expect_exit(result, 0);
+    EXPECT_TRUE(result.out == block_for(kestrel->path()) + "job");
+  }
+  std::vector<std::unique_ptr<InstalledProfile>> all;
+  for (const char* vendor : kVendors) {
+    all.push_back(install(vendor, name + ".ucs", std::string("profile of ") + vendor));
+  }
+  ProgramResult result = run_program(preload(filter_args("Office", "ucs=" + name), "job"));
+  expect_exit(result, 0);
+  EXPECT_TRUE(result.out == block_for(all[0]->path()) + "job");
+  // Without Orvane's, the next in order: Kestrel's.
+  all[0].reset();
+  result = run_program(preload(filter_args("Office", "ucs=" + name), "job"));
+  EXPECT_TRUE(result.out == block_for(all[1]->path()) + "job");
+}
+
+TEST(PreloadProgram, EntryThatCannotBeReadIsPassedOver) {
+  REQUIRE_ROOT();
+  // Root reads files of any mode, so the unreadable entry is a link to nothing.
+  std::string name = unique_name();
+  InstalledProfile dangling("Orvane", name + ".ucs");
+  ASSERT_EQ(symlink("/nonexistent/profile.ucs", dangling.path().c_str()), 0);
+  auto pemberly = install("Pemberly", name + ".ucs", "profile of Pemberly");
+  ProgramResult result = run_program(preload(filter_args("Office", "ucs=" + name), "job"));
+  expect_exit(result, 0);
+  EXPECT_TRUE(result.out == block_for(pemberly->path()) + "job");
+}
+
+TEST(PreloadProgram, LongProfileNamesAreCutTo255Characters) {
+  REQUIRE_ROOT();
+  // 252 characters: the bare file name is cut to 255 characters, its extension to ".uc".
+  std::string name252 = unique_name() + "-";
+  name252 += std::string(252 - name252.size(), 'n');
+  auto cut_extension = install("Orvane", name252 + ".uc", "cut extension");
+  ProgramResult result = run_program(preload(filter_args("Office", "ucs=" + name252), "job"));
+  expect_exit(result, 0);
+  EXPECT_TRUE(result.out == block_for(cut_extension->path()) + "job");
+
+  // 300 characters: the name is its first 255, which leaves no room for the extension.
+  std::string name300 = unique_name() + "-";
+  name300 += std::string(300 - name300.size(), 'm');
+  auto no_extension = install("Brightwell", name300.substr(0, 255), "no extension");
+  result = run_program(preload(filter_args("Office", "ucs=" + name300 + " x=y"), "job"));
+  expect_exit(result, 0);
+  EXPECT_TRUE(result.out == block_for(no_extension->path()) + "job");
+}
+
+TEST(PreloadProgram, EmptyProfileNameSkipsTheBlock) {
+  REQUIRE_ROOT();
+  LogOn log("LOG_LEVEL=2\n");
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> env;
+  };
+  const Case cases[] = {
+      {filter_args("Office", "ucs="), {}},
+      {filter_args("Office", "a=b ucs= c=d"), {}},
+      {filter_args("Office", "ucs=,x"), {}},
+      {filter_args("Office", "ucs=\"Photo\""), {}},
+      {filter_args("zorvpreload"), {}},
+      {filter_args("/usr/lib/cups/filter/zorvpreload"), {"PPD=/etc/cups/ppd/"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("options '" + c.args[5] + "' queue '" + c.args[0] + "'");
+    ProgramResult result = run_program(preload(c.args, "the job", c.env));
+    expect_exit(result, 0);
+    EXPECT_EQ(result.out, "the job");
+    EXPECT_EQ(without_times(log.text()),
+              lines({"INFO: Program begin   <time>", "INFO: Printer: \"\"",
+                     "INFO: Options: \"" + c.args[5] + "\"",
+                     "INFO: Color profile NONE, HD data creation skipped",
+                     "INFO: Program exit(0) <time>"}));
+  }
+}
+
+TEST(PreloadProgram, NameWithSlashIsNotFound) {
+  REQUIRE_ROOT();
+  LogOn log("LOG_LEVEL=5\n");
+  // With Orvane's ucs directory present, the name below leads to a readable file in /tmp.
+  auto anchor = install("Orvane", unique_name() + ".ucs", "anchor");
+  TempDir dir;
+  ASSERT_TRUE(write_file(dir.file("evil.ucs"), "outside the vendor directories"));
+  std::string name = "../../../.." + dir.path() + "/evil";
+  ASSERT_EQ(access(("/opt/Orvane/mfp/ucs/" + name + ".ucs").c_str(), R_OK), 0);
+  ProgramResult result = run_program(preload(filter_args("Office", "ucs=" + name), "job"));
+  expect_exit(result, 0);
+  EXPECT_EQ(result.out, "job");
+  EXPECT_NE(log.text().find("INFO: file " + name + ".ucs not found,  HD data creation skipped\n"),
+            std::string::npos)
+      << log.text();
+}
+
+TEST(PreloadProgram, MissingInputFileStopsBeforeTheBlock) {
+  REQUIRE_ROOT();
+  std::string name = unique_name();
+  auto installed = install("Orvane", name + ".ucs", "profile");
+  TempDir dir;
+  ProgramResult result =
+      run_program(preload(filter_args("Office", "ucs=" + name, dir.file("missing"))));
+  expect_exit(result, 1);
+  EXPECT_EQ(result.out, "");
+}
+
+TEST(PreloadProgram, ProfileThatGivesNoBlockIsStatusThree) {
+  REQUIRE_ROOT();
+  std::string name = unique_name();
+  {
+    // A directory passes the lookup's read test, but is no profile.
+    InstalledProfile directory("Orvane", name + ".ucs");
+    ASSERT_TRUE(make_dirs(directory.path()));
+    auto behind = install("Kestrel", name + ".ucs", "profile");
+    ProgramResult result = run_program(preload(filter_args("Office", "ucs=" + name), "job"));
+    expect_exit(result, 3);
+    EXPECT_EQ(result.err, kHdFailed);
+    EXPECT_EQ(result.out, "");
+  }
+  {
+    // A FIFO must fail the block rather than wait for a writer.
+    InstalledProfile fifo("Orvane", name + ".ucs");
+    ASSERT_EQ(mkfifo(fifo.path().c_str(), 0644), 0);
+    ProgramRun run = preload(filter_args("Office", "ucs=" + name), "job");
+    run.timeout_seconds = 10;
+    ProgramResult result = run_program(run);
+    expect_exit(result, 3);
+    EXPECT_EQ(result.out, "");
+  }
+  const char* sysfs = "/sys/devices/system/cpu/online";
+  struct stat st;
+  if (stat(sysfs, &st) == 0 && static_cast<size_t>(st.st_size) > read_file(sysfs).size()) {
+    // Reads shorter than its length, like a profile that shrinks while it is read.
+    SCOPED_TRACE("short profile");
+    InstalledProfile shrinking("Orvane", name + ".ucs");
+    ASSERT_EQ(symlink(sysfs, shrinking.path().c_str()), 0);
+    ProgramResult result = run_program(preload(filter_args("Office", "ucs=" + name), "job"));
+    expect_exit(result, 3);
+    EXPECT_EQ(result.err, kHdFailed);
+    EXPECT_EQ(result.out, "");
+  }
+}
+
+TEST(PreloadProgram, FailedWriteOfTheBlockIsStatusThree) {
+  REQUIRE_ROOT();
+  std::string name = unique_name();
+  auto installed = install("Orvane", name + ".ucs", random_bytes(300000, 7));
+  for (Output output : {Output::kClosedPipe, Output::kDevFull}) {
+    SCOPED_TRACE(output == Output::kDevFull ? "/dev/full" : "closed pipe");
+    ProgramRun run = preload(filter_args("Office", "ucs=" + name), "job");
+    run.output = output;
+    ProgramResult result = run_program(run);
+    expect_exit(result, 3);
+    EXPECT_EQ(result.err, kHdFailed);
+  }
+}
+
+}  // namespace

@@ -1,12 +1,12 @@
 // RAII owners for the handles of the libraries the auto-configuration filter uses: PPD files,
-// fetched temporary PPD paths, compiled regular expressions, SNMP sessions and PDUs, USB devices.
+// fetched temporary PPD paths, compiled regular expressions, SNMP sessions and PDUs. The USB
+// device handle is closed by hand: both of its close results are reported.
 #ifndef ZORV_AUTOCONF_LIBRARY_HANDLES_H
 #define ZORV_AUTOCONF_LIBRARY_HANDLES_H
 
 #include <cups/ppd.h>
 #include <regex.h>
 #include <unistd.h>
-#include <usb.h>
 
 #include <memory>
 
@@ -44,11 +44,6 @@ struct SnmpSessionCloser {
 };
 using UniqueSnmpSession = std::unique_ptr<void, SnmpSessionCloser>;
 #endif  // NET_SNMP_INCLUDES_H
-
-struct UsbCloser {
-  void operator()(usb_dev_handle* handle) const { usb_close(handle); }
-};
-using UniqueUsbHandle = std::unique_ptr<usb_dev_handle, UsbCloser>;
 
 // Removes a fetched temporary file at destruction. The path is copied in, because the CUPS
 // library returns fetched paths in one buffer that its next fetch overwrites.

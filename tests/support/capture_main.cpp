@@ -1,0 +1,65 @@
+// zorv_capture: the printer stand-in as a program, for scripts/demo.sh and the benchmark.
+// Usage: zorv_capture ADDRESS PORT DIR [COUNT]
+// Writes each connection's bytes to DIR/job-N.bin and a line "N LENGTH END_NS" to DIR/jobs
+// when the connection ends (END_NS: CLOCK_REALTIME of the last byte); ends after COUNT
+// connections, or on SIGTERM. With DIR "-", the bytes are only counted.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "support/listener.h"
+#include "support/paths.h"
+
+namespace {
+
+volatile sig_atomic_t g_stop = 0;
+void on_stop(int) {
+  g_stop = 1;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  if (argc < 4 || argc > 5) {
+    fprintf(stderr, "usage: zorv_capture ADDRESS PORT DIR [COUNT]\n");
+    return 1;
+  }
+  const std::string dir = argv[3];
+  const bool keep = dir != "-";
+  const size_t count = argc == 5 ? strtoul(argv[4], nullptr, 10) : 0;
+  signal(SIGTERM, on_stop);
+  signal(SIGINT, on_stop);
+
+  Listener listener;
+  if (!listener.start(argv[1], atoi(argv[2]), keep)) {
+    fprintf(stderr, "zorv_capture: cannot listen on %s:%s\n", argv[1], argv[2]);
+    return 1;
+  }
+  size_t written = 0;
+  while (!g_stop && (count == 0 || written < count)) {
+    if (!listener.wait_for_jobs(written + 1, 100)) continue;
+    std::vector<ReceivedJob> jobs = listener.jobs();
+    for (; written < jobs.size(); written++) {
+      const ReceivedJob& job = jobs[written];
+      std::string index = std::to_string(written + 1);
+      if (keep) write_file(dir + "/job-" + index + ".bin", job.bytes);
+      std::string line = index + " " + std::to_string(job.length) + " " +
+                         std::to_string(job.end_realtime_ns) + "\n";
+      if (keep) {
+        FILE* out = fopen((dir + "/jobs").c_str(), "a");
+        if (out != nullptr) {
+          fputs(line.c_str(), out);
+          fclose(out);
+        }
+      } else {
+        fputs(line.c_str(), stdout);
+        fflush(stdout);
+      }
+    }
+  }
+  listener.stop();
+  return 0;
+}

@@ -1,6 +1,7 @@
 // Pass-through copy of the job, shared by both filters.
 #include "common/copy.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -71,10 +72,22 @@ bool copy_cancelled() {
 
 int copy_job(int in_fd, int out_fd) {
   char buffer[kCopyBlock];
+  // Under the scheduler both ends are pipes: splice moves each block between them without
+  // copying it through this process. Where it cannot (a file on both ends, a device), or on
+  // any failure, the plain read and write take over; they meet the failure again and tell a
+  // read error from a write error.
+  bool try_splice = true;
   for (;;) {
     if (g_cancelled) {
       log_printf(1, "ERROR: job cancelled, copy stopped\n");
       return kCopyFailed;
+    }
+    if (try_splice) {
+      ssize_t moved = splice(in_fd, nullptr, out_fd, nullptr, kCopyBlock, SPLICE_F_MOVE);
+      if (moved > 0) continue;
+      if (moved == 0) return kCopyDone;
+      if (errno == EINTR) continue;
+      try_splice = false;
     }
     ssize_t n = read(in_fd, buffer, sizeof(buffer));
     if (n == 0) return kCopyDone;

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <string>
 #include <thread>
@@ -59,6 +60,33 @@ TEST(CopyJob, CompletesPartialWritesIntoAPipe) {
   close(fds[1]);
   reader.join();
   close(fds[0]);
+  EXPECT_EQ(received, bytes);
+}
+
+TEST(CopyJob, CopiesFromPipeToPipeAsUnderTheScheduler) {
+  std::string bytes = pattern(5 * kCopyBlock + 3);
+  int in[2], out[2];
+  ASSERT_EQ(pipe(in), 0);
+  ASSERT_EQ(pipe(out), 0);
+  std::thread writer([&] {
+    for (size_t done = 0; done < bytes.size();) {
+      ssize_t n = write(in[1], bytes.data() + done, std::min<size_t>(7777, bytes.size() - done));
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+    close(in[1]);
+  });
+  std::string received;
+  std::thread reader([&] {
+    char buffer[1000];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof(buffer))) > 0;) received.append(buffer, n);
+  });
+  EXPECT_EQ(copy_job(in[0], out[1]), kCopyDone);
+  close(out[1]);
+  writer.join();
+  reader.join();
+  close(in[0]);
+  close(out[0]);
   EXPECT_EQ(received, bytes);
 }
 

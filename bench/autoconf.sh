@@ -15,62 +15,19 @@ repeats=${REPEATS:-41}
 ppd=$PWD/tests/data/ppd/installable.ppd
 queue=zorvbench
 
-base=$(mktemp -d /tmp/zorvbench-XXXXXX)
-chmod 0755 "$base"
-cupsd_pid=
-cleanup() {
-  if [ -n "$cupsd_pid" ]; then
-    kill "$cupsd_pid" 2>/dev/null || true
-    wait "$cupsd_pid" 2>/dev/null || true
-  fi
-  rm -rf "$base" "/var/tmp/autoconf/$queue.ppd"
-}
-trap cleanup EXIT
+source scripts/private-cups.sh
 
-# The same layout as the tests' private scheduler (tests/support/cupsd.cpp), on loopback TCP.
+base=$(mktemp -d /tmp/zorvbench-XXXXXX)
+trap 'zorv_stop_all; rm -rf "$base" "/var/tmp/autoconf/$queue.ppd"' EXIT
+
+# The private scheduler of scripts/private-cups.sh (its filter directory gets the filters built
+# next to the program), on loopback TCP; HOME keeps the user's client.conf out of it.
+export HOME=$base
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-mkdir -p "$base"/{root,bin,cache,state,spool,tmp,log,filtertmp}
-for entry in /usr/lib/cups/*; do ln -s "$entry" "$base/bin/"; done
-cat >"$base/root/cups-files.conf" <<EOF
-ServerRoot $base/root
-ServerBin $base/bin
-CacheDir $base/cache
-StateDir $base/state
-RequestRoot $base/spool
-TempDir $base/tmp
-AccessLog $base/log/access_log
-ErrorLog $base/log/error_log
-PageLog $base/log/page_log
-Printcap $base/printcap
-User lp
-Group lp
-SystemGroup lpadmin root
-FileDevice Yes
-EOF
-cat >"$base/root/cupsd.conf" <<EOF
-Listen 127.0.0.1:$port
-LogLevel warn
-Browsing No
-WebInterface No
-DefaultAuthType None
-<Policy default>
-  <Limit All>
-    Order allow,deny
-    Allow all
-  </Limit>
-</Policy>
-EOF
-/usr/sbin/cupsd -f -c "$base/root/cupsd.conf" -s "$base/root/cups-files.conf" \
-  >"$base/log/cupsd.out" 2>&1 &
-cupsd_pid=$!
-export CUPS_SERVER=127.0.0.1:$port HOME=$base
-for _ in $(seq 150); do
-  if lpstat -r 2>/dev/null | grep -q 'scheduler is running'; then break; fi
-  sleep 0.1
-done
-lpstat -r | grep -q 'scheduler is running' || { echo "cupsd did not start; see $base/log" >&2; exit 1; }
+zorv_cupsd_start "$base" "$(dirname "$program")" "127.0.0.1:$port"
 lpadmin -p "$queue" -E -v file:/dev/null -P "$ppd" 2>/dev/null
 
+mkdir "$base/filtertmp"
 printf x >"$base/job"
 filter_run() {
   (TMPDIR=$base/filtertmp DEVICE_URI=file:/dev/null exec -a "$queue" "$program" 1 bench title 1 "" \
@@ -80,7 +37,7 @@ client_run() { lpstat -r >/dev/null; }
 
 # Sanity: the filter really fetched and rewrote, and left no fetched PPD behind.
 filter_run
-cmp -s "/var/tmp/autoconf/$queue.ppd" "$base/root/ppd/$queue.ppd" ||
+cmp -s "/var/tmp/autoconf/$queue.ppd" "$base/cups/root/ppd/$queue.ppd" ||
   { echo "the filter did not write the PPD copy" >&2; exit 1; }
 [ -z "$(ls -A "$base/filtertmp")" ] || { echo "fetched PPDs left in TMPDIR" >&2; exit 1; }
 

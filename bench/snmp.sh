@@ -18,17 +18,10 @@ silent_agent=127.0.0.31  # nothing listens there
 base=.1.3.6.1.4.1.64999
 repeats=9
 
+source scripts/private-cups.sh
+
 work=$(mktemp -d /tmp/zorvbench-XXXXXX)
-chmod 0755 "$work"
-snmpd_pid=
-cupsd_pid=
-cleanup() {
-  if [ -n "$snmpd_pid" ]; then kill "$snmpd_pid" 2>/dev/null || true; fi
-  if [ -n "$cupsd_pid" ]; then kill "$cupsd_pid" 2>/dev/null || true; fi
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap 'zorv_stop_all; rm -rf "$work"' EXIT
 
 now_ns() { date +%s%N; }
 
@@ -44,67 +37,15 @@ best_ns() {
   echo "$best"
 }
 
-# A bounded poll until "$@" succeeds.
-wait_for() {
-  for _ in $(seq 100); do
-    if "$@" >/dev/null 2>&1; then return 0; fi
-    sleep 0.1
-  done
-  echo "bench: no answer from: $*" >&2
-  exit 1
-}
+# The private agent (scripts/private-cups.sh, community mirelo): the test values, and pass.sh
+# for the types the values cannot carry.
+echo "pass $base.2 /bin/sh $data/pass.sh" >"$work/pass.conf"
+zorv_snmpd_start "$work" "$agent" "$data/values.conf" "$work/pass.conf"
 
-# The private agent: the test values, one community.
-mkdir -p "$work/snmpd/persist"
-{
-  echo "agentaddress udp:$agent:161"
-  echo "rocommunity mirelo default"
-  cat "$data/values.conf"
-  echo "pass $base.2 /bin/sh $data/pass.sh"
-} >"$work/snmpd/snmpd.conf"
-SNMP_PERSISTENT_DIR=$work/snmpd/persist HOME=$work/snmpd \
-  snmpd -f -Lo -C -c "$work/snmpd/snmpd.conf" -p "$work/snmpd/pid" >"$work/snmpd/log" 2>&1 &
-snmpd_pid=$!
-wait_for snmpget -v1 -c mirelo -t 0.2 -r 0 "$agent" "$base.9.0"
-
-# The private scheduler, set up the way the test fixture does it.
-c=$work/cups
-mkdir -p "$c/root/ppd" "$c/bin" "$c/cache" "$c/state" "$c/spool/tmp" "$c/tmp" "$c/share" "$c/log"
-for e in /usr/lib/cups/*; do ln -s "$e" "$c/bin/"; done
-for e in /usr/share/cups/*; do ln -s "$e" "$c/share/"; done
+# The private scheduler, on loopback TCP; its filter directory gets the filters built next to
+# the program.
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-cat >"$c/root/cups-files.conf" <<EOF
-ServerRoot $c/root
-ServerBin $c/bin
-CacheDir $c/cache
-StateDir $c/state
-RequestRoot $c/spool
-TempDir $c/tmp
-DataDir $c/share
-AccessLog $c/log/access_log
-ErrorLog $c/log/error_log
-PageLog $c/log/page_log
-User lp
-Group lp
-SystemGroup lpadmin root
-EOF
-cat >"$c/root/cupsd.conf" <<EOF
-Listen 127.0.0.1:$port
-LogLevel warn
-Browsing No
-WebInterface No
-DefaultAuthType None
-<Policy default>
-  <Limit All>
-    Order allow,deny
-    Allow all
-  </Limit>
-</Policy>
-EOF
-cupsd -f -c "$c/root/cupsd.conf" -s "$c/root/cups-files.conf" >"$c/log/cupsd.out" 2>&1 &
-cupsd_pid=$!
-export CUPS_SERVER=127.0.0.1:$port
-wait_for lpstat -r
+zorv_cupsd_start "$work" "$(dirname "$program")" "127.0.0.1:$port"
 
 # A PPD of 10 installable options; the first $1 of them carry a query attribute, each for one
 # of the agent's INTEGER, OCTET STRING, ... values.

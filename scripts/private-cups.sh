@@ -1,8 +1,9 @@
 # shellcheck shell=bash
-# Shell pieces of a private print path, sourced by scripts/demo.sh and bench/print_path.sh:
-# a private cupsd whose filter directory holds the built filters, a private snmpd answering
-# the worked example's queries, and the printer stand-in (zorv_capture). Mirrors the C++
-# fixtures of tests/support in short. Needs root (run it inside scripts/sandbox.sh).
+# Shell pieces of a private print path, sourced by scripts/demo.sh and bench/print_path.sh,
+# autoconf.sh and snmp.sh: a private cupsd whose filter directory holds the built filters, a
+# private snmpd answering from the values files it is given, and the printer stand-in
+# (zorv_capture). Mirrors the C++ fixtures of tests/support in short. Needs root (run it inside
+# scripts/sandbox.sh).
 
 zorv_pids=()
 
@@ -20,9 +21,11 @@ zorv_wait() {
 # lpstat -r succeeds either way; its text tells.
 zorv_cupsd_running() { lpstat -r 2>/dev/null | grep -q "scheduler is running"; }
 
-# zorv_cupsd_start BASE BUILD: the scheduler in BASE/cups, serving on BASE/cups/sock.
+# zorv_cupsd_start BASE BUILD [LISTEN]: the scheduler in BASE/cups, serving on LISTEN
+# (default BASE/cups/sock; the benchmarks give a loopback TCP address such as 127.0.0.1:PORT).
 zorv_cupsd_start() {
   local base=$1/cups build=$2 entry
+  local listen=${3:-$base/sock}
   mkdir -p "$base"/{root,bin/filter,cache,state,spool,log}
   chmod 0755 "$1" "$base" "$base"/{root,bin,bin/filter,cache,state,spool,log}
   # The filters (User lp) fetch the queue's PPD into TempDir.
@@ -52,7 +55,7 @@ SystemGroup lpadmin root
 FileDevice Yes
 EOC
   cat >"$base/root/cupsd.conf" <<EOC
-Listen $base/sock
+Listen $listen
 LogLevel info
 Browsing No
 WebInterface No
@@ -68,15 +71,16 @@ EOC
   nice -n "${ZORV_NICE:-0}" /usr/sbin/cupsd -f -c "$base/root/cupsd.conf" -s "$base/root/cups-files.conf" \
     >"$base/log/cupsd.out" 2>&1 &
   zorv_pids+=($!)
-  export CUPS_SERVER=$base/sock
+  export CUPS_SERVER=$listen
   zorv_wait 150 zorv_cupsd_running || { echo "cupsd did not start; see $base/log" >&2; return 1; }
 }
 
-# zorv_snmpd_start BASE ADDRESS VALUES_FILE: an agent on ADDRESS:161, community mirelo.
+# zorv_snmpd_start BASE ADDRESS VALUES_FILE...: an agent on ADDRESS:161, community mirelo,
+# configured with the lines of each VALUES_FILE (override, pass, ...).
 zorv_snmpd_start() {
   local dir=$1/snmpd address=$2
   mkdir -p "$dir/persist"
-  { echo "agentaddress udp:$address:161"; echo "rocommunity mirelo default"; cat "$3"; } \
+  { echo "agentaddress udp:$address:161"; echo "rocommunity mirelo default"; cat "${@:3}"; } \
     >"$dir/snmpd.conf"
   SNMP_PERSISTENT_DIR=$dir/persist HOME=$dir /usr/sbin/snmpd -f -Lo -C -c "$dir/snmpd.conf" \
     >"$dir/snmpd.log" 2>&1 &

@@ -8,6 +8,7 @@ packages=(
   cups-daemon cups-client cups cups-bsd snmpd snmp
   googletest libgtest-dev
   iproute2 util-linux procps
+  clang libclang-rt-14-dev valgrind
 )
 missing=()
 for p in "${packages[@]}"; do

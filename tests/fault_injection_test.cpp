@@ -1,0 +1,585 @@
+// Faults injected into the built filters, run the way the scheduler runs them: outputs that
+// refuse the job, inputs that cannot be read, a full log directory, a PPD that vanishes between
+// the two fetches, an SNMP agent that answers garbage, a scheduler that dies mid-request and a
+// profile that shrinks while it is read. Each time the program must report the failure, end by
+// itself within its time-outs, and either copy the job byte for byte or say by its exit status
+// that it did not.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/paths.h"
+#include "support/program.h"
+
+namespace {
+
+constexpr int kBound = 60;  // seconds; far above every time-out of the programs
+constexpr char kQueue[] = "faultq";
+constexpr char kShimEnv[] = "LD_PRELOAD=" FAULT_SHIM_PATH;
+// A shim preloaded ahead of the sanitizer runtime would stop a sanitizer build at start.
+constexpr char kAsanEnv[] = "ASAN_OPTIONS=verify_asan_link_order=0";
+
+// Pseudo-random job bytes, the same in every run, that no broken copy gets right by accident.
+std::string job_bytes(size_t size) {
+  std::string bytes(size, '\0');
+  uint32_t x = 2463534242u;
+  for (auto& b : bytes) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    b = static_cast<char>(x);
+  }
+  return bytes;
+}
+
+ProgramRun filter_run(const char* program, const std::vector<std::string>& extra_env = {},
+                      const std::string& file = "") {
+  ProgramRun run;
+  run.path = program;
+  run.args = filter_args(kQueue, "", file);
+  run.env = filter_environment(extra_env);
+  run.timeout_seconds = kBound;
+  return run;
+}
+
+// An unreachable scheduler: the first fetch fails at once and nothing else happens.
+constexpr char kNoScheduler[] = "CUPS_SERVER=127.0.0.1:1";
+
+// Both programs, for the faults that concern only the pass-through.
+struct Program {
+  const char* name;
+  const char* path;
+  std::vector<std::string> env;
+};
+std::vector<Program> both_programs() {
+  return {{"zorvpreload", ZORVPRELOAD_PATH, {}},
+          {"zorvautoconf", ZORVAUTOCONF_PATH, {kNoScheduler, "DEVICE_URI=file:/dev/null"}}};
+}
+
+void expect_ended_by_itself(const ProgramResult& r) {
+  EXPECT_FALSE(r.timed_out) << r.err;
+  EXPECT_TRUE(r.exited) << r.describe() << "\n" << r.err;
+}
+
+}  // namespace
+
+// --- Standard output that refuses the job ----------------------------------------------
+
+TEST(FaultOutput, ClosedPipeOrFullDeviceFailsTheCopyWithStatusTwo) {
+  for (const Program& p : both_programs()) {
+    for (Output output : {Output::kClosedPipe, Output::kDevFull}) {
+      SCOPED_TRACE(std::string(p.name) + (output == Output::kDevFull ? " /dev/full" : " pipe"));
+      ProgramRun run = filter_run(p.path, p.env);
+      run.input = job_bytes(300000);
+      run.output = output;
+      ProgramResult r = run_program(run);
+      expect_ended_by_itself(r);
+      EXPECT_EQ(r.status, 2) << r.err;  // not killed by SIGPIPE, and never 0
+    }
+  }
+}
+
+TEST(FaultOutput, EmptyJobToAClosedPipeIsACompleteCopy) {
+  for (const Program& p : both_programs()) {
+    SCOPED_TRACE(p.name);
+    ProgramRun run = filter_run(p.path, p.env);
+    run.output = Output::kClosedPipe;
+    ProgramResult r = run_program(run);
+    expect_ended_by_itself(r);
+    EXPECT_EQ(r.status, 0) << r.err;
+  }
+}
+
+// --- Input that cannot be read ---------------------------------------------------------
+
+TEST(FaultInput, DirectoryAsStandardInputOrAsInputFileEndsWithStatusTwo) {
+  TempDir dir;
+  for (const Program& p : both_programs()) {
+    for (bool as_file : {false, true}) {
+      SCOPED_TRACE(std::string(p.name) + (as_file ? " file argument" : " stdin"));
+      ProgramRun run = filter_run(p.path, p.env, as_file ? dir.path() : "");
+      if (!as_file) run.input_path = dir.path();
+      ProgramResult r = run_program(run);
+      expect_ended_by_itself(r);
+      EXPECT_EQ(r.status, 2) << r.err;
+      EXPECT_EQ(r.out, "");
+    }
+  }
+}
+
+TEST(FaultInput, StandardInputOpenedWriteOnlyEndsWithStatusTwo) {
+  TempDir dir;
+  const std::string file = dir.file("write-only");
+  ASSERT_TRUE(write_file(file, "job bytes that cannot be read\n"));
+  for (const Program& p : both_programs()) {
+    SCOPED_TRACE(p.name);
+    // The shell opens descriptor 0 for writing only, then becomes the filter.
+    ProgramRun run = filter_run("/bin/bash", p.env);
+    run.args = {"bash", "-c",
+                std::string("exec 0>>\"$1\"; exec -a ") + kQueue + " \"$0\" 42 tester title 1 ''",
+                p.path, file};
+    ProgramResult r = run_program(run);
+    expect_ended_by_itself(r);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+}
+
+// --- A full log directory ---------------------------------------------------------------
+
+namespace {
+
+// Runs program as queue kQueue in a mount namespace of its own whose /tmp is a tiny tmpfs,
+// with a log configuration that logs everything and flushes every line. mount_options choose
+// how the tmpfs is exhausted; fill true writes it full before the program starts.
+ProgramResult run_with_full_tmp(const Program& p, const std::string& mount_options, bool fill,
+                                const std::string& input) {
+  std::string script =
+      "set -e\n"
+      "mount -t tmpfs -o " +
+      mount_options +
+      ",mode=1777 zorvfault /tmp\n"
+      "printf 'LOG_LEVEL=-1\\nFLUSH_MODE=1\\n' > /tmp/" +
+      p.name + ".lcf\n" + (fill ? "cat /dev/zero > /tmp/fill 2>/dev/null || true\n" : "") +
+      "exec -a " + kQueue + " \"$0\" 42 tester title 1 ''\n";
+  ProgramRun run;
+  run.path = "/usr/bin/unshare";
+  run.args = {"unshare", "--mount", "--propagation", "private", "/bin/bash", "-c", script, p.path};
+  run.env = filter_environment(p.env);
+  run.input = input;
+  run.timeout_seconds = kBound;
+  return run_program(run);
+}
+
+bool can_unshare_mounts() {
+  ProgramRun probe;
+  probe.path = "/usr/bin/unshare";
+  probe.args = {"unshare", "--mount", "true"};
+  probe.env = filter_environment();
+  ProgramResult r = run_program(probe);
+  return r.exited && r.status == 0;
+}
+
+}  // namespace
+
+TEST(FaultLog, FullLogDirectoryLosesLogLinesButNotTheJob) {
+  REQUIRE_ROOT();
+  if (!can_unshare_mounts()) GTEST_SKIP() << "no mount namespaces here";
+  const std::string job = job_bytes(200000);
+  for (const Program& p : both_programs()) {
+    SCOPED_TRACE(p.name);
+    ProgramResult r = run_with_full_tmp(p, "size=16k", true, job);
+    expect_ended_by_itself(r);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.out == job) << "job not copied byte for byte: " << r.out.size() << " bytes";
+  }
+}
+
+TEST(FaultLog, LogThatCannotBeCreatedIsReportedAndTheJobGoesOn) {
+  REQUIRE_ROOT();
+  if (!can_unshare_mounts()) GTEST_SKIP() << "no mount namespaces here";
+  const std::string job = job_bytes(70000);
+  for (const Program& p : both_programs()) {
+    SCOPED_TRACE(p.name);
+    // Two inodes: the directory itself and the configuration file; the log gets none.
+    ProgramResult r = run_with_full_tmp(p, "size=64k,nr_inodes=2", false, job);
+    expect_ended_by_itself(r);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find(std::string("/tmp/") + p.name + ".log file open error\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_TRUE(r.out == job) << "job not copied byte for byte: " << r.out.size() << " bytes";
+  }
+}
+
+// --- A scheduler that dies mid-request --------------------------------------------------
+
+namespace {
+
+// A TCP listener on a loopback port that misbehaves the same way on every connection.
+class DyingScheduler {
+ public:
+  enum class Mode { kCloseAtOnce, kCloseAfterRequest, kGarbageAnswer };
+
+  explicit DyingScheduler(Mode mode) : mode_(mode) {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof(a);
+    if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0 ||
+        listen(fd_, 8) != 0 || getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+      return;
+    }
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] { serve(); });
+  }
+  ~DyingScheduler() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    if (fd_ >= 0) close(fd_);
+  }
+  int port() const { return port_; }
+  int connections() const { return connections_; }
+
+ private:
+  void serve() {
+    while (!stop_) {
+      pollfd p = {fd_, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      int c = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (c < 0) continue;
+      connections_++;
+      if (mode_ != Mode::kCloseAtOnce) {
+        char buffer[4096];
+        pollfd q = {c, POLLIN, 0};
+        if (poll(&q, 1, 2000) > 0) (void)!read(c, buffer, sizeof(buffer));
+      }
+      if (mode_ == Mode::kGarbageAnswer) {
+        static const char answer[] =
+            "HTTP/1.1 200 OK\r\nContent-Type: application/ipp\r\nContent-Length: 4000\r\n\r\n"
+            "\x02\x00\x00\x00\x00\x00\x00\x01\x01\x47\xff\xff";
+        (void)!write(c, answer, sizeof(answer) - 1);
+      }
+      close(c);
+    }
+  }
+
+  Mode mode_;
+  int fd_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> connections_{0};
+  std::thread thread_;
+};
+
+}  // namespace
+
+TEST(FaultScheduler, SchedulerThatDiesMidRequestLeavesTheJobIntact) {
+  const std::string job = job_bytes(100000);
+  for (auto mode : {DyingScheduler::Mode::kCloseAtOnce, DyingScheduler::Mode::kCloseAfterRequest,
+                    DyingScheduler::Mode::kGarbageAnswer}) {
+    SCOPED_TRACE(static_cast<int>(mode));
+    DyingScheduler scheduler(mode);
+    ASSERT_GT(scheduler.port(), 0);
+    TempDir home;
+    ProgramRun run =
+        filter_run(ZORVAUTOCONF_PATH, {"CUPS_SERVER=127.0.0.1:" + std::to_string(scheduler.port()),
+                                       "HOME=" + home.path(), "DEVICE_URI=socket://127.0.0.1:9"});
+    run.input = job;
+    ProgramResult r = run_program(run);
+    expect_ended_by_itself(r);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.out == job) << "job not copied byte for byte: " << r.out.size() << " bytes";
+    EXPECT_GT(scheduler.connections(), 0);
+  }
+}
+
+// --- A PPD that vanishes between the two fetches -----------------------------------------
+
+namespace {
+
+// The fixed paths of one auto-configuration run: log configuration and log, output directory.
+struct AutoconfPaths {
+  SavedPath config{"/tmp/zorvautoconf.lcf"};
+  SavedPath log{"/tmp/zorvautoconf.log"};
+  SavedPath output{"/var/tmp/autoconf"};
+  std::string target = std::string("/var/tmp/autoconf/") + kQueue + ".ppd";
+  AutoconfPaths() { write_file(config.path(), "LOG_LEVEL=3\n"); }
+};
+
+const std::string kAgentPpd = TEST_DATA_DIR "/fault/agent.ppd";
+
+ProgramRun shimmed_autoconf(const TempDir& tmp, const std::string& plan,
+                            const std::string& device_uri) {
+  return filter_run(ZORVAUTOCONF_PATH,
+                    {kShimEnv, kAsanEnv, "TMPDIR=" + tmp.path(), "ZORV_FAULT_PPD=" + kAgentPpd,
+                     "ZORV_FAULT_PPD_PLAN=" + plan, "DEVICE_URI=" + device_uri});
+}
+
+}  // namespace
+
+TEST(FaultPpd, PpdThatVanishesIsReportedAndNoCopyIsWritten) {
+  REQUIRE_ROOT();
+  struct Case {
+    const char* plan;
+    const char* log_line;  // what the log must say
+  } cases[] = {
+      {"ok,null", "ERROR: cupsGetPPD(faultq) failed.\n"},  // gone from the scheduler
+      {"gone", "ERROR: ppdOpenFile("},                     // gone before the first open
+      {"ok,gone", "DEBUG: ppdUpdateConfigOptions()"},      // gone before the rewrite
+  };
+  const std::string job = job_bytes(5000);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.plan);
+    AutoconfPaths paths;
+    TempDir tmp;
+    ProgramRun run = shimmed_autoconf(tmp, c.plan, "file:/dev/null");
+    run.input = job;
+    ProgramResult r = run_program(run);
+    expect_ended_by_itself(r);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.out == job);
+    EXPECT_FALSE(path_exists(paths.target));
+    std::string log = read_file(paths.log.path());
+    EXPECT_NE(log.find(c.log_line), std::string::npos) << log;
+    EXPECT_EQ(log.find("INFO: PPD file modified"), std::string::npos) << log;
+  }
+}
+
+TEST(FaultPpd, ControlRunWithBothFetchesWritesTheCopy) {
+  REQUIRE_ROOT();
+  AutoconfPaths paths;
+  TempDir tmp;
+  ProgramRun run = shimmed_autoconf(tmp, "ok", "file:/dev/null");
+  run.input = "job";
+  ProgramResult r = run_program(run);
+  expect_ended_by_itself(r);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "job");
+  EXPECT_EQ(read_file(paths.target), read_file(kAgentPpd));
+}
+
+// --- An SNMP agent that answers garbage ----------------------------------------------------
+
+namespace {
+
+// Minimal BER for the agent: tag, length, contents.
+std::string ber(unsigned char tag, const std::string& contents) {
+  std::string out(1, static_cast<char>(tag));
+  size_t n = contents.size();
+  if (n < 0x80) {
+    out += static_cast<char>(n);
+  } else if (n < 0x100) {
+    out += '\x81';
+    out += static_cast<char>(n);
+  } else {
+    out += '\x82';
+    out += static_cast<char>(n >> 8);
+    out += static_cast<char>(n & 0xFF);
+  }
+  return out + contents;
+}
+
+// Reads one element at pos; false when the bytes do not hold one.
+bool read_ber(const std::string& in, size_t& pos, unsigned char& tag, std::string& contents) {
+  if (pos + 2 > in.size()) return false;
+  tag = static_cast<unsigned char>(in[pos]);
+  size_t n = static_cast<unsigned char>(in[pos + 1]);
+  pos += 2;
+  if (n & 0x80) {
+    size_t bytes = n & 0x7F;
+    if (bytes == 0 || bytes > 2 || pos + bytes > in.size()) return false;
+    n = 0;
+    for (size_t i = 0; i < bytes; i++) n = n << 8 | static_cast<unsigned char>(in[pos++]);
+  }
+  if (pos + n > in.size()) return false;
+  contents = in.substr(pos, n);
+  pos += n;
+  return true;
+}
+
+// The request id and the OID of an SNMPv1 GET.
+bool parse_get(const std::string& packet, std::string& request_id, std::string& oid) {
+  unsigned char tag;
+  std::string message, field, pdu;
+  size_t pos = 0;
+  if (!read_ber(packet, pos, tag, message) || tag != 0x30) return false;
+  pos = 0;
+  if (!read_ber(message, pos, tag, field) || !read_ber(message, pos, tag, field) ||
+      !read_ber(message, pos, tag, pdu) || tag != 0xA0) {
+    return false;
+  }
+  pos = 0;
+  std::string list, bind;
+  if (!read_ber(pdu, pos, tag, request_id) || !read_ber(pdu, pos, tag, field) ||
+      !read_ber(pdu, pos, tag, field) || !read_ber(pdu, pos, tag, list)) {
+    return false;
+  }
+  pos = 0;
+  if (!read_ber(list, pos, tag, bind)) return false;
+  pos = 0;
+  return read_ber(bind, pos, tag, oid) && tag == 0x06;
+}
+
+std::string get_response(const std::string& request_id, int error_status, const std::string& oid,
+                         const std::string& value) {
+  std::string bind = ber(0x30, ber(0x06, oid) + value);
+  std::string pdu = ber(0x02, request_id) + ber(0x02, std::string(1, char(error_status))) +
+                    ber(0x02, std::string(1, char(error_status != 0 ? 1 : 0))) + ber(0x30, bind);
+  return ber(0x30, ber(0x02, std::string(1, '\0')) + ber(0x04, "mirelo") + ber(0xA2, pdu));
+}
+
+// Answers every GET first with garbage (random bytes, an empty datagram, the request cut in
+// half, an answer to another request id), then, by the last OID component: 1 an Opaque of 300
+// bytes 00 01 02 ..., 2 the string "abc", a zero byte and 0xFF bytes, 3 the error noSuchName,
+// 4 nothing at all.
+class GarbageAgent {
+ public:
+  explicit GarbageAgent(const char* address) {
+    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(161);
+    inet_pton(AF_INET, address, &a.sin_addr);
+    if (fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0) {
+      bound_ = true;
+      thread_ = std::thread([this] { serve(); });
+    }
+  }
+  ~GarbageAgent() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    if (fd_ >= 0) close(fd_);
+  }
+  bool bound() const { return bound_; }
+  int requests() const { return requests_; }
+
+ private:
+  void send_to(const std::string& bytes, const sockaddr_in& peer) {
+    sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&peer),
+           sizeof(peer));
+  }
+
+  void serve() {
+    while (!stop_) {
+      pollfd p = {fd_, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      char buffer[2048];
+      sockaddr_in peer{};
+      socklen_t len = sizeof(peer);
+      ssize_t n =
+          recvfrom(fd_, buffer, sizeof(buffer), 0, reinterpret_cast<sockaddr*>(&peer), &len);
+      if (n <= 0) continue;
+      std::string packet(buffer, static_cast<size_t>(n));
+      std::string request_id, oid;
+      if (!parse_get(packet, request_id, oid)) continue;
+      requests_++;
+
+      send_to(job_bytes(97), peer);
+      send_to("", peer);
+      send_to(packet.substr(0, packet.size() / 2), peer);
+      std::string other_id = request_id;
+      other_id.back() = static_cast<char>(other_id.back() ^ 0x55);
+      send_to(get_response(other_id, 0, oid, ber(0x04, "wrong request")), peer);
+
+      std::string opaque;
+      for (int i = 0; i < 300; i++) opaque += static_cast<char>(i);
+      switch (oid.back()) {
+        case 1:
+          send_to(get_response(request_id, 0, oid, ber(0x44, opaque)), peer);
+          break;
+        case 2:
+          send_to(get_response(request_id, 0, oid,
+                               ber(0x04, std::string("abc\0", 4) + std::string(250, '\xff'))),
+                  peer);
+          break;
+        case 3:
+          send_to(get_response(request_id, 2, oid, ber(0x05, "")), peer);
+          break;
+        default:
+          break;
+      }
+    }
+  }
+
+  int fd_ = -1;
+  bool bound_ = false;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> requests_{0};
+  std::thread thread_;
+};
+
+}  // namespace
+
+TEST(FaultAgent, GarbageAnswersAreSkippedAndRealAnswersStillCount) {
+  REQUIRE_ROOT();
+  GarbageAgent agent("127.0.0.77");
+  if (!agent.bound()) GTEST_SKIP() << "UDP 127.0.0.77:161 is taken or not ours";
+  AutoconfPaths paths;
+  TempDir tmp;
+  ProgramRun run = shimmed_autoconf(tmp, "ok", "socket://127.0.0.77:9100");
+  const std::string job = job_bytes(20000);
+  run.input = job;
+  ProgramResult r = run_program(run);
+  expect_ended_by_itself(r);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.out == job);
+  EXPECT_EQ(agent.requests(), 4);
+
+  // Opaque and Text were answered, Refused got an error status, Silent no answer at all.
+  std::string ppd = read_file(paths.target);
+  EXPECT_NE(ppd.find("*DefaultOpaque: True\n"), std::string::npos) << ppd;
+  EXPECT_NE(ppd.find("*DefaultText: True\n"), std::string::npos) << ppd;
+  EXPECT_NE(ppd.find("*DefaultRefused: False\n"), std::string::npos) << ppd;
+  EXPECT_NE(ppd.find("*DefaultSilent: False\n"), std::string::npos) << ppd;
+  EXPECT_NE(r.err.find("Error in packet: <"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("WARNING: SNMP query (1.3.6.1.4.1.64999.1.3) failure\n"), std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("WARNING: SNMP query (1.3.6.1.4.1.64999.1.4) failure\n"), std::string::npos)
+      << r.err;
+}
+
+// --- A profile that shrinks while it is read --------------------------------------------
+
+namespace {
+
+// /opt/Quillon/mfp/ucs/FaultShrink.ucs of 10000 bytes for the life of the guard. Quillon is
+// searched last, and no other installation has a profile of this name.
+struct ShrinkingProfile {
+  SavedPath vendor{"/opt/Quillon"};
+  std::string path = "/opt/Quillon/mfp/ucs/FaultShrink.ucs";
+  ShrinkingProfile() {
+    make_dirs("/opt/Quillon/mfp/ucs");
+    write_file(path, job_bytes(10000));
+  }
+};
+
+ProgramRun preload_with_profile(bool shrink) {
+  std::vector<std::string> env = {kShimEnv, kAsanEnv};
+  if (shrink) env.push_back("ZORV_FAULT_SHRINK=/opt/Quillon/mfp/ucs/FaultShrink.ucs");
+  ProgramRun run = filter_run(ZORVPRELOAD_PATH, env);
+  run.args = filter_args(kQueue, "ucs=FaultShrink");
+  return run;
+}
+
+}  // namespace
+
+TEST(FaultProfile, ProfileThatShrinksWhileReadStopsTheJobWithStatusThree) {
+  REQUIRE_ROOT();
+  ShrinkingProfile profile;
+  ProgramRun run = preload_with_profile(true);
+  run.input = job_bytes(3000);
+  ProgramResult r = run_program(run);
+  expect_ended_by_itself(r);
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_EQ(r.out.size(), 0u) << "nothing of a block or the job may leave";
+  EXPECT_NE(r.err.find("ERROR: HD data creation failed, execution aborted\n"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(read_file(profile.path).size(), 5000u) << "the shim did not cut the profile";
+}
+
+TEST(FaultProfile, ControlRunWithoutShrinkingWritesBlockAndJob) {
+  REQUIRE_ROOT();
+  ShrinkingProfile profile;
+  ProgramRun run = preload_with_profile(false);
+  const std::string job = job_bytes(3000);
+  run.input = job;
+  ProgramResult r = run_program(run);
+  expect_ended_by_itself(r);
+  EXPECT_EQ(r.status, 0) << r.err;
+  // PJL 48 + $IMG 24 + tag 8 + 12288 padded profile + checksum 2, then the job.
+  ASSERT_EQ(r.out.size(), 48u + 24 + 8 + 12288 + 2 + job.size());
+  EXPECT_TRUE(r.out.compare(r.out.size() - job.size(), job.size(), job) == 0);
+}

@@ -20,8 +20,8 @@ std::string command_output(const std::string& command) {
 
 // Defined dynamic symbols that are the program's own. Left out: versioned ones
 // ("stdout@GLIBC_2.2.5"), copies of the C library's data that the linker places in every
-// program, and the linker's section markers, which the program re-exports because
-// libusb-0.1.so.4 exports its own.
+// program, the linker's section markers, which the program re-exports because
+// libusb-0.1.so.4 exports its own, and in a sanitizer build the sanitizer runtime's interface.
 std::set<std::string> own_dynamic_symbols(const char* program) {
   std::set<std::string> symbols;
   std::string listing = command_output(std::string("nm -D --defined-only ") + program);
@@ -31,6 +31,10 @@ std::set<std::string> own_dynamic_symbols(const char* program) {
     std::string name = line.substr(line.rfind(' ') + 1);
     if (name.find('@') != std::string::npos) continue;
     if (name == "__bss_start" || name == "_edata" || name == "_end") continue;
+    if (name.rfind("__asan_", 0) == 0 || name.rfind("__ubsan_", 0) == 0 ||
+        name.rfind("__lsan_", 0) == 0 || name.rfind("__sanitizer_", 0) == 0) {
+      continue;
+    }
     symbols.insert(name);
   }
   return symbols;

@@ -1,13 +1,10 @@
 // zorvautoconf run the way the scheduler runs it, against a private cupsd with real queues:
 // the fetched PPDs, the copy in /var/tmp/autoconf, the log, the job bytes and the status.
-#include <dirent.h>
-#include <regex.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,6 +13,7 @@
 #include "support/cupsd.h"
 #include "support/paths.h"
 #include "support/program.h"
+#include "support/text.h"
 
 namespace {
 
@@ -27,43 +25,13 @@ std::string fixture(const std::string& name) {
   return std::string(TEST_DATA_DIR "/ppd/") + name;
 }
 
-std::vector<std::string> entries(const std::string& dir) {
-  std::vector<std::string> names;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (struct dirent* e = readdir(d)) {
-      std::string name = e->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(d);
-  }
-  return names;
-}
-
-// Whole-text match of a POSIX extended regular expression.
-bool full_match(const std::string& text, const std::string& pattern) {
-  regex_t expression;
-  if (regcomp(&expression, ("^(" + pattern + ")$").c_str(), REG_EXTENDED | REG_NOSUB) != 0) {
-    return false;
-  }
-  bool matched = regexec(&expression, text.c_str(), 0, nullptr, 0) == 0;
-  regfree(&expression);
-  return matched;
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
 // The log without the lines that carry times, the command line or the environment.
 std::vector<std::string> core_lines(const std::string& log) {
   const std::string variable(
       "INFO: Program begin   .*|INFO: Program exit\\(.*|"
       "INFO: Run time .*|argv\\[.*|INFO: env\\[.*");
   std::vector<std::string> kept;
-  for (const std::string& line : lines_of(log)) {
+  for (const std::string& line : split_lines(log)) {
     if (!full_match(line, variable)) kept.push_back(line);
   }
   return kept;
@@ -151,7 +119,8 @@ class AutoconfProgram : public ::testing::Test {
     return finish(run_program(run));
   }
   ProgramResult finish(ProgramResult r) {
-    EXPECT_EQ(entries(tmp_.path()), std::vector<std::string>{}) << "fetched PPDs left behind";
+    EXPECT_EQ(directory_entries(tmp_.path()), std::vector<std::string>{})
+        << "fetched PPDs left behind";
     log_ = read_file(kLog);
     return r;
   }
@@ -238,7 +207,7 @@ TEST_F(AutoconfProgram, UnsupportedConnectionWritesAnUnchangedCopy) {
   EXPECT_EQ(read_file(target_of("lx420")), served("lx420"));
   EXPECT_EQ(mode_of(target_of("lx420")), S_IFREG | 0666);
   EXPECT_EQ(mode_of(kPpdDir), S_IFDIR | 0777);
-  EXPECT_EQ(entries(kPpdDir), std::vector<std::string>{"lx420.ppd"});
+  EXPECT_EQ(directory_entries(kPpdDir), std::vector<std::string>{"lx420.ppd"});
 
   std::vector<std::string> details;
   for (const char* option : {"OptionalTray", "DuplexUnit", "PaperCassettes", "HardDisk"}) {
@@ -265,7 +234,7 @@ TEST_F(AutoconfProgram, EveryLineOfTheRunAtItsLevel) {
   ProgramResult r = run("k20", "dnssd://x");
   ASSERT_TRUE(r.exited && r.status == 0) << r.describe() << r.err;
   EXPECT_EQ(mode_of(kPpdDir), S_IFDIR | 0777) << "an existing directory is reused and opened up";
-  std::vector<std::string> lines = lines_of(log_);
+  std::vector<std::string> lines = split_lines(log_);
   ASSERT_GE(lines.size(), 20u) << log_;
   EXPECT_TRUE(full_match(lines[0],
                          "INFO: Program begin   [0-9]{4}-[0-9]{2}-"
@@ -307,7 +276,7 @@ TEST_F(AutoconfProgram, LevelTwoKeepsBeginPrinterOptionsAndExit) {
   ASSERT_TRUE(write_file(kLogConfig, ""));
   ProgramResult r = run("lx420");
   ASSERT_TRUE(r.exited && r.status == 0) << r.describe() << r.err;
-  std::vector<std::string> lines = lines_of(log_);
+  std::vector<std::string> lines = split_lines(log_);
   ASSERT_EQ(lines.size(), 5u) << log_;
   EXPECT_EQ(lines[1], "INFO: Printer: \"lx420\"");
   EXPECT_EQ(lines[2], "INFO: Options: \"opt=1\"");
@@ -484,7 +453,7 @@ TEST_F(AutoconfProgram, ALinkOrAFileAsTheDirectoryIsRefused) {
     std::vector<std::string> lines = core_lines(log_);
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), message);
-    EXPECT_EQ(entries(elsewhere.path()), std::vector<std::string>{});
+    EXPECT_EQ(directory_entries(elsewhere.path()), std::vector<std::string>{});
     EXPECT_EQ(mode_of(elsewhere.path()), S_IFDIR | 0700) << "no chmod through the link";
     EXPECT_EQ(mode_of(kPpdDir), c.link ? (S_IFLNK | 0777) : (S_IFREG | 0600));
   }
@@ -500,7 +469,7 @@ TEST_F(AutoconfProgram, ADirectoryOfAnotherUserIsRefused) {
       "ERROR: PPD directory </var/tmp/autoconf> belongs to another user, nothing written";
   EXPECT_EQ(r.err, message + "\n");
   EXPECT_EQ(core_lines(log_).back(), message);
-  EXPECT_EQ(entries(kPpdDir), std::vector<std::string>{});
+  EXPECT_EQ(directory_entries(kPpdDir), std::vector<std::string>{});
   EXPECT_EQ(mode_of(kPpdDir), S_IFDIR | 0755);
 }
 

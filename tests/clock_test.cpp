@@ -1,27 +1,13 @@
 // Run-time clock of the auto-configuration filter: the millisecond clock and the run-time text.
 #include "autoconf/clock.h"
 
-#include <regex.h>
 #include <sys/time.h>
 
 #include <string>
 
 #include <gtest/gtest.h>
 
-namespace {
-
-// Whole-text match of a POSIX extended regular expression.
-bool full_match(const std::string& text, const std::string& pattern) {
-  regex_t expression;
-  if (regcomp(&expression, ("^(" + pattern + ")$").c_str(), REG_EXTENDED | REG_NOSUB) != 0) {
-    return false;
-  }
-  bool matched = regexec(&expression, text.c_str(), 0, nullptr, 0) == 0;
-  regfree(&expression);
-  return matched;
-}
-
-}  // namespace
+#include "support/text.h"
 
 TEST(RunTimeClock, NowIsTheWallClockInMilliseconds) {
   struct timeval before;

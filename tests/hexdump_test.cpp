@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -11,6 +10,7 @@
 
 #include "log/log.h"
 #include "support/paths.h"
+#include "support/text.h"
 
 namespace {
 
@@ -25,13 +25,6 @@ std::string dump(const std::string& bytes, const char* title) {
   std::string result(text, size);
   free(text);
   return result;
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
 }
 
 TEST(Hexdump, MatchesTheReferenceLayout) {
@@ -49,11 +42,11 @@ TEST(Hexdump, RowBoundaries) {
   EXPECT_EQ(dump("", "t"), "\nt begin {\nt end   }\n\n");
   EXPECT_EQ(dump("", nullptr), "");
 
-  std::vector<std::string> rows = lines_of(dump(std::string(16, 'a'), nullptr));
+  std::vector<std::string> rows = split_lines(dump(std::string(16, 'a'), nullptr));
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].size(), 76u);
 
-  rows = lines_of(dump(std::string(17, 'b'), nullptr));
+  rows = split_lines(dump(std::string(17, 'b'), nullptr));
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[1].size(), 61u);
   EXPECT_EQ(rows[1][60], 'b');
@@ -63,7 +56,7 @@ TEST(Hexdump, RowBoundaries) {
 TEST(Hexdump, NonPrintableBytesShowAsFullStops) {
   std::string bytes;
   for (int b : {31, 32, 126, 127, 0, 255}) bytes.push_back(static_cast<char>(b));
-  std::vector<std::string> rows = lines_of(dump(bytes, nullptr));
+  std::vector<std::string> rows = split_lines(dump(bytes, nullptr));
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].substr(60), ". ~...");
 }
@@ -76,7 +69,7 @@ TEST(Hexdump, DumpsBeyondSixteenMebibytesKeepEveryRowAligned) {
   const int length = 0x1000000 + 20;
   std::string bytes(length, 'z');
   std::string text = dump(bytes, nullptr);
-  std::vector<std::string> rows = lines_of(text);
+  std::vector<std::string> rows = split_lines(text);
   ASSERT_EQ(rows.size(), static_cast<size_t>(length / 16 + 1));
   const size_t full = rows.front().size();
   EXPECT_EQ(rows.front().substr(0, 10), "00000000  ");

@@ -2,7 +2,6 @@
 // real PPD library and choices marked with ppdMarkOption.
 #include "autoconf/installable.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,18 +42,6 @@ std::string replace_once(std::string text, const std::string& from, const std::s
   EXPECT_EQ(text.find(from, at + 1), std::string::npos) << from;
   if (at != std::string::npos) text.replace(at, from.size(), to);
   return text;
-}
-
-std::vector<std::string> entries(const std::string& dir) {
-  std::vector<std::string> names;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (struct dirent* e = readdir(d)) {
-      std::string name = e->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(d);
-  }
-  return names;
 }
 
 // Each test gets a directory for sources, targets and a log of everything up to level 7.
@@ -158,7 +145,8 @@ TEST_F(Rewrite, MarkedChoicesBecomeTheDefaultsAndAllElseIsCopied) {
   struct stat st;
   ASSERT_EQ(stat(target.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0666u);
-  EXPECT_EQ(entries(dir_.path()).size(), 2u) << "test.log and out.ppd: no temporary file left";
+  EXPECT_EQ(directory_entries(dir_.path()).size(), 2u)
+      << "test.log and out.ppd: no temporary file left";
 }
 
 TEST_F(Rewrite, LogsTheCountAndEachDefaultLine) {
@@ -331,7 +319,7 @@ TEST_F(Rewrite, FailuresLeaveTheEarlierTargetAndNoTemporaryFile) {
     SCOPED_TRACE(c.source + " -> " + c.target);
     EXPECT_EQ(rewritePpdDefaults(ppd.get(), c.source.c_str(), c.target.c_str()), -1);
     EXPECT_EQ(read_file(target), "earlier\n");
-    EXPECT_EQ(entries(dir_.path()).size(), 3u) << "test.log, source.ppd, out.ppd only";
+    EXPECT_EQ(directory_entries(dir_.path()).size(), 3u) << "test.log, source.ppd, out.ppd only";
   }
 }
 

@@ -2,7 +2,6 @@
 // queue whose printer is a listener on a loopback address and whose SNMP agent there answers
 // the worked example's queries. Checks what the printer received and the rewritten PPD.
 #include <cups/cups.h>
-#include <dirent.h>
 #include <sys/stat.h>
 #include <time.h>
 
@@ -73,18 +72,6 @@ size_t expect_block(const std::string& bytes, const std::string& profile) {
   }
   EXPECT_EQ(sum & 0xffff, 0xa5a5u) << "checksum";
   return ::testing::Test::HasFailure() ? 0 : length;
-}
-
-std::vector<std::string> directory_entries(const std::string& path) {
-  std::vector<std::string> names;
-  if (DIR* d = opendir(path.c_str())) {
-    while (struct dirent* entry = readdir(d)) {
-      std::string name = entry->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(d);
-  }
-  return names;
 }
 
 // The queue's PPD with one *Default line changed; the old line must be there.

@@ -9,6 +9,7 @@
 #include "support/cupsd.h"
 #include "support/paths.h"
 #include "support/program.h"
+#include "support/text.h"
 
 namespace {
 
@@ -21,15 +22,6 @@ std::string replaced(std::string text, const std::string& from, const std::strin
   size_t at = text.find(from);
   if (at != std::string::npos) text.replace(at, from.size(), to);
   return text;
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-    lines.push_back(text.substr(start, end - start));
-  }
-  return lines;
 }
 
 class UsbProgram : public ::testing::Test {
@@ -66,7 +58,7 @@ class UsbProgram : public ::testing::Test {
   }
 
   std::string trace_path() const { return work_.file("usb-calls"); }
-  std::vector<std::string> usb_calls() const { return lines_of(read_file(trace_path())); }
+  std::vector<std::string> usb_calls() const { return split_lines(read_file(trace_path())); }
 
   std::optional<SavedPath> output_;
   TempDir work_;
@@ -147,7 +139,7 @@ TEST(UsbShippedProgram, LinksTheRealLibraryDynamically) {
         "usb_get_string_simple", "usb_control_msg", "usb_close", "usb_strerror"}) {
     SCOPED_TRACE(name);
     bool undefined = false;
-    for (const std::string& line : lines_of(symbols.out)) {
+    for (const std::string& line : split_lines(symbols.out)) {
       size_t at = line.rfind(' ');
       if (at != std::string::npos && line.substr(at + 1) == name) {
         undefined = line.find(" UND ") != std::string::npos;

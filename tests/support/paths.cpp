@@ -1,6 +1,7 @@
 // Temporary directories, whole-file helpers and fixed-path guards for the tests.
 #include "support/paths.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
 #include <sys/stat.h>
@@ -63,6 +64,18 @@ bool write_file(const std::string& path, const std::string& bytes, mode_t mode) 
 bool path_exists(const std::string& path) {
   struct stat st;
   return lstat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> directory_entries(const std::string& path) {
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(path.c_str())) {
+    while (struct dirent* entry = readdir(dir)) {
+      std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+  }
+  return names;
 }
 
 static int remove_entry(const char* path, const struct stat*, int, struct FTW*) {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -43,6 +44,8 @@ class SavedPath {
 std::string read_file(const std::string& path);
 bool write_file(const std::string& path, const std::string& bytes, mode_t mode = 0644);
 bool path_exists(const std::string& path);
+// The names in a directory, without "." and "..", in the order readdir gives them.
+std::vector<std::string> directory_entries(const std::string& path);
 // Removes a file, link or directory tree; true when nothing is left.
 bool remove_tree(const std::string& path);
 // mkdir -p with the given mode for the directories it creates.

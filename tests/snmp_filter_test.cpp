@@ -35,14 +35,21 @@ ProgramRun without_snmp_conf(const std::string& program, const std::vector<std::
   return run;
 }
 
-TEST(SnmpFilter, NetworkQueueGetsItsDefaultsFromTheAgent) {
-  REQUIRE_ROOT();
-  if (!snmpd_available()) GTEST_SKIP() << "snmpd is not installed";
-  Snmpd agent;
-  SnmpdConfig config;
-  config.address = kAgent;
-  ASSERT_TRUE(agent.start(config)) << agent.error();
+// Runs of the filter against a private agent on kAgent, started afresh for each test.
+class SnmpFilterWithAgent : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    REQUIRE_ROOT();
+    if (!snmpd_available()) GTEST_SKIP() << "snmpd is not installed";
+    SnmpdConfig config;
+    config.address = kAgent;
+    ASSERT_TRUE(agent_.start(config)) << agent_.error();
+  }
 
+  Snmpd agent_;
+};
+
+TEST_F(SnmpFilterWithAgent, NetworkQueueGetsItsDefaultsFromTheAgent) {
   TempDir work;
   const std::string options = installable_option("DuplexUnit") + installable_option("Tray2") +
                               installable_option("Disk") + installable_option("Finisher");
@@ -120,13 +127,7 @@ TEST(SnmpFilter, UriWithoutHostSkipsTheNetworkPath) {
             std::string::npos);
 }
 
-TEST(SnmpFilter, PacketDumpsOfTheSnmpConfigurationNeverReachTheJob) {
-  REQUIRE_ROOT();
-  if (!snmpd_available()) GTEST_SKIP() << "snmpd is not installed";
-  Snmpd agent;
-  SnmpdConfig config;
-  config.address = kAgent;
-  ASSERT_TRUE(agent.start(config)) << agent.error();
+TEST_F(SnmpFilterWithAgent, PacketDumpsOfTheSnmpConfigurationNeverReachTheJob) {
   TempDir work;
   ASSERT_TRUE(write_file(
       work.file("q.ppd"),

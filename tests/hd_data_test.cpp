@@ -274,14 +274,19 @@ TEST(HdData, ProfileShorterThanItsMeasuredLengthWritesNothing) {
   EXPECT_EQ(block.bytes, "");
 }
 
+// A file of the given size that takes no disk space.
+bool make_sparse_file(const std::string& path, off_t size) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool sized = ftruncate(fd, size) == 0;
+  return close(fd) == 0 && sized;
+}
+
 TEST(HdData, ProfileTooLargeForTheLengthFieldWritesNothing) {
   // 4 GiB of profile cannot be stated in the 32-bit length field. The file is sparse.
   TempDir dir;
   std::string path = dir.file("huge.ucs");
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(ftruncate(fd, off_t{1} << 32), 0);
-  close(fd);
+  ASSERT_TRUE(make_sparse_file(path, off_t{1} << 32));
   Block block = write_block(path, 1);
   EXPECT_EQ(block.result, 0);
   EXPECT_EQ(block.bytes, "");
@@ -315,10 +320,7 @@ TEST(HdDataDeathTest, FailedAllocationWritesNothing) {
   // A sparse 1 GiB profile in a child process whose address space is limited to 256 MiB.
   TempDir dir;
   std::string path = dir.file("big.ucs");
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(ftruncate(fd, off_t{1} << 30), 0);
-  close(fd);
+  ASSERT_TRUE(make_sparse_file(path, off_t{1} << 30));
   EXPECT_EXIT(write_under_memory_limit(path), ::testing::ExitedWithCode(0), "");
 #endif
 }

@@ -2,13 +2,17 @@
 // and how the device's answers become the *Default lines of the queue's PPD copy.
 #include "autoconf/installable.h"
 
+#include <fcntl.h>
 #include <strings.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "autoconf/library_handles.h"
 #include "common/handles.h"
@@ -22,7 +26,6 @@ constexpr size_t kKeywordMax = 40;
 constexpr char kDefaultPrefix[] = "*Default";
 constexpr size_t kDefaultPrefixLength = sizeof(kDefaultPrefix) - 1;
 constexpr char kGroupMark[] = "install";
-constexpr char kTempSuffix[] = ".XXXXXX";
 constexpr mode_t kPpdMode = 0666;
 
 // The walk: the group found by the last firstInstallableOption and the next index in it.
@@ -87,6 +90,60 @@ size_t rewrite_default_line(ppd_file_t* ppd, char* line) {
   return static_cast<size_t>(value - line) + strlen(value);
 }
 
+// A temporary file made exclusively inside a directory descriptor, removed at destruction
+// unless released. Its name is random, so that no one can plant it first.
+class TempFileAt {
+ public:
+  // Creates "<name>.XXXXXX" with mode 0600; fd() is -1 when that failed.
+  TempFileAt(int directory, const char* name) : directory_(directory) {
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+      if (!format_text(name_, sizeof(name_), "%s.%s", name, random_suffix().c_str())) return;
+      fd_ =
+          openat(directory, name_, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kTempMode);
+      if (fd_ >= 0 || errno != EEXIST) break;
+    }
+    if (fd_ < 0) name_[0] = '\0';
+  }
+  ~TempFileAt() {
+    if (name_[0] != '\0') unlinkat(directory_, name_, 0);
+  }
+  TempFileAt(const TempFileAt&) = delete;
+  TempFileAt& operator=(const TempFileAt&) = delete;
+  int fd() const { return fd_; }
+  const char* name() const { return name_; }
+  void release() { name_[0] = '\0'; }
+
+ private:
+  static constexpr int kAttempts = 64;
+  static constexpr mode_t kTempMode = 0600;
+  struct Suffix {
+    char text[7];
+    const char* c_str() const { return text; }
+  };
+  static Suffix random_suffix() {
+    static constexpr char kLetters[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    unsigned char bytes[6] = {};
+    if (getrandom(bytes, sizeof(bytes), 0) != static_cast<ssize_t>(sizeof(bytes))) {
+      // Without the kernel's randomness the name is guessable, but O_EXCL still refuses
+      // anything planted under it.
+      const unsigned long seed =
+          static_cast<unsigned long>(getpid()) ^ static_cast<unsigned long>(clock());
+      for (size_t i = 0; i < sizeof(bytes); ++i)
+        bytes[i] = static_cast<unsigned char>(seed >> (4 * i));
+    }
+    Suffix suffix;
+    for (size_t i = 0; i < sizeof(bytes); ++i)
+      suffix.text[i] = kLetters[bytes[i] % (sizeof(kLetters) - 1)];
+    suffix.text[6] = '\0';
+    return suffix;
+  }
+
+  int directory_;
+  int fd_ = -1;
+  char name_[TempPathGuard::kPathSize] = {};
+};
+
 }  // namespace
 
 ppd_option_t* firstInstallableOption(ppd_file_t* ppd) {
@@ -118,11 +175,31 @@ ppd_option_t* findInstallableOption(ppd_file_t* ppd, const char* keyword) {
   return nullptr;
 }
 
+int rewritePpdDefaults(ppd_file_t* ppd, const char* sourcePath, const char* targetPath) {
+  // The directory part of the target, "." when it has none.
+  char directory_path[TempPathGuard::kPathSize];
+  const char* slash = strrchr(targetPath, '/');
+  const char* name = slash != nullptr ? slash + 1 : targetPath;
+  if (slash == targetPath) {
+    copy_text(directory_path, sizeof(directory_path), "/");
+  } else if (slash == nullptr) {
+    copy_text(directory_path, sizeof(directory_path), ".");
+  } else if (!format_text(directory_path, sizeof(directory_path), "%.*s",
+                          static_cast<int>(slash - targetPath), targetPath)) {
+    return -1;
+  }
+  UniqueFd directory(open(directory_path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (directory.get() < 0) return -1;
+  return rewritePpdDefaultsAt(ppd, sourcePath, directory.get(), name);
+}
+
 // The target is replaced atomically: the copy is written to a temporary file created
 // exclusively next to it and renamed over it, so a reader never sees half a PPD and a link
-// planted at the target name is replaced, not followed. On any failure the temporary file is
-// removed and an earlier target stays as it was.
-int rewritePpdDefaults(ppd_file_t* ppd, const char* sourcePath, const char* targetPath) {
+// planted at the target name is replaced, not followed. The copy is for its writer alone until
+// its last byte is written; only then does it get the mode that lets the package's other tools
+// read and replace it. On any failure the temporary file is removed and an earlier target
+// stays as it was.
+int rewritePpdDefaultsAt(ppd_file_t* ppd, const char* sourcePath, int directory, const char* name) {
   int total = 0;
   for (ppd_option_t* option = firstInstallableOption(ppd); option != nullptr;
        option = nextInstallableOption(ppd)) {
@@ -133,18 +210,13 @@ int rewritePpdDefaults(ppd_file_t* ppd, const char* sourcePath, const char* targ
 
   UniqueFile source(fopen(sourcePath, "r"));
   if (source == nullptr) return -1;
-  char temp_path[TempPathGuard::kPathSize];
-  if (!format_text(temp_path, sizeof(temp_path), "%s%s", targetPath, kTempSuffix)) return -1;
-  int fd = mkstemp(temp_path);
-  if (fd < 0) return -1;
-  TempPathGuard temp(temp_path);
-  UniqueFile target(fdopen(fd, "w"));
+  TempFileAt temp(directory, name);
+  if (temp.fd() < 0) return -1;
+  UniqueFile target(fdopen(temp.fd(), "w"));
   if (target == nullptr) {
-    close(fd);
+    close(temp.fd());
     return -1;
   }
-  // Other tools of the package read and replace these files: readable and writable by all.
-  if (fchmod(fd, kPpdMode) != 0) return -1;
 
   int count = 0;
   bool write_failed = false;
@@ -161,9 +233,10 @@ int rewritePpdDefaults(ppd_file_t* ppd, const char* sourcePath, const char* targ
     }
   }
   int result = (ferror(source.get()) || write_failed) ? -1 : count;
+  if (fflush(target.get()) != 0 || fchmod(fileno(target.get()), kPpdMode) != 0) result = -1;
   if (fclose(target.release()) != 0) result = -1;
   source.reset();
-  if (result < 0 || rename(temp.path(), targetPath) != 0) return -1;
+  if (result < 0 || renameat(directory, temp.name(), directory, name) != 0) return -1;
   temp.release();
   return result;
 }

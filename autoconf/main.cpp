@@ -7,14 +7,15 @@
 #include "common/copy.h"
 #include "common/filter_main.h"
 #include "common/handles.h"
+#include "log/escape.h"
 #include "log/log.h"
 
 int main(int argc, char* argv[]) {
   int64_t start = now_ms();
   // Exit handler, log, begin line, unbuffered streams, command line, environment, usage check.
   if (filter_begin("zorvautoconf", argc, argv) != 0) return 1;
-  log_printf(2, "INFO: Printer: \"%s\"\n", argv[0]);
-  log_printf(2, "INFO: Options: \"%s\"\n", argv[5]);
+  log_printf(2, "INFO: Printer: \"%s\"\n", ShownText(argv[0]).c_str());
+  log_printf(2, "INFO: Options: \"%s\"\n", ShownText(argv[5]).c_str());
 
   updatePrinterConfiguration(argv[0]);
 

@@ -4,6 +4,7 @@
 
 #include <cups/cups.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,15 +17,20 @@
 #include "autoconf/library_handles.h"
 #include "autoconf/snmp_query.h"
 #include "autoconf/usb_query.h"
+#include "common/credentials.h"
+#include "common/handles.h"
 #include "common/text.h"
+#include "log/escape.h"
 #include "log/log.h"
 
 namespace {
 
 constexpr char kPpdDirectory[] = "/var/tmp/autoconf";
-constexpr mode_t kDirectoryMode = 0777;
+constexpr mode_t kDirectoryMode = 01777;
+constexpr char kFilterUser[] = "lp";
 constexpr mode_t kPpdMode = 0666;
 constexpr size_t kTargetSize = 256;
+constexpr size_t kMessageSize = 256;
 
 struct SchemeRow {
   const char* scheme;
@@ -46,38 +52,70 @@ void report_unusable_directory(const char* what) {
   fprintf(stderr, "ERROR: PPD directory <%s> %s, nothing written\n", kPpdDirectory, what);
 }
 
-// Makes sure the output directory exists with mode 0777. The directory lives in world-writable
-// /var/tmp, so a symbolic link or a non-directory found there is refused (false), and so is a
-// directory of another user, who could swap it for a link between this check and the write
-// (in sticky /var/tmp only the owner of the entry can). The mode is only ever set on the
-// directory itself, never through a link.
-bool prepare_ppd_directory() {
-  struct stat st;
-  if (lstat(kPpdDirectory, &st) != 0) {
-    if (errno == ENOENT) {
-      log_printf(1, "ERROR: PPD directory <%s> doesn't exist\n", kPpdDirectory);
-      if (mkdir(kPpdDirectory, kDirectoryMode) != 0) {
-        perror("ERROR: mkdir failed");
-        log_printf(1, "ERROR: mkdir(%s,%x) failed\n", kPpdDirectory, kDirectoryMode);
-      }
+// The user the scheduler runs filters as: the directory that its jobs made stays usable by a
+// run by hand as root. -1 when the system has no such user.
+uid_t filter_user() {
+  const struct passwd* user = getpwnam(kFilterUser);
+  return user != nullptr ? user->pw_uid : static_cast<uid_t>(-1);
+}
+
+// Opens the output directory, making it when it is missing, and returns its descriptor, or -1
+// when it cannot be used (reported on standard error and in the log). The directory lives in
+// world-writable /var/tmp, where anyone may plant a name first, so it is opened once, without
+// following a link, checked on the open descriptor, and everything after that happens relative
+// to that descriptor: nothing can be swapped in between the check and the use. A directory of
+// anyone but root, this user or the scheduler's filter user is refused. It is made sticky and
+// world-writable: every queue's copy lands there, and only a file's owner may rename or remove
+// it.
+int open_ppd_directory() {
+  constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+  int fd = open(kPpdDirectory, kFlags);
+  if (fd < 0 && errno == ENOENT) {
+    log_printf(1, "ERROR: PPD directory <%s> doesn't exist\n", kPpdDirectory);
+    if (mkdir(kPpdDirectory, kDirectoryMode) != 0 && errno != EEXIST) {
+      perror("ERROR: mkdir failed");
+      log_printf(1, "ERROR: mkdir(%s,%x) failed\n", kPpdDirectory, kDirectoryMode);
     }
-  } else if (S_ISLNK(st.st_mode)) {
-    report_unusable_directory("is a symbolic link");
-    return false;
-  } else if (!S_ISDIR(st.st_mode)) {
-    report_unusable_directory("is not a directory");
-    return false;
-  } else if (st.st_uid != 0 && st.st_uid != geteuid()) {
-    report_unusable_directory("belongs to another user");
-    return false;
+    fd = open(kPpdDirectory, kFlags);
   }
-  int fd = open(kPpdDirectory, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0 || fchmod(fd, kDirectoryMode) != 0) {
+  if (fd < 0) {
+    const int error = errno;
+    struct stat st;
+    if (lstat(kPpdDirectory, &st) == 0 && S_ISLNK(st.st_mode)) {
+      report_unusable_directory("is a symbolic link");
+    } else if (error == ENOTDIR) {
+      report_unusable_directory("is not a directory");
+    } else {
+      char what[kMessageSize];
+      format_text(what, sizeof(what), "cannot be opened: %s", strerror(error));
+      report_unusable_directory(what);
+    }
+    return -1;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 ||
+      (st.st_uid != 0 && st.st_uid != geteuid() && st.st_uid != filter_user())) {
+    report_unusable_directory("belongs to another user");
+    close(fd);
+    return -1;
+  }
+  if ((st.st_mode & 07777) != kDirectoryMode && fchmod(fd, kDirectoryMode) != 0) {
     perror("ERROR: chmod failed");
     log_printf(1, "ERROR: chmod(%s,%x) failed\n", kPpdDirectory, kDirectoryMode);
   }
-  if (fd >= 0) close(fd);
-  return true;
+  return fd;
+}
+
+// A directory (or a FIFO, a device) planted at the copy's name would make every later update
+// fail; it is reported rather than left to fail without a word. A link is fine: the copy
+// replaces it.
+bool ppd_name_usable(int directory, const char* name, const char* target) {
+  struct stat st;
+  if (fstatat(directory, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return true;
+  if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) return true;
+  log_printf(1, "ERROR: <%s> is not a file, nothing written\n", target);
+  fprintf(stderr, "ERROR: <%s> is not a file, nothing written\n", target);
+  return false;
 }
 
 }  // namespace
@@ -86,12 +124,13 @@ bool prepare_ppd_directory() {
 // buffer, gets no file.
 bool ppd_target_path(const char* queue, char* target, size_t size) {
   if (strchr(queue, '/') != nullptr) {
-    log_printf(1, "ERROR: queue name <%s> contains a slash, nothing written\n", queue);
+    log_printf(1, "ERROR: queue name <%s> contains a slash, nothing written\n",
+               ShownText(queue).c_str());
     return false;
   }
   if (!format_text(target, size, "%s/%s.ppd", kPpdDirectory, queue)) {
     log_printf(1, "ERROR: queue name <%s> is too long for a PPD file name, nothing written\n",
-               queue);
+               ShownText(queue).c_str());
     return false;
   }
   return true;
@@ -101,7 +140,7 @@ int deviceConnectionType(const char* uri) {
   if (uri == nullptr) uri = "";
   const char* colon = strchr(uri, ':');
   size_t scheme_length = colon != nullptr ? static_cast<size_t>(colon - uri) + 1 : 0;
-  log_printf(3, "DEBUG: deviceConnectionType(%s)\n", uri);
+  log_printf(3, "DEBUG: deviceConnectionType(%s)\n", ShownUri(uri).c_str());
   if (scheme_length == 0) return kConnectionUnsupported;
   for (const SchemeRow& row : kSchemes) {
     if (strncmp(uri, row.scheme, scheme_length) == 0) return row.type;
@@ -113,7 +152,7 @@ int ppdUpdateConfigOptions(ppd_file_t* ppd) {
   // The scheduler always sets DEVICE_URI; a filter started by hand may not have it.
   const char* uri = getenv("DEVICE_URI");
   if (uri == nullptr) uri = "";
-  log_printf(3, "DEBUG: ppdUpdateConfigOptions(): DEVICE_URI=<%s>\n", uri);
+  log_printf(3, "DEBUG: ppdUpdateConfigOptions(): DEVICE_URI=<%s>\n", ShownUri(uri).c_str());
   switch (deviceConnectionType(uri)) {
     case kConnectionUsb:
       usbUpdateConfigOptions(ppd, uri);
@@ -161,13 +200,17 @@ int updatePrinterConfiguration(const char* queue) {
   TempPathGuard source_copy(fetched);
 
   char target[kTargetSize];
-  if (prepare_ppd_directory() && ppd_target_path(queue, target, sizeof(target))) {
-    if (rewritePpdDefaults(ppd.get(), source_copy.path(), target) > 0) {
-      log_printf(3, "INFO: PPD file modified\n");
-    }
-    // Set the mode on the file itself; a link planted at the name is reported, not followed.
-    if (fchmodat(AT_FDCWD, target, kPpdMode, AT_SYMLINK_NOFOLLOW) != 0) {
-      perror("ERROR: chmod failed");
+  UniqueFd directory(open_ppd_directory());
+  if (directory.get() >= 0 && ppd_target_path(queue, target, sizeof(target))) {
+    const char* name = target + sizeof(kPpdDirectory);
+    if (ppd_name_usable(directory.get(), name, target)) {
+      if (rewritePpdDefaultsAt(ppd.get(), source_copy.path(), directory.get(), name) > 0) {
+        log_printf(3, "INFO: PPD file modified\n");
+      }
+      // The copy got its mode when it was complete; this only reports a copy that is missing.
+      if (fchmodat(directory.get(), name, kPpdMode, AT_SYMLINK_NOFOLLOW) != 0) {
+        perror("ERROR: chmod failed");
+      }
     }
   }
   ppd.reset();

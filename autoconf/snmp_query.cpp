@@ -16,7 +16,9 @@
 #include "autoconf/installable.h"
 #include "autoconf/library_handles.h"
 #include "autoconf/snmp_get.h"
+#include "common/credentials.h"
 #include "common/text.h"
+#include "log/escape.h"
 #include "log/settings.h"
 
 namespace {
@@ -167,11 +169,17 @@ void querySnmpOption(ppd_file_t* ppd, ppd_option_t* option, netsnmp_session* ses
     return;
   }
   reply[length] = '\0';
+  applySnmpReply(ppd, option, reply);
+}
 
+void applySnmpReply(ppd_file_t* ppd, ppd_option_t* option, const char* reply) {
+  char name[kAttributeName];
   format_text(name, sizeof(name), "Snmp%s", option->keyword);
   for (ppd_attr_t* attr = ppdFindAttr(ppd, name, nullptr); attr != nullptr;
        attr = ppdFindNextAttr(ppd, name, nullptr)) {
-    if (attr->value == nullptr) {
+    // The PPD library stores "" for an attribute written without a value: as an expression
+    // it would match every answer, so it is passed over like a missing one.
+    if (attr->value == nullptr || attr->value[0] == '\0') {
       fprintf(stderr, "WARNING: reply attribute '%s' is empty\n", name);
       continue;
     }
@@ -180,15 +188,18 @@ void querySnmpOption(ppd_file_t* ppd, ppd_option_t* option, netsnmp_session* ses
       return;
     }
   }
+  // The reply text is the device's: shown escaped, so that it can never end this line and
+  // start one of its own that the scheduler would act on.
   fprintf(stderr, "WARNING: option '%s' has no reply attribute '%s' with value '%s'\n",
-          option->keyword, name, reply);
+          option->keyword, name, ShownText(reply).c_str());
 }
 
 int snmpUpdateConfigOptions(ppd_file_t* ppd, const char* device_uri) {
   const char* host = hostFromUri(device_uri);
   if (host == nullptr || host[0] == '\0') {
+    // The URI may carry a password in its user information.
     fprintf(stderr, "ERROR: hostFromUri(%s) failed:\n",
-            device_uri != nullptr ? device_uri : "(null)");
+            ShownUri(device_uri != nullptr ? device_uri : "(null)").c_str());
     return -1;
   }
 

@@ -15,6 +15,9 @@ int getSnmpCommunity(ppd_file_t* ppd, char* buffer, int size);
 // Settings-reader callback: 1 when line set the community in buffer (33 bytes), else 0.
 int parseCommunityLine(char* line, void* buffer);
 void querySnmpOption(ppd_file_t* ppd, ppd_option_t* option, struct snmp_session* session);
+// Marks the choice of the option's first Snmp<Keyword> attribute whose expression matches the
+// reply text, or says on standard error that none does (the reply text shown escaped).
+void applySnmpReply(ppd_file_t* ppd, ppd_option_t* option, const char* reply);
 // 0 on a match, REG_NOMATCH, or the regcomp error code.
 int regexMatch(const char* pattern, const char* text);
 

@@ -30,8 +30,10 @@ void wait_ready(int fd, short events) {
   poll(&p, 1, -1);
 }
 
-// Writes all of buffer; false on a write error or a cancellation.
-bool write_all(int fd, const char* buffer, size_t count) {
+}  // namespace
+
+bool write_all(int fd, const void* bytes, size_t count) {
+  const char* buffer = static_cast<const char*>(bytes);
   while (count > 0) {
     ssize_t n = write(fd, buffer, count);
     if (n > 0) {
@@ -53,8 +55,6 @@ bool write_all(int fd, const char* buffer, size_t count) {
   }
   return true;
 }
-
-}  // namespace
 
 void install_filter_signals() {
   signal(SIGPIPE, SIG_IGN);

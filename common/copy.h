@@ -16,6 +16,10 @@ void install_filter_signals();
 // True once SIGTERM has arrived.
 bool copy_cancelled();
 
+// Writes all count bytes to fd, completing partial writes, retrying EINTR and waiting out
+// EAGAIN. False on a write error or a cancellation (SIGTERM), each logged at level 1.
+bool write_all(int fd, const void* bytes, size_t count);
+
 // Copies in_fd to out_fd in blocks of kCopyBlock bytes, completing partial writes and
 // retrying interrupted calls. A write failure or a cancellation is logged at level 1.
 int copy_job(int in_fd, int out_fd);

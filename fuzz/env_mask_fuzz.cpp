@@ -1,15 +1,30 @@
 // Fuzzes the credential masking of the environment dump: the input is one environment string.
 // Checked: the output is always terminated within its buffer, the size that
-// masked_entry_size promises is enough for the whole text, and an AUTH_ value never shows.
+// masked_entry_size promises is enough for the whole text, the value of a secret variable
+// (AUTH_*, or a name holding PASSWORD, PASSWD, SECRET or TOKEN) never shows, and an entry
+// with neither a secret name nor a URI is left as it is.
+#include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "common/filter_main.h"
+#include "common/credentials.h"
 #include "fuzz_support.h"
 
 namespace {
+
+bool secret_name(const std::string& entry) {
+  const size_t equals = entry.find('=');
+  if (equals == std::string::npos) return false;
+  std::string name = entry.substr(0, equals);
+  if (name.compare(0, 5, "AUTH_") == 0) return true;
+  for (char& c : name) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  for (const char* part : {"PASSWORD", "PASSWD", "SECRET", "TOKEN"}) {
+    if (name.find(part) != std::string::npos) return true;
+  }
+  return false;
+}
 
 std::string masked(const std::string& entry, size_t size) {
   // Exactly size bytes, so that a write past the end is caught by the address sanitizer.
@@ -30,12 +45,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t promised = masked_entry_size(entry.c_str());
   const std::string whole = masked(entry, promised);
   if (whole != masked(entry, promised * 2 + 64)) fuzz_fail("masked_entry_size is too small");
-  if (entry.compare(0, 5, "AUTH_") == 0 && entry.find('=') != std::string::npos &&
-      whole != entry.substr(0, entry.find('=') + 1) + "****") {
-    fuzz_fail("an AUTH_ value was not masked");
+  if (secret_name(entry) && whole != entry.substr(0, entry.find('=') + 1) + "****") {
+    fuzz_fail("a secret value was not masked");
   }
-  if (entry.find("://") == std::string::npos && entry.compare(0, 5, "AUTH_") != 0 &&
-      whole != entry) {
+  if (entry.find("://") == std::string::npos && !secret_name(entry) && whole != entry) {
     fuzz_fail("an entry without credentials was changed");
   }
 

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "common/text.h"
+#include "log/escape.h"
 #include "log/log_internal.h"
 
 extern "C" {
@@ -22,6 +23,10 @@ namespace {
 
 constexpr size_t kPathSize = 4096;
 constexpr size_t kLineSize = 4096;
+// More than any configuration needs; a larger file (or an endless one) is read this far only.
+constexpr size_t kConfigReadLimit = 64 * 1024;
+// The log holds job titles, options and the environment: for the file's owner alone.
+constexpr mode_t kLogMode = 0600;
 constexpr size_t kTimestampSize = 28;
 constexpr int kDefaultLevel = 2;
 constexpr int kSeverityMask = 15;
@@ -80,7 +85,7 @@ void rewrite_timestamp_name(char* name, size_t size) {
 // the log lives in world-writable /tmp under a predictable name.
 FILE* open_log_file(const char* path, bool append) {
   int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (append ? O_APPEND : 0);
-  int fd = open(path, flags, 0666);
+  int fd = open(path, flags, kLogMode);
   if (fd < 0) return nullptr;
   struct stat st;
   bool ok =
@@ -109,6 +114,52 @@ void open_log(const char* path, bool append) {
   copy_text(g_path, sizeof(g_path), path);
 }
 
+// Opens the configuration file for reading. It lives in world-writable /tmp under a fixed
+// name, so any local user can plant something there: a link (to /dev/zero, say) is not
+// followed, a FIFO is not waited on, and only a regular file of root or of this user counts.
+// Anything else is reported once on standard error and means no log, as if there were no file.
+FILE* open_config_file(const char* path) {
+  int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno != ENOENT) {
+      fprintf(stderr, "WARNING: log configuration %s ignored: %s\n", path,
+              errno == ELOOP ? "it is a symbolic link" : strerror(errno));
+    }
+    return nullptr;
+  }
+  struct stat st;
+  const char* refused = nullptr;
+  if (fstat(fd, &st) != 0) {
+    refused = strerror(errno);
+  } else if (!S_ISREG(st.st_mode)) {
+    refused = "it is not a regular file";
+  } else if (st.st_uid != 0 && st.st_uid != geteuid()) {
+    refused = "it belongs to another user";
+  }
+  FILE* file = refused == nullptr ? fdopen(fd, "r") : nullptr;
+  if (file == nullptr) {
+    if (refused != nullptr) {
+      fprintf(stderr, "WARNING: log configuration %s ignored: %s\n", path, refused);
+    }
+    close(fd);
+  }
+  return file;
+}
+
+// Applies the lines of the configuration file, reading at most kConfigReadLimit bytes of it:
+// the position, not the text, counts what was read, since zero bytes hide part of a line.
+void read_config(FILE* file, LogConfig& config) {
+  char line[kLineSize];
+  for (;;) {
+    const off_t position = ftello(file);
+    if (position < 0 || static_cast<size_t>(position) >= kConfigReadLimit) break;
+    const size_t left = kConfigReadLimit - static_cast<size_t>(position);
+    const size_t room = left + 1 < sizeof(line) ? left + 1 : sizeof(line);
+    if (fgets(line, static_cast<int>(room), file) == nullptr) break;
+    apply_config_line(line, config);
+  }
+}
+
 }  // namespace
 
 extern "C" {
@@ -120,13 +171,12 @@ void log_init(const char* program_path) {
 
   char path[kPathSize];
   snprintf(path, sizeof(path), "/tmp/%s.lcf", base);
-  FILE* file = fopen(path, "r");
+  FILE* file = open_config_file(path);
   if (file == nullptr) {
     log_close();
     return;
   }
-  char line[kLineSize];
-  while (fgets(line, sizeof(line), file) != nullptr) apply_config_line(line, config);
+  read_config(file, config);
   fclose(file);
 
   unsigned pid = static_cast<unsigned>(getpid());
@@ -188,8 +238,12 @@ int log_printf(int level, const char* format, ...) {
   return count;
 }
 
+// Arguments come from the job (title, user, options): escaped, so that none of them can write
+// a line of its own into the log.
 void log_args(int level, int argc, char* const argv[]) {
-  for (int i = 0; i < argc; i++) log_printf(level, "argv[%d]=<%s>\n", i, argv[i]);
+  for (int i = 0; i < argc; i++) {
+    log_printf(level, "argv[%d]=<%s>\n", i, ShownText(argv[i]).c_str());
+  }
 }
 
 int log_line(const char* format, ...) {

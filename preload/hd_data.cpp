@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "common/copy.h"
 #include "common/handles.h"
 
 #if defined(__SSE2__) && defined(__x86_64__)
@@ -127,10 +128,6 @@ void store_be32(unsigned char* at, uint32_t value) {
   at[3] = static_cast<unsigned char>(value);
 }
 
-bool write_bytes(FILE* out, const void* bytes, size_t size) {
-  return fwrite(bytes, 1, size, out) == size;
-}
-
 }  // namespace
 
 void initHdTemplates(void) {
@@ -141,21 +138,21 @@ void initHdTemplates(void) {
 }
 
 int writeHdData(FILE* out, const char* profilePath, int type) {
-  if (out == nullptr || profilePath == nullptr || (type != 1 && type != 2)) return 0;
+  if (out == nullptr || profilePath == nullptr || (type != 1 && type != 2)) return kHdNotBuilt;
   UniqueFile profile = open_profile(profilePath);
-  if (profile == nullptr) return 0;
+  if (profile == nullptr) return kHdNotBuilt;
   int64_t measured = profile_length(profile.get());
-  if (measured < 0) return 0;
+  if (measured < 0) return kHdNotBuilt;
   initHdTemplates();
 
   // The profile padded to whole pages, behind the 8-byte tag.
   uint64_t length = static_cast<uint64_t>(measured);
   uint64_t padded = (length + kPage - 1) / kPage * kPage;
   uint64_t payload_size = kCmsSize + padded;
-  if (payload_size + 2 > kMaxLengthField || payload_size > SIZE_MAX) return 0;
+  if (payload_size + 2 > kMaxLengthField || payload_size > SIZE_MAX) return kHdNotBuilt;
   size_t size = static_cast<size_t>(payload_size);
   UniqueMalloc<unsigned char> payload(static_cast<unsigned char*>(malloc(size)));
-  if (payload == nullptr) return 0;
+  if (payload == nullptr) return kHdNotBuilt;
   prefer_huge_pages(payload.get(), size);
 
   unsigned char* data = payload.get();
@@ -167,7 +164,7 @@ int writeHdData(FILE* out, const char* profilePath, int type) {
   size_t summed = 0;
   for (uint64_t done = 0; done < length;) {
     size_t piece = static_cast<size_t>(std::min<uint64_t>(kReadPiece, length - done));
-    if (fread(contents + done, 1, piece, profile.get()) != piece) return 0;
+    if (fread(contents + done, 1, piece, profile.get()) != piece) return kHdNotBuilt;
     done += piece;
     size_t even = (kCmsSize + static_cast<size_t>(done) - summed) & ~size_t{1};
     add_words(sum, data + summed, even);
@@ -189,8 +186,12 @@ int writeHdData(FILE* out, const char* profilePath, int type) {
   uint16_t checksum = checksum_of(sum);
   const unsigned char tail[2] = {static_cast<unsigned char>(checksum >> 8),
                                  static_cast<unsigned char>(checksum & 0xFF)};
-  bool written = write_bytes(out, g_pjl, kPjlSize) && write_bytes(out, g_img, kImgSize) &&
-                 write_bytes(out, data, size) && write_bytes(out, tail, sizeof(tail)) &&
-                 fflush(out) == 0;
-  return written ? 1 : 0;
+  // The block leaves through the same write loop as the job, straight to the descriptor behind
+  // the stream: interrupted, partial and would-block writes are completed, and a cancellation
+  // or a failure stops it the same way.
+  if (fflush(out) != 0) return kHdWriteFailed;
+  const int fd = fileno(out);
+  bool written = fd >= 0 && write_all(fd, g_pjl, kPjlSize) && write_all(fd, g_img, kImgSize) &&
+                 write_all(fd, data, size) && write_all(fd, tail, sizeof(tail));
+  return written ? kHdWritten : kHdWriteFailed;
 }

@@ -4,12 +4,19 @@
 
 #include <cstdio>
 
-// Writes the block for the profile file at profilePath to out and flushes out; type 1 or 2
-// chooses the $CMS tag. Returns 1 when the whole block was written, 0 when it could not be
-// built (no such regular file, unknown type, a profile that reads shorter than its length,
-// no memory for it, or one too large for the 32-bit length field: nothing is written) or
-// when writing to out failed (part of the block may have been written). The whole profile
-// is held in memory once; the file is closed and the memory released before returning.
+// Results of writeHdData.
+inline constexpr int kHdWritten = 1;       // the whole block was written
+inline constexpr int kHdNotBuilt = 0;      // no block could be built; nothing was written
+inline constexpr int kHdWriteFailed = -1;  // writing failed or the job was cancelled part-way
+
+// Writes the block for the profile file at profilePath to out; type 1 or 2 chooses the $CMS
+// tag. The block is built whole before its first byte is written: kHdNotBuilt (nothing
+// written) for no such regular file, an unknown type, a profile that reads shorter than its
+// length, no memory for it, or one too large for the 32-bit length field. The stream is
+// flushed first and the block then goes straight to its descriptor through the job's write
+// loop (write_all), so kHdWriteFailed, with part of the block possibly written, means what a
+// failed copy of the job means. The whole profile is held in memory once; the file is closed
+// and the memory released before returning.
 int writeHdData(FILE* out, const char* profilePath, int type);
 
 // Refills the process-wide PJL, $IMG and $CMS templates that each block starts from.

@@ -206,7 +206,7 @@ TEST_F(AutoconfProgram, UnsupportedConnectionWritesAnUnchangedCopy) {
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(read_file(target_of("lx420")), served("lx420"));
   EXPECT_EQ(mode_of(target_of("lx420")), S_IFREG | 0666);
-  EXPECT_EQ(mode_of(kPpdDir), S_IFDIR | 0777);
+  EXPECT_EQ(mode_of(kPpdDir), S_IFDIR | 01777);
   EXPECT_EQ(directory_entries(kPpdDir), std::vector<std::string>{"lx420.ppd"});
 
   std::vector<std::string> details;
@@ -233,7 +233,7 @@ TEST_F(AutoconfProgram, EveryLineOfTheRunAtItsLevel) {
   ASSERT_TRUE(write_file(kLogConfig, "LOG_LEVEL=7\n"));
   ProgramResult r = run("k20", "dnssd://x");
   ASSERT_TRUE(r.exited && r.status == 0) << r.describe() << r.err;
-  EXPECT_EQ(mode_of(kPpdDir), S_IFDIR | 0777) << "an existing directory is reused and opened up";
+  EXPECT_EQ(mode_of(kPpdDir), S_IFDIR | 01777) << "an existing directory is reused and opened up";
   std::vector<std::string> lines = split_lines(log_);
   ASSERT_GE(lines.size(), 20u) << log_;
   EXPECT_TRUE(full_match(lines[0],
@@ -515,15 +515,14 @@ TEST_F(AutoconfProgram, ReadOnlyDirectoryKeepsTheEarlierCopy) {
       {kPpdDir,
        true,
        "ERROR: chmod failed: Read-only file system\nERROR: chmod failed: Read-only file system\n",
-       {"ERROR: chmod(/var/tmp/autoconf,1ff) failed"}},
+       {"ERROR: chmod(/var/tmp/autoconf,3ff) failed"}},
       {"/var/tmp",
        false,
        "ERROR: mkdir failed: Read-only file system\n"
-       "ERROR: chmod failed: No such file or directory\n"
-       "ERROR: chmod failed: No such file or directory\n",
+       "ERROR: PPD directory </var/tmp/autoconf> cannot be opened: No such file or directory, "
+       "nothing written\n",
        {"ERROR: PPD directory </var/tmp/autoconf> doesn't exist",
-        "ERROR: mkdir(/var/tmp/autoconf,1ff) failed",
-        "ERROR: chmod(/var/tmp/autoconf,1ff) failed"}},
+        "ERROR: mkdir(/var/tmp/autoconf,3ff) failed"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.mount_point);

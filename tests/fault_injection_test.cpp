@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -21,6 +22,7 @@
 
 #include "support/paths.h"
 #include "support/program.h"
+#include "support/text.h"
 
 namespace {
 
@@ -203,6 +205,79 @@ TEST(FaultLog, LogThatCannotBeCreatedIsReportedAndTheJobGoesOn) {
   }
 }
 
+// --- Hostile neighbours in /tmp ----------------------------------------------------------
+
+// Whatever a local user plants as /tmp/<program>.lcf, the filter neither blocks nor reads
+// without end: a link, a FIFO or a file of another user means no log and one warning; a huge
+// file is read 64 KiB far. The job goes through each time.
+TEST(FaultTmp, PlantedLogConfigurationNeverStallsTheJob) {
+  REQUIRE_ROOT();
+  struct Case {
+    const char* what;
+    const char* plant;    // shell commands; $c is the configuration file
+    const char* warning;  // empty: the file counts, and the log is written
+  } cases[] = {
+      {"FIFO", "mkfifo -m 0666 \"$c\"", "it is not a regular file"},
+      {"link to /dev/zero", "ln -s /dev/zero \"$c\"", "it is a symbolic link"},
+      {"file of another user", "echo LOG_LEVEL=7 >\"$c\"; chown 65534 \"$c\"",
+       "it belongs to another user"},
+      {"sparse 1 TiB", "truncate -s 1T \"$c\"", ""},
+  };
+  const std::string job = job_bytes(70000);
+  for (const Program& p : both_programs()) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(p.name) + ": " + c.what);
+      const std::string config = std::string("/tmp/") + p.name + ".lcf";
+      const std::string log = std::string("/tmp/") + p.name + ".log";
+      SavedPath saved_config(config), saved_log(log);
+      ProgramRun plant = filter_run("/bin/bash");
+      plant.args = {"bash", "-c", std::string("c=") + config + "; " + c.plant};
+      ASSERT_EQ(run_program(plant).status, 0);
+      ProgramRun run = filter_run(p.path, p.env);
+      run.input = job;
+      ProgramResult r = run_program(run);
+      expect_ended_by_itself(r);
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_TRUE(r.out == job);
+      if (c.warning[0] != '\0') {
+        EXPECT_EQ(
+            r.err.find("WARNING: log configuration " + config + " ignored: " + c.warning + "\n"),
+            0u)
+            << r.err;
+        EXPECT_FALSE(path_exists(log));
+      } else {
+        // Read the first 64 KiB of zeros: no keys, so the default level, and a private log.
+        struct stat st;
+        ASSERT_EQ(stat(log.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0600u);
+      }
+    }
+  }
+}
+
+// Job text (title, user, options) can never write a line of its own into the log.
+TEST(FaultTmp, JobTextCannotForgeLogLines) {
+  REQUIRE_ROOT();
+  for (const Program& p : both_programs()) {
+    SCOPED_TRACE(p.name);
+    SavedPath config(std::string("/tmp/") + p.name + ".lcf");
+    SavedPath log(std::string("/tmp/") + p.name + ".log");
+    ASSERT_TRUE(write_file(config.path(), "LOG_LEVEL=7\n"));
+    ProgramRun run = filter_run(p.path, p.env);
+    run.args[3] = "report\nINFO: Program exit(0) forged";
+    run.args[5] = "ucs=x\rINFO: forged";
+    run.env.push_back("ZORV_NOTE=a\nINFO: forged");
+    ProgramResult r = run_program(run);
+    expect_ended_by_itself(r);
+    const std::string text = read_file(log.path());
+    for (const std::string& line : split_lines(text)) {
+      EXPECT_TRUE(full_match(line, "(INFO|DEBUG|WARNING|ERROR): .*|argv\\[[0-9]\\]=<.*>")) << line;
+    }
+    EXPECT_NE(text.find("argv[3]=<report\\nINFO: Program exit(0) forged>\n"), std::string::npos)
+        << text;
+  }
+}
+
 // --- A scheduler that dies mid-request --------------------------------------------------
 
 namespace {
@@ -351,6 +426,80 @@ TEST(FaultPpd, ControlRunWithBothFetchesWritesTheCopy) {
   EXPECT_EQ(read_file(paths.target), read_file(kAgentPpd));
 }
 
+// --- Hostile neighbours in /var/tmp -------------------------------------------------------
+
+// The output directory is used through one descriptor: a link planted in the race between the
+// check and the mkdir, a directory planted at the copy's name, and a directory made by the
+// scheduler's jobs as lp when the filter is run by hand as root.
+TEST(FaultVarTmp, OutputDirectoryAttacksAreRefusedAndTheJobGoesOn) {
+  REQUIRE_ROOT();
+  TempDir elsewhere;
+  chmod(elsewhere.path().c_str(), 0700);
+  struct Case {
+    const char* what;
+    std::string extra_env;
+    const char* prepare;  // shell commands run before the filter
+    const char* err;      // expected standard error
+    bool written;         // the copy lands in /var/tmp/autoconf
+  } cases[] = {
+      {"link planted by a racing mkdir", "ZORV_FAULT_MKDIR_LINK=" + elsewhere.path(), "",
+       "ERROR: PPD directory </var/tmp/autoconf> is a symbolic link, nothing written\n", false},
+      {"directory planted at the copy's name", "",
+       "mkdir -m 1777 /var/tmp/autoconf /var/tmp/autoconf/faultq.ppd",
+       "ERROR: </var/tmp/autoconf/faultq.ppd> is not a file, nothing written\n", false},
+      {"directory of the filter user lp", "",
+       "mkdir -m 1777 /var/tmp/autoconf && chown lp /var/tmp/autoconf", "", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    AutoconfPaths paths;
+    ProgramRun prepare = filter_run("/bin/bash");
+    prepare.args = {"bash", "-c", c.prepare};
+    ASSERT_EQ(run_program(prepare).status, 0);
+    TempDir tmp;
+    ProgramRun run = shimmed_autoconf(tmp, "ok", "file:/dev/null");
+    if (!c.extra_env.empty()) run.env.push_back(c.extra_env);
+    run.input = "job";
+    ProgramResult r = run_program(run);
+    expect_ended_by_itself(r);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "job");
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(directory_entries(elsewhere.path()), std::vector<std::string>{});
+    struct stat st;
+    EXPECT_EQ(lstat(elsewhere.path().c_str(), &st) == 0 ? st.st_mode & 07777 : 0, 0700u);
+    EXPECT_EQ(path_exists(paths.target) && read_file(paths.target) == read_file(kAgentPpd),
+              c.written);
+    if (c.written) {
+      EXPECT_EQ(stat(paths.target.c_str(), &st) == 0 ? st.st_mode & 07777 : 0, 0666u);
+    }
+  }
+}
+
+// --- Secrets --------------------------------------------------------------------------------
+
+// A password in the device URI reaches neither standard error nor any level of the log, even
+// with '/' and '@' in it; nor do the values of secret-looking variables.
+TEST(FaultSecrets, PasswordsNeverReachStandardErrorOrTheLog) {
+  REQUIRE_ROOT();
+  for (const char* uri : {"socket://admin:s3/cr@t@", "file://admin:s3/cr@t@host/dev/null"}) {
+    SCOPED_TRACE(uri);
+    AutoconfPaths paths;
+    ASSERT_TRUE(write_file(paths.config.path(), "LOG_LEVEL=-1\n"));
+    TempDir tmp;
+    ProgramRun run = shimmed_autoconf(tmp, "ok", uri);
+    run.env.push_back("PRINTER_PASSWORD=s3/cr@t");
+    ProgramResult r = run_program(run);
+    expect_ended_by_itself(r);
+    const std::string log = read_file(paths.log.path());
+    EXPECT_EQ(r.err.find("s3/cr"), std::string::npos) << r.err;
+    EXPECT_EQ(log.find("s3/cr"), std::string::npos) << log;
+    std::string masked = uri;
+    masked.replace(masked.find("s3"), 7, "****");
+    EXPECT_NE(log.find("DEVICE_URI=<" + masked + ">"), std::string::npos) << log;
+  }
+}
+
 // --- An SNMP agent that answers garbage ----------------------------------------------------
 
 namespace {
@@ -413,6 +562,11 @@ bool parse_get(const std::string& packet, std::string& request_id, std::string& 
   return read_ber(bind, pos, tag, oid) && tag == 0x06;
 }
 
+// Scheduler control lines hidden in a device's answer.
+const std::string kHostile =
+    "x\nPPD: DefaultX=Y cupsFilter2=\"a b 0 /bin/sh\"\r\nSTATE: +media-empty-error\n"
+    "ATTR: marker-levels=1\x1b\\";
+
 std::string get_response(const std::string& request_id, int error_status, const std::string& oid,
                          const std::string& value) {
   std::string bind = ber(0x30, ber(0x06, oid) + value);
@@ -424,7 +578,7 @@ std::string get_response(const std::string& request_id, int error_status, const 
 // Answers every GET first with garbage (random bytes, an empty datagram, the request cut in
 // half, an answer to another request id), then, by the last OID component: 1 an Opaque of 300
 // bytes 00 01 02 ..., 2 the string "abc", a zero byte and 0xFF bytes, 3 the error noSuchName,
-// 4 nothing at all.
+// 4 nothing at all, 5 a string that would write lines of its own to the scheduler (kHostile).
 class GarbageAgent {
  public:
   explicit GarbageAgent(const char* address) {
@@ -488,6 +642,9 @@ class GarbageAgent {
         case 3:
           send_to(get_response(request_id, 2, oid, ber(0x05, "")), peer);
           break;
+        case 5:
+          send_to(get_response(request_id, 0, oid, ber(0x04, kHostile)), peer);
+          break;
         default:
           break;
       }
@@ -516,7 +673,7 @@ TEST(FaultAgent, GarbageAnswersAreSkippedAndRealAnswersStillCount) {
   expect_ended_by_itself(r);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(r.out == job);
-  EXPECT_EQ(agent.requests(), 4);
+  EXPECT_EQ(agent.requests(), 5);
 
   // Opaque and Text were answered, Refused got an error status, Silent no answer at all.
   std::string ppd = read_file(paths.target);
@@ -529,6 +686,20 @@ TEST(FaultAgent, GarbageAnswersAreSkippedAndRealAnswersStillCount) {
       << r.err;
   EXPECT_NE(r.err.find("WARNING: SNMP query (1.3.6.1.4.1.64999.1.4) failure\n"), std::string::npos)
       << r.err;
+
+  // The device's text is shown, escaped, and never obeyed: no line of standard error starts
+  // with anything but the program's own words.
+  EXPECT_NE(r.err.find("WARNING: option 'Hostile' has no reply attribute 'SnmpHostile' with "
+                       "value 'x\\nPPD: DefaultX=Y cupsFilter2=\"a b 0 /bin/sh\"\\r\\n"
+                       "STATE: +media-empty-error\\nATTR: marker-levels=1\\x1B\\\\'\n"),
+            std::string::npos)
+      << r.err;
+  for (const std::string& line : split_lines(r.err)) {
+    EXPECT_TRUE(full_match(line,
+                           "(WARNING|ERROR): .*|Error in packet: .*|"
+                           "snmp_sess_synch_response failed: .*"))
+        << line;
+  }
 }
 
 // --- A profile that shrinks while it is read --------------------------------------------

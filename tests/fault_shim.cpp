@@ -6,6 +6,8 @@
 //     already been removed (the PPD vanished between the fetch and its use).
 //   ZORV_FAULT_SHRINK=<file>: when the program has measured that file with ftello, the file is
 //     cut to half that length before the program reads it.
+//   ZORV_FAULT_MKDIR_LINK=<directory>: a mkdir loses the race to an attacker: instead of the
+//     directory, a symbolic link to <directory> appears under the name, and mkdir returns 0.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -80,6 +82,14 @@ const char* cupsGetPPD(const char* /*name*/) {
   close(fd);
   if (!copied || strcmp(action, "gone") == 0) unlink(g_fetched);
   return copied ? g_fetched : nullptr;
+}
+
+int mkdir(const char* path, mode_t mode) {
+  using Mkdir = int (*)(const char*, mode_t);
+  static Mkdir real = reinterpret_cast<Mkdir>(dlsym(RTLD_NEXT, "mkdir"));
+  const char* planted = getenv("ZORV_FAULT_MKDIR_LINK");
+  if (planted == nullptr) return real(path, mode);
+  return symlink(planted, path);
 }
 
 off_t ftello(FILE* stream) {

@@ -30,23 +30,18 @@ std::string hex_bytes(std::initializer_list<int> values) {
   return bytes;
 }
 
-// Collects what a stream receives; the stream stays open until bytes() is called.
+// Collects what a stream receives, in an unnamed file: the writer writes to the descriptor
+// behind the stream, as it does to standard output.
 class MemoryStream {
  public:
-  MemoryStream() : stream_(open_memstream(&data_, &size_)) {}
+  MemoryStream() : stream_(tmpfile()) {}
   ~MemoryStream() {
     if (stream_ != nullptr) fclose(stream_);
-    free(data_);
   }
   FILE* get() { return stream_; }
-  std::string bytes() {
-    fflush(stream_);
-    return std::string(data_, size_);
-  }
+  std::string bytes() { return stream_bytes(stream_); }
 
  private:
-  char* data_ = nullptr;
-  size_t size_ = 0;
   FILE* stream_;
 };
 
@@ -331,7 +326,7 @@ TEST(HdData, FailedWriteIsReported) {
   ASSERT_TRUE(write_file(path, random_bytes(10000, 5)));
   FILE* full = fopen("/dev/full", "w");
   ASSERT_NE(full, nullptr);
-  EXPECT_EQ(writeHdData(full, path.c_str(), 1), 0);
+  EXPECT_EQ(writeHdData(full, path.c_str(), 1), kHdWriteFailed);
   fclose(full);
 
   // A pipe whose reader is gone, with SIGPIPE ignored as the filter does.
@@ -342,7 +337,7 @@ TEST(HdData, FailedWriteIsReported) {
   FILE* pipe_out = fdopen(fds[1], "w");
   ASSERT_NE(pipe_out, nullptr);
   setbuf(pipe_out, nullptr);
-  EXPECT_EQ(writeHdData(pipe_out, path.c_str(), 1), 0);
+  EXPECT_EQ(writeHdData(pipe_out, path.c_str(), 1), kHdWriteFailed);
   fclose(pipe_out);
 }
 

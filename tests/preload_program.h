@@ -41,13 +41,10 @@ inline std::string random_bytes(size_t size, unsigned seed) {
 
 // The block writer's output for a profile file, the reference for what the program writes.
 inline std::string block_for(const std::string& path) {
-  char* data = nullptr;
-  size_t size = 0;
-  FILE* out = open_memstream(&data, &size);
+  FILE* out = tmpfile();
   EXPECT_EQ(writeHdData(out, path.c_str(), 1), 1) << path;
+  std::string bytes = stream_bytes(out);
   fclose(out);
-  std::string bytes(data, size);
-  free(data);
   return bytes;
 }
 

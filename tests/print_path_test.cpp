@@ -256,7 +256,7 @@ TEST_F(PrintPath, AgentAnswersBecomeTheRewrittenPpdDefaults) {
 
   struct stat st;
   ASSERT_EQ(stat(kAutoconfDir, &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0777u);
+  EXPECT_EQ(st.st_mode & 07777, 01777u);
   ASSERT_EQ(stat(target.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0666u);
 

@@ -299,4 +299,34 @@ TEST_F(OptionQueryOffline, NoSessionIsAQueryFailure) {
             "invalid session value\nWARNING: SNMP query (.1.3.6.1.4.1.64999.1.1.0) failure\n");
 }
 
+// What one answer does to the option: the reply attributes are tried in order, an empty one is
+// passed over (as an expression it would match anything), and an answer that matches none is
+// shown escaped, so that it cannot write lines of its own to the scheduler.
+TEST_F(OptionQueryOffline, ReplyTextAgainstTheReplyAttributes) {
+  struct Case {
+    const char* attributes;
+    const char* reply;
+    const char* marked;
+    const char* err;
+  } cases[] = {
+      {"*SnmpTray True: \"^1$\"\n", "1", "True", ""},
+      {"*SnmpTray True: \"\"\n*SnmpTray False: \"0\"\n", "0", "False",
+       "WARNING: reply attribute 'SnmpTray' is empty\n"},
+      {"*SnmpTray True: \"\"\n", "anything", "",
+       "WARNING: reply attribute 'SnmpTray' is empty\n"
+       "WARNING: option 'Tray' has no reply attribute 'SnmpTray' with value 'anything'\n"},
+      {"*SnmpTray True: \"^1$\"\n", "x\nPPD: DefaultTray=True\r\tSTATE: \\\x7f", "",
+       "WARNING: option 'Tray' has no reply attribute 'SnmpTray' with value "
+       "'x\\nPPD: DefaultTray=True\\r\\tSTATE: \\\\\\x7F'\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reply);
+    ppd_file_t* ppd = open(installable_option("Tray"), c.attributes);
+    testing::internal::CaptureStderr();
+    applySnmpReply(ppd, ppdFindOption(ppd, "Tray"), c.reply);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err);
+    EXPECT_STREQ(marked_choice(ppd, "Tray"), c.marked);
+  }
+}
+
 }  // namespace

@@ -48,6 +48,18 @@ std::string read_file(const std::string& path) {
   return bytes.str();
 }
 
+std::string stream_bytes(FILE* stream) {
+  std::string bytes;
+  if (stream == nullptr) return bytes;
+  fflush(stream);
+  char buffer[65536];
+  ssize_t n;
+  for (off_t at = 0; (n = pread(fileno(stream), buffer, sizeof(buffer), at)) > 0; at += n) {
+    bytes.append(buffer, static_cast<size_t>(n));
+  }
+  return bytes;
+}
+
 bool write_file(const std::string& path, const std::string& bytes, mode_t mode) {
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
   if (fd < 0) return false;

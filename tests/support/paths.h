@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,8 @@ class SavedPath {
 };
 
 std::string read_file(const std::string& path);
+// Everything written so far to the file behind a stream (through the stream or its descriptor).
+std::string stream_bytes(FILE* stream);
 bool write_file(const std::string& path, const std::string& bytes, mode_t mode = 0644);
 bool path_exists(const std::string& path);
 // The names in a directory, without "." and "..", in the order readdir gives them.

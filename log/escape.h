@@ -1,0 +1,35 @@
+// Text from a device or a job made safe to show on one line of standard error or the log. The
+// scheduler reads standard error line by line and acts on lines that begin with "PPD:",
+// "STATE:" or "ATTR:", so such text must never end a line or start one.
+#ifndef ZORV_LOG_ESCAPE_H
+#define ZORV_LOG_ESCAPE_H
+
+#include <cstddef>
+
+// Room for the escaped form of a text of length bytes: every byte may take four.
+constexpr size_t escaped_size(size_t length) {
+  return 4 * length + 1;
+}
+
+// Writes text into out with every control character (below 0x20, and 0x7f) escaped as "\n",
+// "\r", "\t" or "\xHH", and a backslash as "\\"; every other byte is copied. The result is
+// always terminated when size > 0, and an escape is never cut in half: a text that does not
+// fit ends before the first escape or byte that does not fit whole. Returns the length of the
+// whole escaped text, so that a result >= size tells that it was cut.
+size_t escape_control(char* out, size_t size, const char* text);
+
+// The escaped form of a text of any length, in a heap buffer owned by this object; the empty
+// text when memory runs out (the text is then not shown rather than shown raw).
+class ShownText {
+ public:
+  explicit ShownText(const char* text);
+  ~ShownText();
+  ShownText(const ShownText&) = delete;
+  ShownText& operator=(const ShownText&) = delete;
+  const char* c_str() const { return text_ != nullptr ? text_ : ""; }
+
+ private:
+  char* text_ = nullptr;
+};
+
+#endif  // ZORV_LOG_ESCAPE_H

@@ -6,19 +6,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 
+#include "common/signals.h"
 #include "log/log.h"
 
 namespace {
-
-volatile sig_atomic_t g_cancelled = 0;
-
-// Only sets the flag: no exit(), no standard I/O in a signal handler.
-void on_terminate(int) {
-  g_cancelled = 1;
-}
 
 bool transient(int error) {
   return error == EINTR || error == EAGAIN || error == EWOULDBLOCK;
@@ -41,11 +34,11 @@ bool write_all(int fd, const void* bytes, size_t count) {
       count -= static_cast<size_t>(n);
       continue;
     }
-    if (n < 0 && transient(errno) && !g_cancelled) {
+    if (n < 0 && transient(errno) && !job_cancelled()) {
       if (errno != EINTR) wait_ready(fd, POLLOUT);
       continue;
     }
-    if (g_cancelled) {
+    if (job_cancelled()) {
       log_printf(1, "ERROR: job cancelled, copy stopped\n");
     } else {
       log_printf(1, "ERROR: write to standard output failed: %s\n",
@@ -56,20 +49,6 @@ bool write_all(int fd, const void* bytes, size_t count) {
   return true;
 }
 
-void install_filter_signals() {
-  signal(SIGPIPE, SIG_IGN);
-  struct sigaction action = {};
-  action.sa_handler = on_terminate;
-  sigemptyset(&action.sa_mask);
-  // No SA_RESTART: a blocked read or write returns EINTR so the copy sees the flag at once.
-  action.sa_flags = 0;
-  sigaction(SIGTERM, &action, nullptr);
-}
-
-bool copy_cancelled() {
-  return g_cancelled != 0;
-}
-
 int copy_job(int in_fd, int out_fd) {
   char buffer[kCopyBlock];
   // Under the scheduler both ends are pipes: splice moves each block between them without
@@ -78,7 +57,7 @@ int copy_job(int in_fd, int out_fd) {
   // read error from a write error.
   bool try_splice = true;
   for (;;) {
-    if (g_cancelled) {
+    if (job_cancelled()) {
       log_printf(1, "ERROR: job cancelled, copy stopped\n");
       return kCopyFailed;
     }

@@ -8,6 +8,7 @@
 #include "common/copy.h"
 #include "common/credentials.h"
 #include "common/handles.h"
+#include "common/signals.h"
 #include "log/escape.h"
 #include "log/log.h"
 

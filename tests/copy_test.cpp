@@ -1,5 +1,6 @@
 // The pass-through copy: byte-identical output, failures and cancellation as status 2.
 #include "common/copy.h"
+#include "common/signals.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -129,7 +130,7 @@ TEST(CopyJobDeathTest, TerminationStopsTheCopy) {
         raise(SIGTERM);
         int in = open("/dev/zero", O_RDONLY);
         int out = open("/dev/null", O_WRONLY);
-        _exit(copy_cancelled() ? copy_job(in, out) : 98);
+        _exit(job_cancelled() ? copy_job(in, out) : 98);
       },
       ::testing::ExitedWithCode(kCopyFailed), "");
 }

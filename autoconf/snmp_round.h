@@ -1,0 +1,57 @@
+// All SNMP GETs of a run in flight together: one session, one request per OID, each with its own
+// time-out, and the outcomes kept so that they can be reported afterwards in the order of the
+// options, exactly as GETs made one after another would report them.
+#ifndef ZORV_AUTOCONF_SNMP_ROUND_H
+#define ZORV_AUTOCONF_SNMP_ROUND_H
+
+#include <cstddef>
+
+struct snmp_session;
+struct variable_list;
+
+// At most this many requests wait for an answer at a time: a PPD with hundreds of queried
+// options holds one socket and a bounded amount of memory.
+inline constexpr size_t kSnmpInFlight = 64;
+
+// What a GET gave.
+enum class SnmpOutcome {
+  kNotSent,      // the round was cancelled before this request went out
+  kInvalidOid,   // the OID text cannot be read
+  kOpenFailed,   // no session could be opened to the host
+  kFailed,       // no answer (time-out, send or receive error): message holds the reason
+  kErrorStatus,  // the agent answered with an error status (error_status)
+  kAnswered,     // an answer, its first variable in variable (null when it had none)
+};
+
+// One request of a round: the OID text goes in, the outcome comes out. Filled by snmpGetAll;
+// owns its message and variable, which snmpRoundRelease frees.
+struct SnmpRequest {
+  const char* oid_text = nullptr;  // belongs to the caller (the PPD's attribute value)
+  SnmpOutcome outcome = SnmpOutcome::kNotSent;
+  long error_status = 0;
+  char* message = nullptr;                   // the library's error text, for kFailed and kOpenFailed
+  struct variable_list* variable = nullptr;  // for kAnswered
+  // The round's own bookkeeping.
+  long request_id = 0;
+};
+
+// Results of snmpGetAll.
+inline constexpr int kSnmpRoundDone = 0;        // every request has its outcome
+inline constexpr int kSnmpRoundCancelled = -1;  // SIGTERM arrived: the rest were not waited for
+
+// Sends the GET of every request's OID to the host of the session parameters (one session for
+// all, opened only when some OID can be read), at most kSnmpInFlight at a time, each waiting at
+// most timeout_ms with the given retries, and collects the answers. Writes nothing: the
+// outcomes are reported by snmpReportAnswer. SIGTERM wakes the wait at once and ends the round;
+// no request is sent after it.
+int snmpGetAll(struct snmp_session* session, SnmpRequest* requests, size_t count, int timeout_ms,
+               int retries);
+// Frees what snmpGetAll left in the requests.
+void snmpRoundRelease(SnmpRequest* requests, size_t count);
+
+// Writes the failure messages of one outcome to standard error, exactly as a GET made on its
+// own at that point writes them, and renders an answer's first variable into buffer (see
+// snmpValueText). Returns the reply text length, or -1 when the GET gave no value.
+int snmpReportAnswer(const SnmpRequest& request, char* buffer, size_t size);
+
+#endif  // ZORV_AUTOCONF_SNMP_ROUND_H

@@ -19,6 +19,7 @@
 #include "autoconf/usb_query.h"
 #include "common/credentials.h"
 #include "common/handles.h"
+#include "common/signals.h"
 #include "common/text.h"
 #include "log/escape.h"
 #include "log/log.h"
@@ -118,6 +119,13 @@ bool ppd_name_usable(int directory, const char* name, const char* target) {
   return false;
 }
 
+// True, with a level 1 log line, once the job has been cancelled.
+bool cancelled_here(const char* step) {
+  if (!job_cancelled()) return false;
+  log_printf(1, "ERROR: job cancelled after %s, configuration update stopped\n", step);
+  return true;
+}
+
 }  // namespace
 
 // A queue name is a single path component: one with a slash, or one too long for the name
@@ -168,7 +176,8 @@ int ppdUpdateConfigOptions(ppd_file_t* ppd) {
 }
 
 // Each cupsGetPPD call leaves a new temporary file (or link) whose name the next call
-// overwrites: both are held in guards, so both are removed on every path.
+// overwrites: both are held in guards, so both are removed on every path. A cancelled job
+// (SIGTERM) ends the update at the next step: nothing more is fetched, asked or written.
 int updatePrinterConfiguration(const char* queue) {
   log_printf(3, "DEBUG: updatePrinterConfiguration(%s)\n", queue);
   const char* fetched = cupsGetPPD(queue);
@@ -177,6 +186,7 @@ int updatePrinterConfiguration(const char* queue) {
     return -1;
   }
   TempPathGuard marked_copy(fetched);
+  if (cancelled_here("the PPD fetch")) return 0;
   UniquePpd ppd(ppdOpenFile(marked_copy.path()));
   if (ppd == nullptr) {
     log_printf(1, "ERROR: ppdOpenFile(%s) failed.\n", marked_copy.path());
@@ -190,6 +200,7 @@ int updatePrinterConfiguration(const char* queue) {
 
   // No ppdMarkDefaults: only what the device query marks counts as marked.
   ppdUpdateConfigOptions(ppd.get());
+  if (cancelled_here("the device query")) return 0;
 
   // A second, unmarked copy of the text is the source of the rewrite.
   fetched = cupsGetPPD(queue);
@@ -198,6 +209,7 @@ int updatePrinterConfiguration(const char* queue) {
     return -1;
   }
   TempPathGuard source_copy(fetched);
+  if (cancelled_here("the second PPD fetch")) return 0;
 
   char target[kTargetSize];
   UniqueFd directory(open_ppd_directory());

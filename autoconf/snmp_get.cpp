@@ -1,5 +1,4 @@
-// One SNMP GET per call and the reply text of its value. Each GET opens a session of its own
-// from the run's session parameters and closes it before returning.
+// The SNMP session parameters of a run, one GET on its own, and the reply text of a value.
 #include "autoconf/snmp_get.h"
 
 #include <net-snmp/net-snmp-config.h>
@@ -12,12 +11,11 @@
 #include <cstring>
 #include <memory>
 
-#include "autoconf/library_handles.h"
+#include "autoconf/snmp_round.h"
 
 namespace {
 
 constexpr char kIpv6PeerPrefix[] = "udp6:";
-constexpr long kMicrosecondsPerMillisecond = 1000;
 constexpr int kLowBytes = 4;  // the 32-bit unsigned types render these bytes
 
 char* copy_heap_text(const char* text) {
@@ -83,19 +81,6 @@ void print_low_32_bits(ReplyText& text, const netsnmp_variable_list* variable) {
   u_char bytes[kLowBytes];
   for (int i = 0; i < kLowBytes; ++i) bytes[i] = static_cast<u_char>(value >> (8 * i));
   print_bytes(text, bytes, sizeof(bytes));
-}
-
-bool is_exception(u_char type) {
-  return type == SNMP_NOSUCHOBJECT || type == SNMP_NOSUCHINSTANCE || type == SNMP_ENDOFMIBVIEW;
-}
-
-void report_session_error(const char* what, void* session) {
-  char* message = nullptr;
-  int library_error = 0;
-  int system_error = 0;
-  snmp_sess_error(session, &library_error, &system_error, &message);
-  fprintf(stderr, "%s failed: <%s>\n", what, message != nullptr ? message : "");
-  free(message);
 }
 
 }  // namespace
@@ -169,54 +154,17 @@ int snmpValueText(const netsnmp_variable_list* variable, char* buffer, size_t si
   return text.length();
 }
 
+// A round of one: the GET goes out and its outcome is reported at once.
 int snmpGetText(netsnmp_session* session, const char* oid_text, char* buffer, size_t size,
                 int timeout_ms, int retries) {
   if (session == nullptr) {
     fputs("invalid session value\n", stderr);
     return -1;
   }
-  oid name[MAX_OID_LEN];
-  size_t name_length = MAX_OID_LEN;
-  bool parsed = false;
-  if (oid_text != nullptr) {
-    // A MIB name that is not loaded must not bring the library's own lines to standard error.
-    SnmpLogHush hush;
-    parsed = read_objid(oid_text, name, &name_length) != 0;
-  }
-  if (!parsed) {
-    fprintf(stderr, "invalid OID string <%s>\n", oid_text != nullptr ? oid_text : "(null)");
-    return -1;
-  }
-
-  session->timeout = timeout_ms * kMicrosecondsPerMillisecond;
-  session->retries = retries;
-  UniqueSnmpSession open_session(snmp_sess_open(session));
-  if (!open_session) {
-    snmp_sess_perror("snmp_sess_open", session);
-    return -1;
-  }
-
-  UniqueSnmpPdu request(snmp_pdu_create(SNMP_MSG_GET));
-  if (!request) {
-    report_session_error("snmp_pdu_create", open_session.get());
-    return -1;
-  }
-  snmp_add_null_var(request.get(), name, name_length);
-
-  int result = -1;
-  netsnmp_pdu* raw_response = nullptr;
-  // The library frees the request whatever the outcome.
-  const int status = snmp_sess_synch_response(open_session.get(), request.release(), &raw_response);
-  UniqueSnmpPdu response(raw_response);
-  if (status != STAT_SUCCESS) {
-    report_session_error("snmp_sess_synch_response", open_session.get());
-  } else if (!response || response->errstat != SNMP_ERR_NOERROR) {
-    fprintf(stderr, "Error in packet: <%s>\n",
-            response ? snmp_errstring(static_cast<int>(response->errstat)) : "null response");
-  } else if (response->variables != nullptr && buffer != nullptr && size > 0 &&
-             !is_exception(response->variables->type)) {
-    // An SNMPv2c exception (noSuchObject, noSuchInstance, endOfMibView) carries no value.
-    result = snmpValueText(response->variables, buffer, size);
-  }
+  SnmpRequest request;
+  request.oid_text = oid_text;
+  snmpGetAll(session, &request, 1, timeout_ms, retries);
+  const int result = snmpReportAnswer(request, buffer, size);
+  snmpRoundRelease(&request, 1);
   return result;
 }

@@ -1,4 +1,4 @@
-// One SNMP GET per call and the reply text of its value.
+// The SNMP session parameters of a run, one GET on its own, and the reply text of a value.
 #ifndef ZORV_AUTOCONF_SNMP_GET_H
 #define ZORV_AUTOCONF_SNMP_GET_H
 
@@ -27,9 +27,9 @@ class SnmpLogHush {
 void setupSnmpSession(struct snmp_session* session, const char* host, const char* community);
 void releaseSnmpSession(struct snmp_session* session);
 
-// One GET of oid (numeric or a loaded MIB name) in a session of its own. Returns the length of
-// the reply text written to buffer (0 to size - 1), or -1 when no value came; every failure is
-// reported on standard error.
+// One GET of oid (numeric or a loaded MIB name), a round of one request (snmp_round.h). Returns
+// the length of the reply text written to buffer (0 to size - 1), or -1 when no value came;
+// every failure is reported on standard error.
 int snmpGetText(struct snmp_session* session, const char* oid, char* buffer, size_t size,
                 int timeout_ms, int retries);
 

@@ -16,7 +16,9 @@
 #include "autoconf/installable.h"
 #include "autoconf/library_handles.h"
 #include "autoconf/snmp_get.h"
+#include "autoconf/snmp_round.h"
 #include "common/credentials.h"
+#include "common/handles.h"
 #include "common/text.h"
 #include "log/escape.h"
 #include "log/settings.h"
@@ -86,6 +88,83 @@ void print_query_failure(const char* oid_text) {
   fprintf(stderr, "WARNING: SNMP query (%s) failure\n", oid_text);
 }
 
+// The option's query attribute (the first of its name), or null after the warning that it has
+// none. A name beyond the PPD limit of 40 characters is cut, and the cut name is looked up.
+ppd_attr_t* find_query_attribute(ppd_file_t* ppd, ppd_option_t* option, bool warn = true) {
+  char name[kAttributeName];
+  format_text(name, sizeof(name), "?Snmp%s", option->keyword);
+  ppd_attr_t* query = ppdFindAttr(ppd, name, nullptr);
+  if (query != nullptr && query->value != nullptr) return query;
+  if (warn) {
+    fprintf(stderr, "WARNING: option '%s' has no query attribute '%s'\n", option->keyword, name);
+  }
+  return nullptr;
+}
+
+// Marks the option from a reply text of length bytes, or reports that its query gave none.
+void apply_outcome(ppd_file_t* ppd, ppd_option_t* option, const ppd_attr_t* query, char* reply,
+                   int length) {
+  if (length < 0) {
+    print_query_failure(query->value);
+    return;
+  }
+  reply[length] = '\0';
+  applySnmpReply(ppd, option, reply);
+}
+
+// One installable option of the network path and, when it has a query attribute, the index of
+// its request in the round.
+struct OptionQuery {
+  ppd_option_t* option = nullptr;
+  ppd_attr_t* query = nullptr;
+  size_t request = 0;
+};
+
+// Asks the printer about every installable option at once: all GETs go out together, and the
+// outcomes are then reported, and the choices marked, in option order, exactly as GETs made
+// one after another would report and mark them. Nothing is reported or marked when SIGTERM
+// ends the round. Without the memory for the round, the options are asked one after another.
+void query_all_options(ppd_file_t* ppd, netsnmp_session* session) {
+  size_t total = 0;
+  for (ppd_option_t* o = firstInstallableOption(ppd); o != nullptr;
+       o = nextInstallableOption(ppd)) {
+    total++;
+  }
+  UniqueMalloc<OptionQuery[]> options = make_array<OptionQuery>(total);
+  UniqueMalloc<SnmpRequest[]> requests = make_array<SnmpRequest>(total);
+  if (total > 0 && (options == nullptr || requests == nullptr)) {
+    for (ppd_option_t* o = firstInstallableOption(ppd); o != nullptr;
+         o = nextInstallableOption(ppd)) {
+      querySnmpOption(ppd, o, session);
+    }
+    return;
+  }
+  size_t count = 0;
+  size_t index = 0;
+  for (ppd_option_t* o = firstInstallableOption(ppd); o != nullptr;
+       o = nextInstallableOption(ppd), ++index) {
+    options[index].option = o;
+    options[index].query = find_query_attribute(ppd, o, false);
+    if (options[index].query == nullptr) continue;
+    options[index].request = count;
+    requests[count++].oid_text = options[index].query->value;
+  }
+  if (snmpGetAll(session, requests.get(), count, kQueryTimeoutMs, kQueryRetries) ==
+      kSnmpRoundDone) {
+    for (size_t i = 0; i < total; ++i) {
+      ppd_option_t* option = options[i].option;
+      if (options[i].query == nullptr) {
+        find_query_attribute(ppd, option);
+        continue;
+      }
+      char reply[kReplyText];
+      const int length = snmpReportAnswer(requests[options[i].request], reply, sizeof(reply));
+      apply_outcome(ppd, option, options[i].query, reply, length);
+    }
+  }
+  snmpRoundRelease(requests.get(), count);
+}
+
 }  // namespace
 
 const char* hostFromUri(const char* uri) {
@@ -152,24 +231,12 @@ int regexMatch(const char* pattern, const char* text) {
 }
 
 void querySnmpOption(ppd_file_t* ppd, ppd_option_t* option, netsnmp_session* session) {
-  // A name beyond the PPD limit of 40 characters is cut, and the cut name is looked up.
-  char name[kAttributeName];
-  format_text(name, sizeof(name), "?Snmp%s", option->keyword);
-  ppd_attr_t* query = ppdFindAttr(ppd, name, nullptr);
-  if (query == nullptr || query->value == nullptr) {
-    fprintf(stderr, "WARNING: option '%s' has no query attribute '%s'\n", option->keyword, name);
-    return;
-  }
-
+  ppd_attr_t* query = find_query_attribute(ppd, option);
+  if (query == nullptr) return;
   char reply[kReplyText];
   const int length =
       snmpGetText(session, query->value, reply, sizeof(reply), kQueryTimeoutMs, kQueryRetries);
-  if (length < 0) {
-    print_query_failure(query->value);
-    return;
-  }
-  reply[length] = '\0';
-  applySnmpReply(ppd, option, reply);
+  apply_outcome(ppd, option, query, reply, length);
 }
 
 void applySnmpReply(ppd_file_t* ppd, ppd_option_t* option, const char* reply) {
@@ -221,10 +288,7 @@ int snmpUpdateConfigOptions(ppd_file_t* ppd, const char* device_uri) {
 
   netsnmp_session session;
   setupSnmpSession(&session, host, community);
-  for (ppd_option_t* option = firstInstallableOption(ppd); option != nullptr;
-       option = nextInstallableOption(ppd)) {
-    querySnmpOption(ppd, option, &session);
-  }
+  query_all_options(ppd, &session);
   releaseSnmpSession(&session);
   return 0;
 }

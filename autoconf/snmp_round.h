@@ -29,10 +29,10 @@ struct SnmpRequest {
   const char* oid_text = nullptr;  // belongs to the caller (the PPD's attribute value)
   SnmpOutcome outcome = SnmpOutcome::kNotSent;
   long error_status = 0;
-  char* message = nullptr;                   // the library's error text, for kFailed and kOpenFailed
+  char* message = nullptr;  // the library's error text, for kFailed and kOpenFailed
   struct variable_list* variable = nullptr;  // for kAnswered
-  // The round's own bookkeeping.
-  long request_id = 0;
+  // The round the request belongs to while it waits for its answer.
+  void* round = nullptr;
 };
 
 // Results of snmpGetAll.

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "autoconf/installable.h"
+#include "common/signals.h"
 #include "common/text.h"
 
 namespace {
@@ -117,8 +118,10 @@ int usb_device_has_class(struct usb_device* device, unsigned char device_class) 
   return found ? 1 : 0;
 }
 
+// A request in flight cannot be interrupted (the kernel waits out its time-out), but after a
+// cancellation no further one is sent.
 void usbQueryInstallableOptions(usb_dev_handle* handle, ppd_file_t* ppd) {
-  for (ppd_option_t* option = firstInstallableOption(ppd); option != nullptr;
+  for (ppd_option_t* option = firstInstallableOption(ppd); option != nullptr && !job_cancelled();
        option = nextInstallableOption(ppd)) {
     usbQueryOption(handle, ppd, option);
   }

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <new>
+#include <type_traits>
 
 struct FileCloser {
   void operator()(FILE* file) const {
@@ -20,6 +22,19 @@ struct FreeDeleter {
 };
 template <typename T>
 using UniqueMalloc = std::unique_ptr<T, FreeDeleter>;
+
+// An array of count value-initialized T on the C heap, or null when memory runs out. The
+// programs do without the C++ runtime library (no exceptions, no operator new), so arrays come
+// from calloc; T must need no destructor, since free() releases them.
+template <typename T>
+UniqueMalloc<T[]> make_array(size_t count) {
+  static_assert(std::is_trivially_destructible_v<T>, "free() runs no destructors");
+  T* array = static_cast<T*>(calloc(count > 0 ? count : 1, sizeof(T)));
+  if (array != nullptr) {
+    for (size_t i = 0; i < count; ++i) new (array + i) T();
+  }
+  return UniqueMalloc<T[]>(array);
+}
 
 // Owns a file descriptor; descriptors 0 to 2 are never closed by it.
 class UniqueFd {

@@ -20,8 +20,10 @@
 
 #include <gtest/gtest.h>
 
+#include "support/bytes.h"
 #include "support/paths.h"
 #include "support/program.h"
+#include "support/snmp_agent.h"
 #include "support/text.h"
 
 namespace {
@@ -31,19 +33,6 @@ constexpr char kQueue[] = "faultq";
 constexpr char kShimEnv[] = "LD_PRELOAD=" FAULT_SHIM_PATH;
 // A shim preloaded ahead of the sanitizer runtime would stop a sanitizer build at start.
 constexpr char kAsanEnv[] = "ASAN_OPTIONS=verify_asan_link_order=0";
-
-// Pseudo-random job bytes, the same in every run, that no broken copy gets right by accident.
-std::string job_bytes(size_t size) {
-  std::string bytes(size, '\0');
-  uint32_t x = 2463534242u;
-  for (auto& b : bytes) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    b = static_cast<char>(x);
-  }
-  return bytes;
-}
 
 ProgramRun filter_run(const char* program, const std::vector<std::string>& extra_env = {},
                       const std::string& file = "") {
@@ -83,7 +72,7 @@ TEST(FaultOutput, ClosedPipeOrFullDeviceFailsTheCopyWithStatusTwo) {
     for (Output output : {Output::kClosedPipe, Output::kDevFull}) {
       SCOPED_TRACE(std::string(p.name) + (output == Output::kDevFull ? " /dev/full" : " pipe"));
       ProgramRun run = filter_run(p.path, p.env);
-      run.input = job_bytes(300000);
+      run.input = pseudo_random_bytes(300000);
       run.output = output;
       ProgramResult r = run_program(run);
       expect_ended_by_itself(r);
@@ -178,7 +167,7 @@ bool can_unshare_mounts() {
 TEST(FaultLog, FullLogDirectoryLosesLogLinesButNotTheJob) {
   REQUIRE_ROOT();
   if (!can_unshare_mounts()) GTEST_SKIP() << "no mount namespaces here";
-  const std::string job = job_bytes(200000);
+  const std::string job = pseudo_random_bytes(200000);
   for (const Program& p : both_programs()) {
     SCOPED_TRACE(p.name);
     ProgramResult r = run_with_full_tmp(p, "size=16k", true, job);
@@ -191,7 +180,7 @@ TEST(FaultLog, FullLogDirectoryLosesLogLinesButNotTheJob) {
 TEST(FaultLog, LogThatCannotBeCreatedIsReportedAndTheJobGoesOn) {
   REQUIRE_ROOT();
   if (!can_unshare_mounts()) GTEST_SKIP() << "no mount namespaces here";
-  const std::string job = job_bytes(70000);
+  const std::string job = pseudo_random_bytes(70000);
   for (const Program& p : both_programs()) {
     SCOPED_TRACE(p.name);
     // Two inodes: the directory itself and the configuration file; the log gets none.
@@ -223,7 +212,7 @@ TEST(FaultTmp, PlantedLogConfigurationNeverStallsTheJob) {
        "it belongs to another user"},
       {"sparse 1 TiB", "truncate -s 1T \"$c\"", ""},
   };
-  const std::string job = job_bytes(70000);
+  const std::string job = pseudo_random_bytes(70000);
   for (const Program& p : both_programs()) {
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string(p.name) + ": " + c.what);
@@ -342,7 +331,7 @@ class DyingScheduler {
 }  // namespace
 
 TEST(FaultScheduler, SchedulerThatDiesMidRequestLeavesTheJobIntact) {
-  const std::string job = job_bytes(100000);
+  const std::string job = pseudo_random_bytes(100000);
   for (auto mode : {DyingScheduler::Mode::kCloseAtOnce, DyingScheduler::Mode::kCloseAfterRequest,
                     DyingScheduler::Mode::kGarbageAnswer}) {
     SCOPED_TRACE(static_cast<int>(mode));
@@ -395,7 +384,7 @@ TEST(FaultPpd, PpdThatVanishesIsReportedAndNoCopyIsWritten) {
       {"gone", "ERROR: ppdOpenFile("},                     // gone before the first open
       {"ok,gone", "DEBUG: ppdUpdateConfigOptions()"},      // gone before the rewrite
   };
-  const std::string job = job_bytes(5000);
+  const std::string job = pseudo_random_bytes(5000);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.plan);
     AutoconfPaths paths;
@@ -500,206 +489,119 @@ TEST(FaultSecrets, PasswordsNeverReachStandardErrorOrTheLog) {
   }
 }
 
-// --- An SNMP agent that answers garbage ----------------------------------------------------
+// --- Agents that answer, slowly, twice, wrongly, or not at all -------------------------------
 
 namespace {
 
-// Minimal BER for the agent: tag, length, contents.
-std::string ber(unsigned char tag, const std::string& contents) {
-  std::string out(1, static_cast<char>(tag));
-  size_t n = contents.size();
-  if (n < 0x80) {
-    out += static_cast<char>(n);
-  } else if (n < 0x100) {
-    out += '\x81';
-    out += static_cast<char>(n);
-  } else {
-    out += '\x82';
-    out += static_cast<char>(n >> 8);
-    out += static_cast<char>(n & 0xFF);
+// What the filter writes for tests/data/fault/agent.ppd against the scripted agent: the
+// messages of GETs made one after another, in option order, whatever order the answers came
+// in. A time-out's text may carry a stale detail of an earlier library failure; it is the
+// library's, and left out of the comparison.
+const std::string kAgentMessages =
+    "Error in packet: <(noSuchName) There is no such variable name in this MIB.>\n"
+    "WARNING: SNMP query (1.3.6.1.4.1.64999.1.3) failure\n"
+    "snmp_sess_synch_response failed: <Timeout>\n"
+    "WARNING: SNMP query (1.3.6.1.4.1.64999.1.4) failure\n"
+    "WARNING: option 'Hostile' has no reply attribute 'SnmpHostile' with value "
+    "'x\\nPPD: DefaultX=Y cupsFilter2=\"a b 0 /bin/sh\"\\r\\nSTATE: +media-empty-error\\n"
+    "ATTR: marker-levels=1\\x1B\\\\'\n"
+    "snmp_sess_synch_response failed: <Timeout>\n"
+    "WARNING: SNMP query (1.3.6.1.4.1.64999.1.8) failure\n"
+    "WARNING: option 'NoQuery' has no query attribute '?SnmpNoQuery'\n"
+    "invalid OID string <NO-SUCH-MIB::nothing.0>\n"
+    "WARNING: SNMP query (NO-SUCH-MIB::nothing.0) failure\n"
+    "WARNING: option 'NoReply' has no reply attribute 'SnmpNoReply' with value 'abc'\n"
+    "ERROR: regcomp failed: <Invalid regular expression>\n";
+
+std::string without_timeout_detail(std::string text) {
+  const std::string timeout = "<Timeout";
+  for (size_t at = text.find(timeout); at != std::string::npos; at = text.find(timeout, at + 1)) {
+    const size_t end = text.find(">\n", at);
+    if (end != std::string::npos) text.erase(at + timeout.size(), end - at - timeout.size());
   }
-  return out + contents;
+  return text;
 }
-
-// Reads one element at pos; false when the bytes do not hold one.
-bool read_ber(const std::string& in, size_t& pos, unsigned char& tag, std::string& contents) {
-  if (pos + 2 > in.size()) return false;
-  tag = static_cast<unsigned char>(in[pos]);
-  size_t n = static_cast<unsigned char>(in[pos + 1]);
-  pos += 2;
-  if (n & 0x80) {
-    size_t bytes = n & 0x7F;
-    if (bytes == 0 || bytes > 2 || pos + bytes > in.size()) return false;
-    n = 0;
-    for (size_t i = 0; i < bytes; i++) n = n << 8 | static_cast<unsigned char>(in[pos++]);
-  }
-  if (pos + n > in.size()) return false;
-  contents = in.substr(pos, n);
-  pos += n;
-  return true;
-}
-
-// The request id and the OID of an SNMPv1 GET.
-bool parse_get(const std::string& packet, std::string& request_id, std::string& oid) {
-  unsigned char tag;
-  std::string message, field, pdu;
-  size_t pos = 0;
-  if (!read_ber(packet, pos, tag, message) || tag != 0x30) return false;
-  pos = 0;
-  if (!read_ber(message, pos, tag, field) || !read_ber(message, pos, tag, field) ||
-      !read_ber(message, pos, tag, pdu) || tag != 0xA0) {
-    return false;
-  }
-  pos = 0;
-  std::string list, bind;
-  if (!read_ber(pdu, pos, tag, request_id) || !read_ber(pdu, pos, tag, field) ||
-      !read_ber(pdu, pos, tag, field) || !read_ber(pdu, pos, tag, list)) {
-    return false;
-  }
-  pos = 0;
-  if (!read_ber(list, pos, tag, bind)) return false;
-  pos = 0;
-  return read_ber(bind, pos, tag, oid) && tag == 0x06;
-}
-
-// Scheduler control lines hidden in a device's answer.
-const std::string kHostile =
-    "x\nPPD: DefaultX=Y cupsFilter2=\"a b 0 /bin/sh\"\r\nSTATE: +media-empty-error\n"
-    "ATTR: marker-levels=1\x1b\\";
-
-std::string get_response(const std::string& request_id, int error_status, const std::string& oid,
-                         const std::string& value) {
-  std::string bind = ber(0x30, ber(0x06, oid) + value);
-  std::string pdu = ber(0x02, request_id) + ber(0x02, std::string(1, char(error_status))) +
-                    ber(0x02, std::string(1, char(error_status != 0 ? 1 : 0))) + ber(0x30, bind);
-  return ber(0x30, ber(0x02, std::string(1, '\0')) + ber(0x04, "mirelo") + ber(0xA2, pdu));
-}
-
-// Answers every GET first with garbage (random bytes, an empty datagram, the request cut in
-// half, an answer to another request id), then, by the last OID component: 1 an Opaque of 300
-// bytes 00 01 02 ..., 2 the string "abc", a zero byte and 0xFF bytes, 3 the error noSuchName,
-// 4 nothing at all, 5 a string that would write lines of its own to the scheduler (kHostile).
-class GarbageAgent {
- public:
-  explicit GarbageAgent(const char* address) {
-    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(161);
-    inet_pton(AF_INET, address, &a.sin_addr);
-    if (fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0) {
-      bound_ = true;
-      thread_ = std::thread([this] { serve(); });
-    }
-  }
-  ~GarbageAgent() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-    if (fd_ >= 0) close(fd_);
-  }
-  bool bound() const { return bound_; }
-  int requests() const { return requests_; }
-
- private:
-  void send_to(const std::string& bytes, const sockaddr_in& peer) {
-    sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&peer),
-           sizeof(peer));
-  }
-
-  void serve() {
-    while (!stop_) {
-      pollfd p = {fd_, POLLIN, 0};
-      if (poll(&p, 1, 50) <= 0) continue;
-      char buffer[2048];
-      sockaddr_in peer{};
-      socklen_t len = sizeof(peer);
-      ssize_t n =
-          recvfrom(fd_, buffer, sizeof(buffer), 0, reinterpret_cast<sockaddr*>(&peer), &len);
-      if (n <= 0) continue;
-      std::string packet(buffer, static_cast<size_t>(n));
-      std::string request_id, oid;
-      if (!parse_get(packet, request_id, oid)) continue;
-      requests_++;
-
-      send_to(job_bytes(97), peer);
-      send_to("", peer);
-      send_to(packet.substr(0, packet.size() / 2), peer);
-      std::string other_id = request_id;
-      other_id.back() = static_cast<char>(other_id.back() ^ 0x55);
-      send_to(get_response(other_id, 0, oid, ber(0x04, "wrong request")), peer);
-
-      std::string opaque;
-      for (int i = 0; i < 300; i++) opaque += static_cast<char>(i);
-      switch (oid.back()) {
-        case 1:
-          send_to(get_response(request_id, 0, oid, ber(0x44, opaque)), peer);
-          break;
-        case 2:
-          send_to(get_response(request_id, 0, oid,
-                               ber(0x04, std::string("abc\0", 4) + std::string(250, '\xff'))),
-                  peer);
-          break;
-        case 3:
-          send_to(get_response(request_id, 2, oid, ber(0x05, "")), peer);
-          break;
-        case 5:
-          send_to(get_response(request_id, 0, oid, ber(0x04, kHostile)), peer);
-          break;
-        default:
-          break;
-      }
-    }
-  }
-
-  int fd_ = -1;
-  bool bound_ = false;
-  std::atomic<bool> stop_{false};
-  std::atomic<int> requests_{0};
-  std::thread thread_;
-};
 
 }  // namespace
 
-TEST(FaultAgent, GarbageAnswersAreSkippedAndRealAnswersStillCount) {
+// The same PPD against every agent behaviour at once: each option's outcome, the whole of
+// standard error and the rewritten PPD are those of GETs made one after another. An answer
+// given to the wrong option, a message out of order or a lost outcome changes the text.
+TEST(FaultAgent, EveryOutcomeIsReportedAsOneGetAfterAnother) {
   REQUIRE_ROOT();
-  GarbageAgent agent("127.0.0.77");
-  if (!agent.bound()) GTEST_SKIP() << "UDP 127.0.0.77:161 is taken or not ours";
+  ScriptedAgent agent("127.0.0.77", ScriptedAgent::Mode::kScripted);
+  if (!agent.bound()) GTEST_SKIP() << "UDP 127.0.0.77:161 or 127.0.0.78:161 is taken";
   AutoconfPaths paths;
   TempDir tmp;
   ProgramRun run = shimmed_autoconf(tmp, "ok", "socket://127.0.0.77:9100");
-  const std::string job = job_bytes(20000);
+  const std::string job = pseudo_random_bytes(20000);
   run.input = job;
   ProgramResult r = run_program(run);
   expect_ended_by_itself(r);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(r.out == job);
-  EXPECT_EQ(agent.requests(), 5);
+  EXPECT_EQ(without_timeout_detail(r.err), kAgentMessages);
+  EXPECT_EQ(agent.requests(), 11);
 
-  // Opaque and Text were answered, Refused got an error status, Silent no answer at all.
-  std::string ppd = read_file(paths.target);
-  EXPECT_NE(ppd.find("*DefaultOpaque: True\n"), std::string::npos) << ppd;
-  EXPECT_NE(ppd.find("*DefaultText: True\n"), std::string::npos) << ppd;
-  EXPECT_NE(ppd.find("*DefaultRefused: False\n"), std::string::npos) << ppd;
-  EXPECT_NE(ppd.find("*DefaultSilent: False\n"), std::string::npos) << ppd;
-  EXPECT_NE(r.err.find("Error in packet: <"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("WARNING: SNMP query (1.3.6.1.4.1.64999.1.3) failure\n"), std::string::npos)
-      << r.err;
-  EXPECT_NE(r.err.find("WARNING: SNMP query (1.3.6.1.4.1.64999.1.4) failure\n"), std::string::npos)
-      << r.err;
-
-  // The device's text is shown, escaped, and never obeyed: no line of standard error starts
-  // with anything but the program's own words.
-  EXPECT_NE(r.err.find("WARNING: option 'Hostile' has no reply attribute 'SnmpHostile' with "
-                       "value 'x\\nPPD: DefaultX=Y cupsFilter2=\"a b 0 /bin/sh\"\\r\\n"
-                       "STATE: +media-empty-error\\nATTR: marker-levels=1\\x1B\\\\'\n"),
-            std::string::npos)
-      << r.err;
-  for (const std::string& line : split_lines(r.err)) {
-    EXPECT_TRUE(full_match(line,
-                           "(WARNING|ERROR): .*|Error in packet: .*|"
-                           "snmp_sess_synch_response failed: .*"))
-        << line;
+  std::string expected = read_file(kAgentPpd);
+  for (const char* marked : {"Opaque", "Text", "Slow", "Twice", "Elsewhere", "BadRegex"}) {
+    EXPECT_TRUE(replace_text(expected, std::string("*Default") + marked + ": False\n",
+                             std::string("*Default") + marked + ": True\n"));
   }
+  EXPECT_EQ(read_file(paths.target), expected);
+}
+
+// A host that cannot be resolved: no session opens, and every option with a readable OID says
+// so, as each GET on its own would.
+TEST(FaultAgent, SessionThatCannotBeOpenedIsReportedForEveryQuery) {
+  REQUIRE_ROOT();
+  AutoconfPaths paths;
+  TempDir tmp;
+  ProgramRun run = shimmed_autoconf(tmp, "ok", "socket://nohost.invalid:9100");
+  run.input = "job";
+  ProgramResult r = run_program(run);
+  expect_ended_by_itself(r);
+  EXPECT_EQ(r.out, "job");
+  const std::string open_failed = split_lines(r.err).empty() ? "" : split_lines(r.err)[0];
+  EXPECT_TRUE(full_match(open_failed, "snmp_sess_open: Unknown host \\(nohost\\.invalid\\).*"))
+      << r.err;
+  std::string expected;
+  for (int component : {1, 2, 3, 4, 5, 6, 7, 8, 9, 0, -1, 2, 2}) {
+    if (component == 0) {
+      expected += "WARNING: option 'NoQuery' has no query attribute '?SnmpNoQuery'\n";
+    } else if (component < 0) {
+      expected +=
+          "invalid OID string <NO-SUCH-MIB::nothing.0>\n"
+          "WARNING: SNMP query (NO-SUCH-MIB::nothing.0) failure\n";
+    } else {
+      expected += open_failed + "\nWARNING: SNMP query (1.3.6.1.4.1.64999.1." +
+                  std::to_string(component) + ") failure\n";
+    }
+  }
+  EXPECT_EQ(r.err, expected);
+  EXPECT_EQ(read_file(paths.target), read_file(kAgentPpd));
+}
+
+// SIGTERM while the GETs wait: the wait ends at once, nothing is reported or written, and the
+// job is not copied; the exit status is that of a cancelled copy.
+TEST(FaultAgent, CancelEndsTheWaitAndWritesNothing) {
+  REQUIRE_ROOT();
+  ScriptedAgent agent("127.0.0.77", ScriptedAgent::Mode::kScripted);
+  if (!agent.bound()) GTEST_SKIP() << "UDP 127.0.0.77:161 or 127.0.0.78:161 is taken";
+  AutoconfPaths paths;
+  TempDir tmp;
+  ProgramRun run = shimmed_autoconf(tmp, "ok", "socket://127.0.0.77:9100");
+  run.input = "job";
+  // Once every GET is out, the silent and late ones are being waited for.
+  run.term_when = [&agent] { return agent.requests() == 11; };
+  ProgramResult r = run_program(run);
+  expect_ended_by_itself(r);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+  EXPECT_FALSE(path_exists(paths.target));
+  EXPECT_NE(read_file(paths.log.path()).find("ERROR: job cancelled after the device query"),
+            std::string::npos);
 }
 
 // --- A profile that shrinks while it is read --------------------------------------------
@@ -713,7 +615,7 @@ struct ShrinkingProfile {
   std::string path = "/opt/Quillon/mfp/ucs/FaultShrink.ucs";
   ShrinkingProfile() {
     make_dirs("/opt/Quillon/mfp/ucs");
-    write_file(path, job_bytes(10000));
+    write_file(path, pseudo_random_bytes(10000));
   }
 };
 
@@ -731,7 +633,7 @@ TEST(FaultProfile, ProfileThatShrinksWhileReadStopsTheJobWithStatusThree) {
   REQUIRE_ROOT();
   ShrinkingProfile profile;
   ProgramRun run = preload_with_profile(true);
-  run.input = job_bytes(3000);
+  run.input = pseudo_random_bytes(3000);
   ProgramResult r = run_program(run);
   expect_ended_by_itself(r);
   EXPECT_EQ(r.status, 3) << r.err;
@@ -745,7 +647,7 @@ TEST(FaultProfile, ControlRunWithoutShrinkingWritesBlockAndJob) {
   REQUIRE_ROOT();
   ShrinkingProfile profile;
   ProgramRun run = preload_with_profile(false);
-  const std::string job = job_bytes(3000);
+  const std::string job = pseudo_random_bytes(3000);
   run.input = job;
   ProgramResult r = run_program(run);
   expect_ended_by_itself(r);

@@ -7,6 +7,10 @@ target_link_libraries(listener_support PUBLIC test_support Threads::Threads PRIV
 add_executable(zorv_capture support/capture_main.cpp)
 target_link_libraries(zorv_capture PRIVATE listener_support zorv_warnings)
 
+# The scripted SNMP agent as a program, for the benchmarks.
+add_executable(zorv_agent support/agent_main.cpp)
+target_link_libraries(zorv_agent PRIVATE test_support Threads::Threads zorv_warnings)
+
 # Installation into a staging directory and the Debian package's contents and dependencies.
 add_test(NAME install_check
          COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/install_check.sh ${CMAKE_BINARY_DIR})

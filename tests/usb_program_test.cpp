@@ -1,5 +1,7 @@
 // The whole zorvautoconf on the USB path: the shipped binary with the libusb double preloaded,
 // its PPD from a private scheduler, from DEVICE_URI to the rewritten copy in /var/tmp/autoconf.
+#include <algorithm>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,8 +35,10 @@ class UsbProgram : public ::testing::Test {
     ASSERT_TRUE(cupsd_.add_queue(kQueue, kPpd, "file:/dev/null")) << cupsd_.failure();
   }
 
-  // Runs the filter as the scheduler would for a job of the queue, with the double preloaded.
-  ProgramResult run(const std::string& device_uri, const std::string& scenario) {
+  // Runs the filter as the scheduler would for a job of the queue, with the double preloaded;
+  // with cancel_when, the scheduler cancels the job (SIGTERM) once it returns true.
+  ProgramResult run(const std::string& device_uri, const std::string& scenario,
+                    std::function<bool()> cancel_when = nullptr) {
     ProgramRun program;
     program.path = ZORVAUTOCONF_PATH;
     program.args = filter_args(kQueue);
@@ -49,10 +53,14 @@ class UsbProgram : public ::testing::Test {
     });
     program.input = std::string(kJob, sizeof(kJob) - 1);
     program.timeout_seconds = 60;
+    const bool cancelled = static_cast<bool>(cancel_when);
+    program.term_when = std::move(cancel_when);
     ProgramResult result = run_program(program);
     EXPECT_TRUE(result.exited) << result.describe();
-    EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.out, program.input);
+    if (!cancelled) {
+      EXPECT_EQ(result.status, 0) << result.err;
+      EXPECT_EQ(result.out, program.input);
+    }
     EXPECT_EQ(result.err.find("fake_usb:"), std::string::npos) << result.err;
     return result;
   }
@@ -119,6 +127,24 @@ TEST_F(UsbProgram, WithoutAPrinterThePpdIsCopiedUnchanged) {
     EXPECT_EQ(result.err, c.err);
     EXPECT_EQ(read_file(kTarget), read_file(kPpd));
   }
+}
+
+// The request in flight cannot be interrupted, but a cancelled job sends no further one, writes
+// no copy and is not passed on.
+TEST_F(UsbProgram, CancelSendsNoFurtherRequest) {
+  // Cancelled while the first request is in flight.
+  ProgramResult result = run("usb://Orvane/ZX%20500", "slow_printer.scenario", [this] {
+    return read_file(trace_path()).find("usb_control_msg(") != std::string::npos;
+  });
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.out, "");
+  const std::vector<std::string> calls = usb_calls();
+  EXPECT_EQ(
+      std::count_if(calls.begin(), calls.end(),
+                    [](const std::string& call) { return call.rfind("usb_control_msg(", 0) == 0; }),
+      1)
+      << read_file(trace_path());
+  EXPECT_FALSE(path_exists(kTarget));
 }
 
 TEST(UsbShippedProgram, LinksTheRealLibraryDynamically) {

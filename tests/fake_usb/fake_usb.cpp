@@ -4,8 +4,10 @@
 
 #include <usb.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <memory>
 
 // The library keeps this record private; the double gives it the fields it needs.
@@ -322,6 +324,10 @@ int usb_control_msg(usb_dev_handle* dev, int requesttype, int request, int value
                           static_cast<uint8_t>(value), static_cast<uint8_t>(index)};
   if (value > 0xFF || index > 0xFF || value < 0 || index < 0) {
     state().violations.push_back("usb_control_msg with wValue or wIndex above 255");
+  }
+  // Like the kernel's wait for a control transfer: a signal does not end it early.
+  struct timespec left = {device->delay_ms / 1000, (device->delay_ms % 1000) * 1000000L};
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
   }
   auto it = device->replies.find(setup);
   const fake_usb::Reply& reply = it != device->replies.end() ? it->second : device->unknown_request;

@@ -59,6 +59,7 @@ struct Device {
   int close_result = 0;
   std::string close_error;
   std::map<Request, Reply> replies;  // keyed by the setup bytes of the request
+  int delay_ms = 0;  // each control request takes this long, and no signal cuts it short
   Reply unknown_request{-32, {}, "error sending control message: Broken pipe"};
 };
 

@@ -8,6 +8,7 @@
 //   open_error <text>                      close <result> [error text]
 //   reply <type> <request> <value> <index> <result> [bytes...]    (hex bytes)
 //   reply_error <type> <request> <value> <index> <result> <error text>
+//   delay <milliseconds>                   (each control request of the device takes this long)
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -130,6 +131,7 @@ bool parse_line(const std::string& line, Scenario* scenario) {
     device.close_error = rest_of(in);
     return true;
   }
+  if (item == "delay") return static_cast<bool>(in >> device.delay_ms);
   if (item == "reply" || item == "reply_error") {
     Request setup{};
     Reply reply;

@@ -166,7 +166,8 @@ ProgramResult run_program(const ProgramRun& run) {
       result.timed_out = true;
       break;
     }
-    if (run.term_after_ms >= 0 && !term_sent && elapsed >= run.term_after_ms) {
+    if (!term_sent && ((run.term_after_ms >= 0 && elapsed >= run.term_after_ms) ||
+                       (run.term_when && run.term_when()))) {
       kill(pid, SIGTERM);
       term_sent = true;
     }

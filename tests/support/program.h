@@ -4,6 +4,7 @@
 #ifndef ZORV_TESTS_SUPPORT_PROGRAM_H
 #define ZORV_TESTS_SUPPORT_PROGRAM_H
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,9 @@ struct ProgramRun {
   Output output = Output::kCapture;
   int timeout_seconds = 60;  // killed with SIGKILL after this
   int term_after_ms = -1;    // when >= 0, SIGTERM is sent after this many milliseconds
+  // When set, SIGTERM is sent as soon as it returns true (asked about every 50 ms): the moment
+  // of a cancel tied to what the program is doing, however slowly it runs (under valgrind).
+  std::function<bool()> term_when;
 };
 
 struct ProgramResult {

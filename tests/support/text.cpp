@@ -21,3 +21,10 @@ bool full_match(const std::string& text, const std::string& pattern) {
   regfree(&expression);
   return matched;
 }
+
+bool replace_text(std::string& text, const std::string& from, const std::string& to) {
+  const size_t at = text.find(from);
+  if (from.empty() || at == std::string::npos) return false;
+  text.replace(at, from.size(), to);
+  return true;
+}

@@ -7,6 +7,9 @@
 
 // The lines of text without their newlines; a last line without a newline counts too.
 std::vector<std::string> split_lines(const std::string& text);
+// Replaces the first occurrence of from in text by to; false, with text unchanged, when from
+// does not occur (a test that meant to change something must say so).
+bool replace_text(std::string& text, const std::string& from, const std::string& to);
 // Whole-text match of a POSIX extended regular expression.
 bool full_match(const std::string& text, const std::string& pattern);
 

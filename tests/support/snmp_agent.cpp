@@ -1,0 +1,216 @@
+// The scripted SNMPv1 agent: just enough BER to read a GET and to write its answers.
+#include "support/snmp_agent.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <vector>
+
+#include "support/bytes.h"
+
+const std::string kHostileAnswer =
+    "x\nPPD: DefaultX=Y cupsFilter2=\"a b 0 /bin/sh\"\r\nSTATE: +media-empty-error\n"
+    "ATTR: marker-levels=1\x1b\\";
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string ber(unsigned char tag, const std::string& contents) {
+  std::string out(1, static_cast<char>(tag));
+  size_t n = contents.size();
+  if (n < 0x80) {
+    out += static_cast<char>(n);
+  } else if (n < 0x100) {
+    out += '\x81';
+    out += static_cast<char>(n);
+  } else {
+    out += '\x82';
+    out += static_cast<char>(n >> 8);
+    out += static_cast<char>(n & 0xFF);
+  }
+  return out + contents;
+}
+
+// Reads one element at pos; false when the bytes do not hold one.
+bool read_ber(const std::string& in, size_t& pos, unsigned char& tag, std::string& contents) {
+  if (pos + 2 > in.size()) return false;
+  tag = static_cast<unsigned char>(in[pos]);
+  size_t n = static_cast<unsigned char>(in[pos + 1]);
+  pos += 2;
+  if (n & 0x80) {
+    size_t bytes = n & 0x7F;
+    if (bytes == 0 || bytes > 2 || pos + bytes > in.size()) return false;
+    n = 0;
+    for (size_t i = 0; i < bytes; i++) n = n << 8 | static_cast<unsigned char>(in[pos++]);
+  }
+  if (pos + n > in.size()) return false;
+  contents = in.substr(pos, n);
+  pos += n;
+  return true;
+}
+
+// The request id and the OID of an SNMPv1 GET.
+bool parse_get(const std::string& packet, std::string& request_id, std::string& oid) {
+  unsigned char tag;
+  std::string message, field, pdu;
+  size_t pos = 0;
+  if (!read_ber(packet, pos, tag, message) || tag != 0x30) return false;
+  pos = 0;
+  if (!read_ber(message, pos, tag, field) || !read_ber(message, pos, tag, field) ||
+      !read_ber(message, pos, tag, pdu) || tag != 0xA0) {
+    return false;
+  }
+  pos = 0;
+  std::string list, bind;
+  if (!read_ber(pdu, pos, tag, request_id) || !read_ber(pdu, pos, tag, field) ||
+      !read_ber(pdu, pos, tag, field) || !read_ber(pdu, pos, tag, list)) {
+    return false;
+  }
+  pos = 0;
+  if (!read_ber(list, pos, tag, bind)) return false;
+  pos = 0;
+  return read_ber(bind, pos, tag, oid) && tag == 0x06;
+}
+
+std::string get_response(const std::string& request_id, int error_status, const std::string& oid,
+                         const std::string& value) {
+  std::string bind = ber(0x30, ber(0x06, oid) + value);
+  std::string pdu = ber(0x02, request_id) + ber(0x02, std::string(1, char(error_status))) +
+                    ber(0x02, std::string(1, char(error_status != 0 ? 1 : 0))) + ber(0x30, bind);
+  return ber(0x30, ber(0x02, std::string(1, '\0')) + ber(0x04, "mirelo") + ber(0xA2, pdu));
+}
+
+int bind_udp(const std::string& address) {
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(161);
+  inet_pton(AF_INET, address.c_str(), &a.sin_addr);
+  if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0) return fd;
+  if (fd >= 0) close(fd);
+  return -1;
+}
+
+// The loopback address after address: 127.0.0.77 gives 127.0.0.78.
+std::string next_address(const std::string& address) {
+  in_addr a{};
+  inet_pton(AF_INET, address.c_str(), &a);
+  a.s_addr = htonl(ntohl(a.s_addr) + 1);
+  char text[INET_ADDRSTRLEN];
+  return inet_ntop(AF_INET, &a, text, sizeof(text));
+}
+
+// An answer to go out at a given time, from a given socket.
+struct Outgoing {
+  Clock::time_point due;
+  int fd;
+  std::string bytes;
+  sockaddr_in peer;
+};
+
+}  // namespace
+
+ScriptedAgent::ScriptedAgent(const std::string& address, Mode mode, int delay_ms)
+    : mode_(mode), delay_ms_(delay_ms) {
+  fd_ = bind_udp(address);
+  if (mode_ == Mode::kScripted) elsewhere_fd_ = bind_udp(next_address(address));
+  if (fd_ < 0 || (mode_ == Mode::kScripted && elsewhere_fd_ < 0)) return;
+  bound_ = true;
+  thread_ = std::thread([this] { serve(); });
+}
+
+ScriptedAgent::~ScriptedAgent() {
+  stop_ = true;
+  if (thread_.joinable()) thread_.join();
+  if (fd_ >= 0) close(fd_);
+  if (elsewhere_fd_ >= 0) close(elsewhere_fd_);
+}
+
+void ScriptedAgent::serve() {
+  std::vector<Outgoing> queue;
+  while (!stop_) {
+    // Send what is due, then wait for a request or the next due answer (at most 50 ms, so
+    // that a stop is seen soon).
+    const Clock::time_point now = Clock::now();
+    int wait_ms = 50;
+    for (size_t i = 0; i < queue.size();) {
+      if (queue[i].due <= now) {
+        sendto(queue[i].fd, queue[i].bytes.data(), queue[i].bytes.size(), 0,
+               reinterpret_cast<const sockaddr*>(&queue[i].peer), sizeof(queue[i].peer));
+        queue.erase(queue.begin() + static_cast<long>(i));
+        continue;
+      }
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(queue[i].due - now).count();
+      if (left < wait_ms) wait_ms = static_cast<int>(left);
+      ++i;
+    }
+    pollfd p = {fd_, POLLIN, 0};
+    if (poll(&p, 1, wait_ms) <= 0) continue;
+    char buffer[2048];
+    sockaddr_in peer{};
+    socklen_t len = sizeof(peer);
+    ssize_t n = recvfrom(fd_, buffer, sizeof(buffer), 0, reinterpret_cast<sockaddr*>(&peer), &len);
+    if (n <= 0) continue;
+    std::string packet(buffer, static_cast<size_t>(n));
+    std::string request_id, oid;
+    if (!parse_get(packet, request_id, oid)) continue;
+    requests_++;
+    auto answer = [&](int delay, const std::string& bytes, int from = -1) {
+      queue.push_back(
+          {Clock::now() + std::chrono::milliseconds(delay), from < 0 ? fd_ : from, bytes, peer});
+    };
+    if (mode_ == Mode::kSlow) {
+      answer(delay_ms_, get_response(request_id, 0, oid, ber(0x02, std::string(1, '\1'))));
+      continue;
+    }
+
+    answer(0, pseudo_random_bytes(97));
+    answer(0, "");
+    answer(0, packet.substr(0, packet.size() / 2));
+    std::string other_id = request_id;
+    other_id.back() = static_cast<char>(other_id.back() ^ 0x55);
+    answer(0, get_response(other_id, 0, oid, ber(0x04, "wrong request")));
+
+    std::string opaque;
+    for (int i = 0; i < 300; i++) opaque += static_cast<char>(i);
+    auto text = [&](const std::string& value) {
+      return get_response(request_id, 0, oid, ber(0x04, value));
+    };
+    switch (oid.back()) {
+      case 1:
+        answer(0, get_response(request_id, 0, oid, ber(0x44, opaque)));
+        break;
+      case 2:
+        answer(0, text(std::string("abc\0", 4) + std::string(250, '\xff')));
+        break;
+      case 3:
+        answer(0, get_response(request_id, 2, oid, ber(0x05, "")));
+        break;
+      case 5:
+        answer(0, text(kHostileAnswer));
+        break;
+      case 6:
+        answer(500, text("slow"));
+        break;
+      case 7:
+        answer(0, text("first"));
+        answer(0, text("second"));
+        break;
+      case 8:
+        answer(3500, text("late"));
+        break;
+      case 9:
+        answer(0, text("elsewhere"), elsewhere_fd_);
+        break;
+      default:
+        break;
+    }
+  }
+}

@@ -1,0 +1,49 @@
+// An SNMPv1 agent that misbehaves on purpose, for the tests and the benchmarks: bound to one
+// loopback address on UDP port 161, it answers every GET by the last component of its OID, so
+// that one PPD can meet every way a printer answers. Stopped at destruction.
+#ifndef ZORV_TESTS_SUPPORT_SNMP_AGENT_H
+#define ZORV_TESTS_SUPPORT_SNMP_AGENT_H
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+// Scheduler control lines hidden in an answer (behaviour 5).
+extern const std::string kHostileAnswer;
+
+class ScriptedAgent {
+ public:
+  // kScripted answers every GET first with garbage (random bytes, an empty datagram, the
+  // request cut in half, an answer to another request id), then by the last OID component:
+  //   1 an Opaque of 300 bytes 00 01 02 ...      2 the string "abc", a zero byte, 0xFF bytes
+  //   3 the error status noSuchName              4 nothing at all
+  //   5 the string kHostileAnswer                6 the string "slow", after 500 ms
+  //   7 the string "first", then "second"        8 the string "late", after 3500 ms
+  //   9 the string "elsewhere", from the next loopback address (a second socket)
+  //   anything else: nothing.
+  // kSlow answers every GET, with nothing else, with INTEGER 1 after delay_ms.
+  enum class Mode { kScripted, kSlow };
+
+  ScriptedAgent(const std::string& address, Mode mode, int delay_ms = 0);
+  ~ScriptedAgent();
+  ScriptedAgent(const ScriptedAgent&) = delete;
+  ScriptedAgent& operator=(const ScriptedAgent&) = delete;
+
+  // False when the address's port 161 could not be bound (taken, or not ours).
+  bool bound() const { return bound_; }
+  int requests() const { return requests_; }
+
+ private:
+  void serve();
+
+  Mode mode_;
+  int delay_ms_;
+  int fd_ = -1;
+  int elsewhere_fd_ = -1;
+  bool bound_ = false;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> requests_{0};
+  std::thread thread_;
+};
+
+#endif  // ZORV_TESTS_SUPPORT_SNMP_AGENT_H

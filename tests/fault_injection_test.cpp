@@ -20,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include "snmp_test_ppd.h"
 #include "support/bytes.h"
 #include "support/paths.h"
 #include "support/program.h"
@@ -366,9 +367,9 @@ struct AutoconfPaths {
 const std::string kAgentPpd = TEST_DATA_DIR "/fault/agent.ppd";
 
 ProgramRun shimmed_autoconf(const TempDir& tmp, const std::string& plan,
-                            const std::string& device_uri) {
+                            const std::string& device_uri, const std::string& ppd = kAgentPpd) {
   return filter_run(ZORVAUTOCONF_PATH,
-                    {kShimEnv, kAsanEnv, "TMPDIR=" + tmp.path(), "ZORV_FAULT_PPD=" + kAgentPpd,
+                    {kShimEnv, kAsanEnv, "TMPDIR=" + tmp.path(), "ZORV_FAULT_PPD=" + ppd,
                      "ZORV_FAULT_PPD_PLAN=" + plan, "DEVICE_URI=" + device_uri});
 }
 
@@ -580,6 +581,37 @@ TEST(FaultAgent, SessionThatCannotBeOpenedIsReportedForEveryQuery) {
   }
   EXPECT_EQ(r.err, expected);
   EXPECT_EQ(read_file(paths.target), read_file(kAgentPpd));
+}
+
+// Hundreds of queried options: at most 64 GETs wait at a time, and every option still gets
+// its answer and its mark.
+TEST(FaultAgent, HundredsOfOptionsAreAllAnswered) {
+  REQUIRE_ROOT();
+  ScriptedAgent agent("127.0.0.79", ScriptedAgent::Mode::kSlow, 20);
+  if (!agent.bound()) GTEST_SKIP() << "UDP 127.0.0.79:161 is taken";
+  constexpr int kOptions = 300;
+  std::string options, attributes;
+  for (int k = 0; k < kOptions; ++k) {
+    const std::string keyword = "Opt" + std::to_string(k);
+    options += installable_option(keyword);
+    attributes += "*?Snmp" + keyword + ": \".1.3.6.1.4.1.64999.3." + std::to_string(k) +
+                  "\"\n*Snmp" + keyword + " True: \"^1$\"\n";
+  }
+  TempDir tmp;
+  ASSERT_TRUE(write_file(tmp.file("many.ppd"), test_ppd("Acme", options, attributes)));
+  AutoconfPaths paths;
+  ProgramRun run = shimmed_autoconf(tmp, "ok", "socket://127.0.0.79:9100", tmp.file("many.ppd"));
+  ProgramResult r = run_program(run);
+  expect_ended_by_itself(r);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(agent.requests(), kOptions);
+  const std::string ppd = read_file(paths.target);
+  size_t marked = 0;
+  for (size_t at = ppd.find(": True\n"); at != std::string::npos;
+       at = ppd.find(": True\n", at + 1)) {
+    marked++;
+  }
+  EXPECT_EQ(marked, static_cast<size_t>(kOptions));
 }
 
 // SIGTERM while the GETs wait: the wait ends at once, nothing is reported or written, and the

@@ -17,6 +17,7 @@
 #include "autoconf/library_handles.h"
 #include "common/handles.h"
 #include "common/text.h"
+#include "log/escape.h"
 #include "log/log.h"
 
 namespace {
@@ -173,6 +174,17 @@ ppd_option_t* findInstallableOption(ppd_file_t* ppd, const char* keyword) {
     if (strcmp(option->keyword, keyword) == 0) return option;
   }
   return nullptr;
+}
+
+void markReplyChoice(ppd_file_t* ppd, ppd_option_t* option, const char* reply_name,
+                     const char* choice) {
+  if (ppdFindChoice(option, choice) == nullptr) {
+    fprintf(stderr,
+            "WARNING: reply attribute '%s' names choice '%s', which option '%s' does not have\n",
+            reply_name, ShownText(choice).c_str(), option->keyword);
+    return;
+  }
+  ppdMarkOption(ppd, option->keyword, choice);
 }
 
 int rewritePpdDefaults(ppd_file_t* ppd, const char* sourcePath, const char* targetPath) {

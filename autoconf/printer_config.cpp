@@ -15,6 +15,7 @@
 
 #include "autoconf/installable.h"
 #include "autoconf/library_handles.h"
+#include "autoconf/queue_defaults.h"
 #include "autoconf/snmp_query.h"
 #include "autoconf/usb_query.h"
 #include "common/credentials.h"
@@ -225,6 +226,8 @@ int updatePrinterConfiguration(const char* queue) {
       }
     }
   }
+  // The queue itself follows the printer only where its PPD asks for it.
+  if (queueUpdateWanted(ppd.get())) reportQueueDefaults(ppd.get());
   ppd.reset();
   return 0;
 }

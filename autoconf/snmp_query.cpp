@@ -122,9 +122,11 @@ struct OptionQuery {
 
 // Asks the printer about every installable option at once: all GETs go out together, and the
 // outcomes are then reported, and the choices marked, in option order, exactly as GETs made
-// one after another would report and mark them. Nothing is reported or marked when SIGTERM
-// ends the round. Without the memory for the round, the options are asked one after another.
-void query_all_options(ppd_file_t* ppd, netsnmp_session* session) {
+// one after another would report and mark them; the observer (when given) sees each option
+// after that. Nothing is reported or marked when SIGTERM ends the round (-1). Without the
+// memory for the round, the options are asked one after another.
+int query_all_options(ppd_file_t* ppd, netsnmp_session* session, OptionObserver observer,
+                      void* context) {
   size_t total = 0;
   for (ppd_option_t* o = firstInstallableOption(ppd); o != nullptr;
        o = nextInstallableOption(ppd)) {
@@ -137,7 +139,7 @@ void query_all_options(ppd_file_t* ppd, netsnmp_session* session) {
          o = nextInstallableOption(ppd)) {
       querySnmpOption(ppd, o, session);
     }
-    return;
+    return 0;
   }
   size_t count = 0;
   size_t index = 0;
@@ -149,20 +151,32 @@ void query_all_options(ppd_file_t* ppd, netsnmp_session* session) {
     options[index].request = count;
     requests[count++].oid_text = options[index].query->value;
   }
-  if (snmpGetAll(session, requests.get(), count, kQueryTimeoutMs, kQueryRetries) ==
-      kSnmpRoundDone) {
-    for (size_t i = 0; i < total; ++i) {
-      ppd_option_t* option = options[i].option;
-      if (options[i].query == nullptr) {
-        find_query_attribute(ppd, option);
-        continue;
-      }
-      char reply[kReplyText];
-      const int length = snmpReportAnswer(requests[options[i].request], reply, sizeof(reply));
-      apply_outcome(ppd, option, options[i].query, reply, length);
+  const int round = snmpGetAll(session, requests.get(), count, kQueryTimeoutMs, kQueryRetries);
+  for (size_t i = 0; round == kSnmpRoundDone && i < total; ++i) {
+    ppd_option_t* option = options[i].option;
+    AnswerNote note(observer, context, option);
+    char name[kAttributeName];
+    format_text(name, sizeof(name), "?Snmp%s", option->keyword);
+    note.answer.query_name = name;
+    if (options[i].query == nullptr) {
+      find_query_attribute(ppd, option);
+      continue;
     }
+    note.answer.query = options[i].query->value;
+    const SnmpRequest& request = requests[options[i].request];
+    char reply[kReplyText];
+    const int length = snmpReportAnswer(request, reply, sizeof(reply));
+    char failure[kReplyText];
+    if (length < 0) {
+      snmpFailureWords(request, failure, sizeof(failure));
+      note.answer.failure = failure;
+    } else {
+      note.answer.reply = reply;
+    }
+    apply_outcome(ppd, option, options[i].query, reply, length);
   }
   snmpRoundRelease(requests.get(), count);
+  return round == kSnmpRoundDone ? 0 : -1;
 }
 
 }  // namespace
@@ -206,6 +220,10 @@ int parseCommunityLine(char* line, void* buffer) {
 }
 
 int getSnmpCommunity(ppd_file_t* ppd, char* buffer, int size) {
+  return findSnmpCommunity(ppd, buffer, size, nullptr, 0);
+}
+
+int findSnmpCommunity(ppd_file_t* ppd, char* buffer, int size, char* source, size_t source_size) {
   if (ppd == nullptr || ppd->manufacturer == nullptr || buffer == nullptr ||
       size < static_cast<int>(kCommunityBuffer)) {
     return -1;
@@ -214,9 +232,20 @@ int getSnmpCommunity(ppd_file_t* ppd, char* buffer, int size) {
     if (strcasecmp(vendor, ppd->manufacturer) != 0) continue;
     char path[kSettingsPathBuffer];
     snprintf(path, sizeof(path), kSettingsPattern, vendor);
-    if (read_settings(path, parseCommunityLine, buffer) == 1) return 0;
+    if (read_settings(path, parseCommunityLine, buffer) == 1) {
+      if (source != nullptr) copy_text(source, source_size, path);
+      return 0;
+    }
   }
   return -1;
+}
+
+const char* snmpSettingsPattern() {
+  return kSettingsPattern;
+}
+
+const char* snmpDefaultCommunity() {
+  return kDefaultCommunity;
 }
 
 int regexMatch(const char* pattern, const char* text) {
@@ -251,7 +280,7 @@ void applySnmpReply(ppd_file_t* ppd, ppd_option_t* option, const char* reply) {
       continue;
     }
     if (regexMatch(attr->value, reply) == 0) {
-      ppdMarkOption(ppd, option->keyword, attr->spec);
+      markReplyChoice(ppd, option, name, attr->spec);
       return;
     }
   }
@@ -261,15 +290,7 @@ void applySnmpReply(ppd_file_t* ppd, ppd_option_t* option, const char* reply) {
           option->keyword, name, ShownText(reply).c_str());
 }
 
-int snmpUpdateConfigOptions(ppd_file_t* ppd, const char* device_uri) {
-  const char* host = hostFromUri(device_uri);
-  if (host == nullptr || host[0] == '\0') {
-    // The URI may carry a password in its user information.
-    fprintf(stderr, "ERROR: hostFromUri(%s) failed:\n",
-            ShownUri(device_uri != nullptr ? device_uri : "(null)").c_str());
-    return -1;
-  }
-
+void snmpLibraryInit() {
   {
     // Keeps MIB loading (OIDs may be MIB names) without its warnings on standard error.
     SnmpLogHush hush;
@@ -280,15 +301,30 @@ int snmpUpdateConfigOptions(ppd_file_t* ppd, const char* device_uri) {
   // debugging output would fill the messages that the scheduler shows.
   snmp_set_do_debugging(0);
   netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DUMP_PACKET, 0);
+}
 
+int snmpQueryOptions(ppd_file_t* ppd, const char* host, const char* community,
+                     OptionObserver observer, void* context) {
+  netsnmp_session session;
+  setupSnmpSession(&session, host, community);
+  const int result = query_all_options(ppd, &session, observer, context);
+  releaseSnmpSession(&session);
+  return result;
+}
+
+int snmpUpdateConfigOptions(ppd_file_t* ppd, const char* device_uri) {
+  const char* host = hostFromUri(device_uri);
+  if (host == nullptr || host[0] == '\0') {
+    // The URI may carry a password in its user information.
+    fprintf(stderr, "ERROR: hostFromUri(%s) failed:\n",
+            ShownUri(device_uri != nullptr ? device_uri : "(null)").c_str());
+    return -1;
+  }
+  snmpLibraryInit();
   char community[kCommunityBuffer];
   if (getSnmpCommunity(ppd, community, sizeof(community)) != 0) {
     copy_text(community, sizeof(community), kDefaultCommunity);
   }
-
-  netsnmp_session session;
-  setupSnmpSession(&session, host, community);
-  query_all_options(ppd, &session);
-  releaseSnmpSession(&session);
+  snmpQueryOptions(ppd, host, community, nullptr, nullptr);
   return 0;
 }

@@ -11,7 +11,6 @@
 #include <poll.h>
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -45,17 +44,6 @@ class FdSet {
   netsnmp_large_fd_set set_;
 };
 
-// A message in a new heap string; null when memory runs out (the message is then lost).
-char* new_message(const char* format, ...) __attribute__((format(printf, 1, 2)));
-char* new_message(const char* format, ...) {
-  char* message = nullptr;
-  va_list args;
-  va_start(args, format);
-  if (vasprintf(&message, format, args) < 0) message = nullptr;
-  va_end(args);
-  return message;
-}
-
 // The session's error as the library words it (snmp_sess_error and snmp_sess_perror use the
 // same text), in a new heap string.
 char* session_error(netsnmp_session* session) {
@@ -77,8 +65,8 @@ bool read_oid(const char* text, oid* name, size_t* length) {
 void fail_with_session_error(SnmpRequest& request, const char* what, netsnmp_session* session) {
   char* text = session_error(session);
   request.outcome = SnmpOutcome::kFailed;
-  request.message = new_message("%s failed: <%s>\n", what, text != nullptr ? text : "");
-  free(text);
+  request.failed_call = what;
+  request.error_text = text;
 }
 
 // The end of one request: its answer, or its time-out. The answer PDU stays the library's;
@@ -181,9 +169,6 @@ int snmpGetAll(netsnmp_session* session, SnmpRequest* requests, size_t count, in
       any = true;
     } else {
       requests[i].outcome = SnmpOutcome::kInvalidOid;
-      requests[i].message =
-          new_message("invalid OID string <%s>\n",
-                      requests[i].oid_text != nullptr ? requests[i].oid_text : "(null)");
     }
   }
   if (!any || session == nullptr) return kSnmpRoundDone;
@@ -196,7 +181,7 @@ int snmpGetAll(netsnmp_session* session, SnmpRequest* requests, size_t count, in
     for (size_t i = 0; i < count; ++i) {
       if (requests[i].outcome == SnmpOutcome::kInvalidOid) continue;
       requests[i].outcome = SnmpOutcome::kOpenFailed;
-      requests[i].message = strdup(text != nullptr ? text : "");
+      requests[i].error_text = text != nullptr ? strdup(text) : nullptr;
     }
     free(text);
     return kSnmpRoundDone;
@@ -219,18 +204,26 @@ int snmpGetAll(netsnmp_session* session, SnmpRequest* requests, size_t count, in
 
 void snmpRoundRelease(SnmpRequest* requests, size_t count) {
   for (size_t i = 0; i < count; ++i) {
-    free(requests[i].message);
-    requests[i].message = nullptr;
+    free(requests[i].error_text);
+    requests[i].error_text = nullptr;
     if (requests[i].variable != nullptr) snmp_free_var(requests[i].variable);
     requests[i].variable = nullptr;
   }
 }
 
 int snmpReportAnswer(const SnmpRequest& request, char* buffer, size_t size) {
+  const char* error_text = request.error_text != nullptr ? request.error_text : "";
   switch (request.outcome) {
+    case SnmpOutcome::kInvalidOid:
+      fprintf(stderr, "invalid OID string <%s>\n",
+              request.oid_text != nullptr ? request.oid_text : "(null)");
+      return -1;
     case SnmpOutcome::kOpenFailed:
       // Through the library's log, as snmp_sess_perror reports a session that cannot be opened.
-      snmp_log(LOG_ERR, "snmp_sess_open: %s\n", request.message != nullptr ? request.message : "");
+      snmp_log(LOG_ERR, "snmp_sess_open: %s\n", error_text);
+      return -1;
+    case SnmpOutcome::kFailed:
+      fprintf(stderr, "%s failed: <%s>\n", request.failed_call, error_text);
       return -1;
     case SnmpOutcome::kErrorStatus:
       fprintf(stderr, "Error in packet: <%s>\n",
@@ -243,8 +236,35 @@ int snmpReportAnswer(const SnmpRequest& request, char* buffer, size_t size) {
         return -1;
       }
       return snmpValueText(request.variable, buffer, size);
-    default:
-      if (request.message != nullptr) fputs(request.message, stderr);
-      return -1;
+    case SnmpOutcome::kNotSent:
+      break;
+  }
+  return -1;
+}
+
+void snmpFailureWords(const SnmpRequest& request, char* buffer, size_t size) {
+  const char* error_text = request.error_text != nullptr ? request.error_text : "";
+  switch (request.outcome) {
+    case SnmpOutcome::kInvalidOid:
+      snprintf(buffer, size, "the OID cannot be read");
+      break;
+    case SnmpOutcome::kOpenFailed:
+      snprintf(buffer, size, "no session: %s", error_text);
+      break;
+    case SnmpOutcome::kFailed:
+      snprintf(buffer, size, "no answer: %s", error_text);
+      break;
+    case SnmpOutcome::kErrorStatus:
+      snprintf(buffer, size, "error status: %s",
+               snmp_errstring(static_cast<int>(request.error_status)));
+      break;
+    case SnmpOutcome::kAnswered:
+      snprintf(buffer, size, "%s",
+               request.variable == nullptr ? "an answer without a value"
+                                           : "no such object (an SNMPv2c exception)");
+      break;
+    case SnmpOutcome::kNotSent:
+      snprintf(buffer, size, "not asked");
+      break;
   }
 }

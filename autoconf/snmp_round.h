@@ -18,18 +18,19 @@ enum class SnmpOutcome {
   kNotSent,      // the round was cancelled before this request went out
   kInvalidOid,   // the OID text cannot be read
   kOpenFailed,   // no session could be opened to the host
-  kFailed,       // no answer (time-out, send or receive error): message holds the reason
+  kFailed,       // no answer (time-out, send or receive error): error_text says why
   kErrorStatus,  // the agent answered with an error status (error_status)
   kAnswered,     // an answer, its first variable in variable (null when it had none)
 };
 
 // One request of a round: the OID text goes in, the outcome comes out. Filled by snmpGetAll;
-// owns its message and variable, which snmpRoundRelease frees.
+// owns its error text and variable, which snmpRoundRelease frees.
 struct SnmpRequest {
   const char* oid_text = nullptr;  // belongs to the caller (the PPD's attribute value)
   SnmpOutcome outcome = SnmpOutcome::kNotSent;
   long error_status = 0;
-  char* message = nullptr;  // the library's error text, for kFailed and kOpenFailed
+  const char* failed_call = nullptr;         // the library call that failed, for kFailed
+  char* error_text = nullptr;                // the library's words, for kFailed and kOpenFailed
   struct variable_list* variable = nullptr;  // for kAnswered
   // The round the request belongs to while it waits for its answer.
   void* round = nullptr;
@@ -53,5 +54,7 @@ void snmpRoundRelease(SnmpRequest* requests, size_t count);
 // own at that point writes them, and renders an answer's first variable into buffer (see
 // snmpValueText). Returns the reply text length, or -1 when the GET gave no value.
 int snmpReportAnswer(const SnmpRequest& request, char* buffer, size_t size);
+// Why a GET gave no value, in words for people ("no answer: Timeout"), into buffer.
+void snmpFailureWords(const SnmpRequest& request, char* buffer, size_t size);
 
 #endif  // ZORV_AUTOCONF_SNMP_ROUND_H

@@ -45,9 +45,20 @@ bool has_value(const ppd_attr_t* attr) {
   return attr->value != nullptr && attr->value[0] != '\0';
 }
 
+void note_failure(UsbSeen* seen, const char* words) {
+  if (seen == nullptr) return;
+  copy_text(seen->failure, sizeof(seen->failure), words);
+  seen->answer->failure = seen->failure;
+}
+
 }  // namespace
 
 int usbUpdateConfigOptions(ppd_file_t* ppd, const char* device_uri) {
+  return usbQueryDevice(ppd, device_uri, nullptr, nullptr);
+}
+
+int usbQueryDevice(ppd_file_t* ppd, const char* device_uri, OptionObserver observer,
+                   void* context) {
   usb_init();
   if (usb_find_busses() < 0) {
     fprintf(stderr, "ERROR: usb_find_busses() failed: <%s>\n", usb_strerror());
@@ -62,7 +73,7 @@ int usbUpdateConfigOptions(ppd_file_t* ppd, const char* device_uri) {
     fprintf(stderr, "ERROR: usb_open_matched_device() failed: <%s>\n", usb_strerror());
     return -1;
   }
-  usbQueryInstallableOptions(handle, ppd);
+  usbQueryInstallableOptions(handle, ppd, observer, context);
   // The close result is reported but does not undo the marks already made.
   if (usb_close(handle) < 0) fprintf(stderr, "ERROR: usb_close() failed: <%s>", usb_strerror());
   return 0;
@@ -120,24 +131,33 @@ int usb_device_has_class(struct usb_device* device, unsigned char device_class) 
 
 // A request in flight cannot be interrupted (the kernel waits out its time-out), but after a
 // cancellation no further one is sent.
-void usbQueryInstallableOptions(usb_dev_handle* handle, ppd_file_t* ppd) {
+void usbQueryInstallableOptions(usb_dev_handle* handle, ppd_file_t* ppd, OptionObserver observer,
+                                void* context) {
   for (ppd_option_t* option = firstInstallableOption(ppd); option != nullptr && !job_cancelled();
        option = nextInstallableOption(ppd)) {
-    usbQueryOption(handle, ppd, option);
+    AnswerNote note(observer, context, option);
+    UsbSeen seen;
+    seen.answer = &note.answer;
+    usbQueryOption(handle, ppd, option, observer != nullptr ? &seen : nullptr);
   }
 }
 
 // Sends the request of the option's query attribute and marks the choice of the first reply
 // attribute whose bytes equal the masked answer, counted from the first significant mask byte.
-void usbQueryOption(usb_dev_handle* handle, ppd_file_t* ppd, ppd_option_t* option) {
+void usbQueryOption(usb_dev_handle* handle, ppd_file_t* ppd, ppd_option_t* option, UsbSeen* seen) {
   if (ppd == nullptr || option == nullptr) return;
   char name[kNameSize];
   format_text(name, sizeof(name), "?Ep0%s", option->keyword);
+  if (seen != nullptr) {
+    copy_text(seen->query_name, sizeof(seen->query_name), name);
+    seen->answer->query_name = seen->query_name;
+  }
   ppd_attr_t* query = ppdFindAttr(ppd, name, nullptr);
   if (query == nullptr || !has_value(query)) {
     fprintf(stderr, "WARNING: option '%s' has no query attribute '%s'\n", option->keyword, name);
     return;
   }
+  if (seen != nullptr) seen->answer->query = query->value;
 
   unsigned char setup[kSetupSize] = {};
   unsigned char mask[kReplySize] = {};
@@ -150,20 +170,32 @@ void usbQueryOption(usb_dev_handle* handle, ppd_file_t* ppd, ppd_option_t* optio
   if (fields <= kSetupSize) {
     fprintf(stderr, "WARNING: query attribute '%s' has incorrect format '%s'\n", name,
             query->value);
+    note_failure(seen, "the query is not 4 setup bytes, a slash and mask bytes");
     return;
   }
 
   long n = usb_ep0_request(handle, setup, reply, sizeof(reply));
   if (n < 0) {
     fprintf(stderr, "WARNING: USB query (%s) failure (%ld)\n", query->value, n);
+    if (seen != nullptr) {
+      snprintf(seen->failure, sizeof(seen->failure), "the request failed (%ld: %s)", n,
+               usb_strerror());
+      seen->answer->failure = seen->failure;
+    }
     return;
   }
   if (n == 0) {
     fprintf(stderr, "WARNING: USB query (%s) timeout\n", query->value);
+    note_failure(seen, "no answer (time-out)");
     return;
   }
   if (n != kReplySize) {
     fprintf(stderr, "WARNING: USB reply (%s) has unexpected size (%ld)\n", query->value, n);
+    if (seen != nullptr) {
+      snprintf(seen->failure, sizeof(seen->failure), "a reply of %ld bytes, the rest taken as 00",
+               n);
+      seen->answer->failure = seen->failure;
+    }
     // Only what the device delivered counts; the rest compares as 0.
     if (n < kReplySize) memset(reply + n, 0, sizeof(reply) - static_cast<size_t>(n));
   }
@@ -172,6 +204,11 @@ void usbQueryOption(usb_dev_handle* handle, ppd_file_t* ppd, ppd_option_t* optio
   for (int k = kReplySize - 1; k >= 0; --k) {
     reply[k] &= mask[k];
     if (mask[k] != 0) skip = k;
+  }
+  if (seen != nullptr) {
+    snprintf(seen->reply, sizeof(seen->reply), "%02X %02X %02X %02X %02X %02X %02X %02X", reply[0],
+             reply[1], reply[2], reply[3], reply[4], reply[5], reply[6], reply[7]);
+    seen->answer->reply = seen->reply;
   }
 
   format_text(name, sizeof(name), "Ep0%s", option->keyword);
@@ -192,7 +229,7 @@ void usbQueryOption(usb_dev_handle* handle, ppd_file_t* ppd, ppd_option_t* optio
     }
     // The expected bytes line up with the first significant reply byte.
     if (memcmp(reply + skip, expected, static_cast<size_t>(kReplySize - skip)) == 0) {
-      ppdMarkOption(ppd, option->keyword, attr->spec);
+      markReplyChoice(ppd, option, name, attr->spec);
       return;
     }
   }

@@ -25,15 +25,15 @@ printer=127.0.0.32
 base=$(mktemp -d /tmp/zorv-bench-XXXXXX)
 trap 'zorv_stop_all; rm -rf "$base" /var/tmp/autoconf /opt/Orvane' EXIT
 zorv_cupsd_start "$base" "$build"
-zorv_snmpd_start "$base" "$printer" tests/data/ppd/worked-example-agent.conf
+zorv_snmpd_start "$base" "$printer" docs/examples/worked-example-agent.conf
 lines=$base/received
 : >"$lines"
 zorv_capture_start "$build" "$printer" - "$lines"
 
 # Same PPD; the plain queue's filter line hands the job straight to the backend.
 sed 's|^\*cupsPreFilter:.*||; s|^\*cupsFilter2:.*|*cupsFilter2: "application/vnd.zorv-job application/vnd.zorv-job 0 -"|' \
-  tests/data/ppd/worked-example.ppd >"$base/plain.ppd"
-lpadmin -p zorvchain -E -v "socket://$printer:9100" -P tests/data/ppd/worked-example.ppd 2>/dev/null
+  docs/examples/worked-example.ppd >"$base/plain.ppd"
+lpadmin -p zorvchain -E -v "socket://$printer:9100" -P docs/examples/worked-example.ppd 2>/dev/null
 lpadmin -p zorvplain -E -v "socket://$printer:9100" -P "$base/plain.ppd" 2>/dev/null
 # The filtered queue's jobs carry a colour-profile block as well.
 install -d -m 0755 /opt/Orvane/mfp/ucs

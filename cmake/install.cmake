@@ -22,9 +22,12 @@ set(_zorv_program_mode OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXE
 install(TARGETS zorvautoconf zorvpreload
         RUNTIME DESTINATION ${ZORV_FILTER_DIR} PERMISSIONS ${_zorv_program_mode}
         COMPONENT filters)
+# The query tool is for administrators: beside the system's other printing tools.
+install(TARGETS zorvquery RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR}
+        PERMISSIONS ${_zorv_program_mode} COMPONENT filters)
 
 # Manual pages, compressed as Debian wants them when gzip is there.
-set(_zorv_man_pages docs/zorvautoconf.8 docs/zorvpreload.8 docs/zorv-lcf.5)
+set(_zorv_man_pages docs/zorvautoconf.8 docs/zorvpreload.8 docs/zorvquery.8 docs/zorv-lcf.5)
 find_program(GZIP_PROGRAM gzip)
 set(_zorv_man_outputs)
 foreach(page ${_zorv_man_pages})
@@ -49,6 +52,10 @@ endif()
 install(FILES samples/zorv-sample.ppd DESTINATION ${ZORV_PPD_DIR}
         PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ COMPONENT filters)
 install(FILES docs/ppd-attributes.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT filters)
+# The guide's worked example, the demonstration agent's answers and the first draft it checks.
+install(FILES docs/examples/worked-example.ppd docs/examples/worked-example-agent.conf
+              docs/examples/first-draft.ppd
+        DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT filters)
 
 # Debian package: cpack -G DEB in the build directory. The library dependencies are worked
 # out from the programs by dpkg-shlibdeps.

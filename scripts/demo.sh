@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The whole print path in one run: a private scheduler with both filters, a private SNMP agent
-# playing the printer's management side, a listener playing its raw port. One job is printed;
-# the script shows what the printer received and which defaults the printer's answers put into
-# the queue's PPD, then removes everything it started. Runs inside scripts/sandbox.sh, so
+# playing the printer's management side, a listener playing its raw port. zorvquery shows what
+# the printer answers; one job is printed; the script shows what the printer received, which
+# defaults the printer's answers put into the PPD copy and into the queue itself (its PPD asks
+# for that with *zorvUpdateQueue), then removes everything it started. Runs inside scripts/sandbox.sh, so
 # /tmp, /var/tmp, /opt and the loopback addresses it uses are private.
 # Needs a build first: scripts/install-deps.sh && scripts/build.sh
 set -euo pipefail
@@ -29,12 +30,30 @@ base=$(mktemp -d /tmp/zorv-demo-XXXXXX)
 trap 'zorv_stop_all; rm -rf "$base" /var/tmp/autoconf /opt/Orvane' EXIT
 
 echo "== Starting a private scheduler, an SNMP agent on $printer and a printer on $printer:9100"
-zorv_cupsd_start "$base" "$build"
-zorv_snmpd_start "$base" "$printer" tests/data/ppd/worked-example-agent.conf
+# On loopback TCP (the sandbox has a network of its own, so the port is free): lpoptions finds
+# the queue's PPD there, which it does not through a socket of a private scheduler.
+zorv_cupsd_start "$base" "$build" 127.0.0.1:631
+zorv_snmpd_start "$base" "$printer" docs/examples/worked-example-agent.conf
 zorv_capture_start "$build" "$printer" "$base/printer"
-lpadmin -p "$queue" -E -v "socket://$printer:9100" -P tests/data/ppd/worked-example.ppd 2>&1 |
+# The worked example, and the queue follows the printer's answers.
+ppd=$base/zorvdemo.ppd
+{ cat docs/examples/worked-example.ppd; echo "*zorvUpdateQueue: True"; } >"$ppd"
+lpadmin -p "$queue" -E -v "socket://$printer:9100" -P "$ppd" 2>&1 |
   grep -v "drivers are deprecated" >&2 || true
-echo "   queue $queue: PPD tests/data/ppd/worked-example.ppd, device socket://$printer:9100"
+echo "   queue $queue: PPD docs/examples/worked-example.ppd with *zorvUpdateQueue: True,"
+echo "   device socket://$printer:9100"
+
+# The queue's installable options as lpoptions shows them (the default starred).
+installable() {
+  lpoptions -p "$queue" -l | grep -E '^(OptionalTray|Duplexer|InstalledMemory|Finisher|Stapler)/' |
+    sed 's/^/   /'
+}
+echo
+echo "== What the printer answers: zorvquery socket://$printer:9100 docs/examples/worked-example.ppd"
+"$build/zorvquery" "socket://$printer:9100" docs/examples/worked-example.ppd | sed 's/^/   /'
+echo
+echo "== The queue's installable options before the job"
+installable
 
 # The queue's colour profile, found by the queue name in the first vendor directory.
 install -d -m 0755 /opt/Orvane/mfp/ucs
@@ -76,12 +95,12 @@ fi
 
 echo
 echo "== The printer's answers (SNMP) and the rewritten PPD /var/tmp/autoconf/$queue.ppd"
-grep -E '^override' tests/data/ppd/worked-example-agent.conf | sed 's/^override /   agent: /'
+grep -E '^override' docs/examples/worked-example-agent.conf | sed 's/^override /   agent: /'
 if [ ! -f "/var/tmp/autoconf/$queue.ppd" ]; then
   echo "   no rewritten PPD was written" >&2
   exit 1
 fi
-changed=$(diff -u "$base/cups/root/ppd/$queue.ppd" "/var/tmp/autoconf/$queue.ppd" || true)
+changed=$(diff -u "$ppd" "/var/tmp/autoconf/$queue.ppd" || true)
 if ! grep -E '^[-+]\*' <<<"$changed" | sed 's/^/   /'; then
   echo "   no line changed: the agent's answers were not applied" >&2
   exit 1
@@ -89,5 +108,8 @@ fi
 # What the filter reported to the scheduler about the options it could not ask about.
 grep -E '^W .*\[Job [0-9]+\] option' "$base/cups/log/error_log" |
   sed -e 's/^.*\] /   scheduler log: WARNING: /' -e "s/\\\\'/'/g" || true
+echo
+echo "== The queue's installable options after the job (the scheduler applied the printer's answers)"
+installable
 echo
 echo "== Done; stopping the scheduler, the agent and the printer"

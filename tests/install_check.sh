@@ -25,7 +25,10 @@ for program in zorvautoconf zorvpreload; do
     [ "$owner" = root:root ] && pass "$program owned by root" || fail "$program owned by $owner"
   fi
 done
-for page in man8/zorvautoconf.8 man8/zorvpreload.8 man5/zorv-lcf.5; do
+q="$stage/root/usr/sbin/zorvquery"
+[ -x "$q" ] && [ "$(stat -c %a "$q")" = 755 ] && pass "zorvquery in /usr/sbin, mode 0755" ||
+  fail "zorvquery missing from /usr/sbin or not 0755"
+for page in man8/zorvautoconf.8 man8/zorvpreload.8 man8/zorvquery.8 man5/zorv-lcf.5; do
   if [ -f "$stage/root/usr/share/man/$page.gz" ] || [ -f "$stage/root/usr/share/man/$page" ]; then
     pass "manual page $page"
   else

@@ -20,6 +20,7 @@
 #include "support/paths.h"
 #include "support/program.h"
 #include "support/snmpd.h"
+#include "support/text.h"
 
 namespace {
 
@@ -128,7 +129,7 @@ class PrintPath : public ::testing::Test {
 
     SnmpdConfig agent;
     agent.address = kPrinterAddress;
-    std::string values = read_file(TEST_DATA_DIR "/ppd/worked-example-agent.conf");
+    std::string values = read_file(SOURCE_DIR "/docs/examples/worked-example-agent.conf");
     ASSERT_FALSE(values.empty());
     agent.extra_lines.push_back(values);
     ASSERT_TRUE(snmpd_.start(agent)) << snmpd_.error();
@@ -143,7 +144,7 @@ class PrintPath : public ::testing::Test {
     ASSERT_TRUE(listener_.start(kPrinterAddress, kPrinterPort));
     const std::string uri =
         std::string("socket://") + kPrinterAddress + ":" + std::to_string(kPrinterPort);
-    ASSERT_TRUE(cupsd_.add_queue(kQueue, TEST_DATA_DIR "/ppd/worked-example.ppd", uri))
+    ASSERT_TRUE(cupsd_.add_queue(kQueue, SOURCE_DIR "/docs/examples/worked-example.ppd", uri))
         << cupsd_.failure();
   }
 
@@ -242,6 +243,51 @@ TEST_F(PrintPath, SocketQueueReceivesProfileBlockThenJobUnchanged) {
   }
 }
 
+// The defaults of a queue as `lpoptions -l` shows them: "Keyword/Text: a *b c" gives b.
+std::string queue_default(const Cupsd& cupsd, const std::string& queue,
+                          const std::string& keyword) {
+  ProgramResult r = cupsd.run_client({"lpoptions", "-p", queue, "-l"});
+  for (const std::string& line : split_lines(r.out)) {
+    if (line.rfind(keyword + "/", 0) != 0) continue;
+    const size_t star = line.find(" *");
+    if (star == std::string::npos) return "";
+    return line.substr(star + 2, line.find(' ', star + 2) - star - 2);
+  }
+  return "";
+}
+
+// A queue whose PPD carries *zorvUpdateQueue: True takes the printer's answers as its own
+// defaults when a job ends; a queue without the attribute keeps the PPD's.
+TEST_F(PrintPath, QueueWithTheAttributeFollowsThePrinter) {
+  TempDir dir;
+  std::string ppd = read_file(SOURCE_DIR "/docs/examples/worked-example.ppd");
+  ppd += "*zorvUpdateQueue: True\n";
+  ASSERT_TRUE(write_file(dir.file("follow.ppd"), ppd));
+  const std::string uri =
+      std::string("socket://") + kPrinterAddress + ":" + std::to_string(kPrinterPort);
+  ASSERT_TRUE(cupsd_.add_queue("zorvfollow", dir.file("follow.ppd"), uri)) << cupsd_.failure();
+  EXPECT_EQ(queue_default(cupsd_, "zorvfollow", "OptionalTray"), "None");
+
+  for (const char* queue : {"zorvfollow", kQueue}) {
+    const int id = print(queue, pattern_bytes(100, 30));
+    EXPECT_EQ(wait_job_end(cupsd_, id), IPP_JSTATE_COMPLETED) << queue;
+  }
+  const struct {
+    const char* keyword;
+    const char* before;
+    const char* after;
+  } options[] = {{"OptionalTray", "None", "PF500"},
+                 {"Duplexer", "False", "True"},
+                 {"InstalledMemory", "256MB", "512MB"},
+                 {"Finisher", "False", "True"},
+                 {"Stapler", "False", "False"}};
+  for (const auto& option : options) {
+    SCOPED_TRACE(option.keyword);
+    EXPECT_EQ(queue_default(cupsd_, "zorvfollow", option.keyword), option.after);
+    EXPECT_EQ(queue_default(cupsd_, kQueue, option.keyword), option.before);
+  }
+}
+
 TEST_F(PrintPath, AgentAnswersBecomeTheRewrittenPpdDefaults) {
   print_and_receive(pattern_bytes(100, 20));
 
@@ -273,7 +319,8 @@ TEST_F(PrintPath, AgentAnswersBecomeTheRewrittenPpdDefaults) {
 
 TEST_F(PrintPath, FileDeviceQueueGetsBlockAndUnchangedPpd) {
   const std::string out = cupsd_.dir() + "/printed.bin";
-  ASSERT_TRUE(cupsd_.add_queue("zorvfile", TEST_DATA_DIR "/ppd/worked-example.ppd", "file:" + out))
+  ASSERT_TRUE(
+      cupsd_.add_queue("zorvfile", SOURCE_DIR "/docs/examples/worked-example.ppd", "file:" + out))
       << cupsd_.failure();
   const std::string job = pattern_bytes(300000, 30);
   const int id = print("zorvfile", job, {"ucs=Photo"});

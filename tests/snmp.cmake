@@ -12,3 +12,6 @@ zorv_test(snmp_filter_test SOURCES snmp_filter_test.cpp LIBS ${CUPS_LIBRARY}
   LABELS integration LOCK TIMEOUT 300)
 add_dependencies(snmp_filter_test zorvautoconf)
 set_source_files_properties(snmp_filter_test.cpp PROPERTIES COMPILE_OPTIONS -Wno-deprecated-declarations)
+# The query tool run as a program, against a private snmpd.
+zorv_test(query_program_test SOURCES query_program_test.cpp LABELS integration LOCK TIMEOUT 300)
+add_dependencies(query_program_test zorvquery)

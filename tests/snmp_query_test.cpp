@@ -312,6 +312,9 @@ TEST_F(OptionQueryOffline, ReplyTextAgainstTheReplyAttributes) {
       {"*SnmpTray True: \"^1$\"\n", "1", "True", ""},
       {"*SnmpTray True: \"\"\n*SnmpTray False: \"0\"\n", "0", "False",
        "WARNING: reply attribute 'SnmpTray' is empty\n"},
+      {"*SnmpTray SR-40: \"1\"\n*SnmpTray True: \"1\"\n", "1", "",
+       "WARNING: reply attribute 'SnmpTray' names choice 'SR-40', which option 'Tray' does not "
+       "have\n"},
       {"*SnmpTray True: \"\"\n", "anything", "",
        "WARNING: reply attribute 'SnmpTray' is empty\n"
        "WARNING: option 'Tray' has no reply attribute 'SnmpTray' with value 'anything'\n"},

@@ -12,7 +12,7 @@
 namespace {
 
 constexpr char kQueue[] = "worked";
-const std::string kPpd = TEST_DATA_DIR "/ppd/worked-example.ppd";
+const std::string kPpd = SOURCE_DIR "/docs/examples/worked-example.ppd";
 const std::string kTarget = std::string("/var/tmp/autoconf/") + kQueue + ".ppd";
 
 std::string replaced(std::string text, const std::string& from, const std::string& to) {

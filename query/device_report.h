@@ -1,0 +1,25 @@
+// The query mode of zorvquery: the device queries of the auto-configuration filter for a
+// device URI and a PPD, without a job, shown one line per installable option.
+#ifndef ZORV_QUERY_DEVICE_REPORT_H
+#define ZORV_QUERY_DEVICE_REPORT_H
+
+#include <cups/ppd.h>
+
+#include <cstdio>
+
+// Exit statuses of zorvquery.
+inline constexpr int kQueryAnswered = 0;  // the device answered at least one query
+inline constexpr int kQueryUsage = 1;     // bad arguments, PPD or device URI
+inline constexpr int kQueryNoAnswer = 2;  // no query got an answer
+inline constexpr int kQueryProblems = 3;  // --check found something to report
+
+// Asks the device of uri about every installable option of ppd, the way the filter does (the
+// filter's own messages go to standard error as they would under the scheduler), and writes
+// one line per option to out. Returns one of the statuses above.
+int queryDevice(const char* uri, ppd_file_t* ppd, FILE* out);
+
+// The text between double quotes as the reply attributes see it: control characters, '"' and
+// '\' escaped, into buffer (always terminated).
+void quoteReply(const char* text, char* buffer, size_t size);
+
+#endif  // ZORV_QUERY_DEVICE_REPORT_H

@@ -1,0 +1,65 @@
+// The queue's own defaults from the device's marks: which options a PPD: line carries, and
+// which it leaves out.
+#include "autoconf/queue_defaults.h"
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "snmp_test_ppd.h"
+#include "support/paths.h"
+
+namespace {
+
+std::string choice_option(const std::string& keyword, const std::string& choice) {
+  return "*OpenUI *" + keyword + "/" + keyword + ": PickOne\n*Default" + keyword + ": None\n*" +
+         keyword + " None/None: \"\"\n*" + keyword + " " + choice + "/Other: \"\"\n" +
+         "*CloseUI: *" + keyword + "\n";
+}
+
+TEST(QueueDefaults, OnlyMarkedSafeChoicesAreReportedAndOnlyWhenAsked) {
+  const std::string options = installable_option("Duplexer") + installable_option("Disk") +
+                              choice_option("Tray", "PF=500") +
+                              choice_option("Finisher", std::string(40, 'F'));
+  struct Case {
+    const char* attribute;
+    const char* err;
+    int reported;
+  } cases[] = {
+      {"*zorvUpdateQueue: True\n",
+       "WARNING: option 'Tray' choice 'PF=500' cannot be passed to the queue safely, not "
+       "reported\n"
+       "PPD: DefaultDuplexer=True DefaultFinisher=FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF\n",
+       2},
+      {"*zorvUpdateQueue: False\n", "", 0},
+      {"*zorvUpdateQueue: true\n", "", 0},
+      {"", "", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.attribute);
+    TempDir dir;
+    ASSERT_TRUE(write_file(dir.file("q.ppd"), test_ppd("Acme", options, c.attribute)));
+    UniquePpd ppd(ppdOpenFile(dir.file("q.ppd").c_str()));
+    ASSERT_NE(ppd, nullptr);
+    // Disk is left unmarked: the device said nothing about it.
+    ppdMarkOption(ppd.get(), "Duplexer", "True");
+    ppdMarkOption(ppd.get(), "Tray", "PF=500");
+    ppdMarkOption(ppd.get(), "Finisher", std::string(40, 'F').c_str());
+    testing::internal::CaptureStderr();
+    const int reported = queueUpdateWanted(ppd.get()) ? reportQueueDefaults(ppd.get()) : 0;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err);
+    EXPECT_EQ(reported, c.reported);
+  }
+}
+
+TEST(QueueDefaults, TextThatTheSchedulerWouldSplitOrMisreadIsUnsafe) {
+  for (const char* text :
+       {"A B", "A\tB", "A\"B", "A'B", "A\\B", "A=B", "{A}", "A\nB", "", "\xc3\xa9"}) {
+    EXPECT_FALSE(safeOnPpdLine(text)) << text;
+  }
+  for (const char* text : {"PF500", "True", "512MB", "Tray-2_x.y", "A,B"}) {
+    EXPECT_TRUE(safeOnPpdLine(text)) << text;
+  }
+}
+
+}  // namespace

@@ -154,6 +154,52 @@ int snmpValueText(const netsnmp_variable_list* variable, char* buffer, size_t si
   return text.length();
 }
 
+int snmpNaturalText(const netsnmp_variable_list* variable, char* buffer, size_t size) {
+  if (variable == nullptr || buffer == nullptr || size == 0) return -1;
+  ReplyText text(buffer, size);
+  const bool stored = variable->val.integer != nullptr;
+  switch (variable->type) {
+    case ASN_OCTET_STR:
+      if (variable->val.string != nullptr) {
+        text.print("%.*s", static_cast<int>(variable->val_len), variable->val.string);
+      }
+      break;
+    case ASN_INTEGER:
+      if (stored) text.print("%ld", *variable->val.integer);
+      break;
+    case ASN_COUNTER:
+    case ASN_GAUGE:
+    case ASN_TIMETICKS:
+    case ASN_UINTEGER:
+      if (stored) {
+        text.print("%lu",
+                   static_cast<unsigned long>(static_cast<uint32_t>(*variable->val.integer)));
+      }
+      break;
+    case ASN_COUNTER64:
+      if (variable->val.counter64 != nullptr) {
+        text.print("%llu", (static_cast<unsigned long long>(variable->val.counter64->high) << 32) |
+                               (variable->val.counter64->low & 0xFFFFFFFFu));
+      }
+      break;
+    case ASN_OBJECT_ID:
+      print_object_id(text, variable);
+      break;
+    case ASN_IPADDRESS:
+      if (variable->val.string != nullptr && variable->val_len == 4) {
+        text.print("%u.%u.%u.%u", variable->val.string[0], variable->val.string[1],
+                   variable->val.string[2], variable->val.string[3]);
+      } else {
+        print_bytes(text, variable->val.string, variable->val_len);
+      }
+      break;
+    default:
+      print_bytes(text, variable->val.string, variable->val_len);
+      break;
+  }
+  return text.length();
+}
+
 // A round of one: the GET goes out and its outcome is reported at once.
 int snmpGetText(netsnmp_session* session, const char* oid_text, char* buffer, size_t size,
                 int timeout_ms, int retries) {

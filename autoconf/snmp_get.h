@@ -40,4 +40,10 @@ int snmpGetText(struct snmp_session* session, const char* oid, char* buffer, siz
 // missing variable or buffer.
 int snmpValueText(const struct variable_list* variable, char* buffer, size_t size);
 
+// The natural text of one variable, which the CUPS-standard OID<Keyword> values are compared
+// with: an OCTET STRING up to its first zero byte, every integer type in decimal (signed for
+// INTEGER, unsigned for the others), an OBJECT IDENTIFIER and an IpAddress dotted, anything
+// else as hexadecimal bytes. Same length rule and results as snmpValueText.
+int snmpNaturalText(const struct variable_list* variable, char* buffer, size_t size);
+
 #endif  // ZORV_AUTOCONF_SNMP_GET_H

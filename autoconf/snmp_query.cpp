@@ -15,6 +15,7 @@
 
 #include "autoconf/installable.h"
 #include "autoconf/library_handles.h"
+#include "autoconf/oid_attributes.h"
 #include "autoconf/snmp_get.h"
 #include "autoconf/snmp_round.h"
 #include "common/credentials.h"
@@ -88,35 +89,56 @@ void print_query_failure(const char* oid_text) {
   fprintf(stderr, "WARNING: SNMP query (%s) failure\n", oid_text);
 }
 
-// The option's query attribute (the first of its name), or null after the warning that it has
-// none. A name beyond the PPD limit of 40 characters is cut, and the cut name is looked up.
-ppd_attr_t* find_query_attribute(ppd_file_t* ppd, ppd_option_t* option, bool warn = true) {
-  char name[kAttributeName];
-  format_text(name, sizeof(name), "?Snmp%s", option->keyword);
-  ppd_attr_t* query = ppdFindAttr(ppd, name, nullptr);
-  if (query != nullptr && query->value != nullptr) return query;
-  if (warn) {
-    fprintf(stderr, "WARNING: option '%s' has no query attribute '%s'\n", option->keyword, name);
+// The query line of an option: its own "?Snmp<Keyword>", else the CUPS-standard "?OID<Keyword>"
+// (or "OID<Keyword>" without a choice), whose answers are compared with the OID<Keyword>
+// values instead of the Snmp<Keyword> expressions.
+struct QueryLine {
+  ppd_attr_t* attr = nullptr;
+  bool standard = false;  // the CUPS-standard family
+  char name[kAttributeName] = "";
+};
+
+// Finds the option's query line. Without one, the warning names "?Snmp<Keyword>" when asked
+// to. A name beyond the PPD limit of 40 characters is cut, and the cut name is looked up.
+QueryLine find_query_line(ppd_file_t* ppd, ppd_option_t* option, bool warn = true) {
+  QueryLine line;
+  format_text(line.name, sizeof(line.name), "?Snmp%s", option->keyword);
+  line.attr = ppdFindAttr(ppd, line.name, nullptr);
+  if (line.attr != nullptr && line.attr->value != nullptr) return line;
+  char standard_name[kAttributeName];
+  line.attr = findOidQuery(ppd, option, standard_name);
+  if (line.attr != nullptr) {
+    line.standard = true;
+    copy_text(line.name, sizeof(line.name), standard_name);
+    return line;
   }
-  return nullptr;
+  if (warn) {
+    fprintf(stderr, "WARNING: option '%s' has no query attribute '%s'\n", option->keyword,
+            line.name);
+  }
+  return line;
 }
 
-// Marks the option from a reply text of length bytes, or reports that its query gave none.
-void apply_outcome(ppd_file_t* ppd, ppd_option_t* option, const ppd_attr_t* query, char* reply,
+// Marks the option from an answer's text of length bytes, or reports that its query gave none.
+void apply_outcome(ppd_file_t* ppd, ppd_option_t* option, const QueryLine& query, char* text,
                    int length) {
   if (length < 0) {
-    print_query_failure(query->value);
+    print_query_failure(query.attr->value);
     return;
   }
-  reply[length] = '\0';
-  applySnmpReply(ppd, option, reply);
+  text[length] = '\0';
+  if (query.standard) {
+    applyOidReply(ppd, option, text);
+  } else {
+    applySnmpReply(ppd, option, text);
+  }
 }
 
 // One installable option of the network path and, when it has a query attribute, the index of
 // its request in the round.
 struct OptionQuery {
   ppd_option_t* option = nullptr;
-  ppd_attr_t* query = nullptr;
+  QueryLine query;
   size_t request = 0;
 };
 
@@ -146,26 +168,27 @@ int query_all_options(ppd_file_t* ppd, netsnmp_session* session, OptionObserver 
   for (ppd_option_t* o = firstInstallableOption(ppd); o != nullptr;
        o = nextInstallableOption(ppd), ++index) {
     options[index].option = o;
-    options[index].query = find_query_attribute(ppd, o, false);
-    if (options[index].query == nullptr) continue;
+    options[index].query = find_query_line(ppd, o, false);
+    if (options[index].query.attr == nullptr) continue;
     options[index].request = count;
-    requests[count++].oid_text = options[index].query->value;
+    requests[count++].oid_text = options[index].query.attr->value;
   }
   const int round = snmpGetAll(session, requests.get(), count, kQueryTimeoutMs, kQueryRetries);
   for (size_t i = 0; round == kSnmpRoundDone && i < total; ++i) {
     ppd_option_t* option = options[i].option;
+    const QueryLine& query = options[i].query;
     AnswerNote note(observer, context, option);
-    char name[kAttributeName];
-    format_text(name, sizeof(name), "?Snmp%s", option->keyword);
-    note.answer.query_name = name;
-    if (options[i].query == nullptr) {
-      find_query_attribute(ppd, option);
+    note.answer.query_name = query.name;
+    if (query.attr == nullptr) {
+      find_query_line(ppd, option);
       continue;
     }
-    note.answer.query = options[i].query->value;
+    note.answer.query = query.attr->value;
     const SnmpRequest& request = requests[options[i].request];
     char reply[kReplyText];
-    const int length = snmpReportAnswer(request, reply, sizeof(reply));
+    const int length =
+        snmpReportAnswer(request, reply, sizeof(reply),
+                         query.standard ? SnmpTextForm::kNatural : SnmpTextForm::kReply);
     char failure[kReplyText];
     if (length < 0) {
       snmpFailureWords(request, failure, sizeof(failure));
@@ -173,7 +196,7 @@ int query_all_options(ppd_file_t* ppd, netsnmp_session* session, OptionObserver 
     } else {
       note.answer.reply = reply;
     }
-    apply_outcome(ppd, option, options[i].query, reply, length);
+    apply_outcome(ppd, option, query, reply, length);
   }
   snmpRoundRelease(requests.get(), count);
   return round == kSnmpRoundDone ? 0 : -1;
@@ -260,11 +283,21 @@ int regexMatch(const char* pattern, const char* text) {
 }
 
 void querySnmpOption(ppd_file_t* ppd, ppd_option_t* option, netsnmp_session* session) {
-  ppd_attr_t* query = find_query_attribute(ppd, option);
-  if (query == nullptr) return;
+  const QueryLine query = find_query_line(ppd, option);
+  if (query.attr == nullptr) return;
+  if (session == nullptr) {
+    fputs("invalid session value\n", stderr);
+    print_query_failure(query.attr->value);
+    return;
+  }
+  SnmpRequest request;
+  request.oid_text = query.attr->value;
+  snmpGetAll(session, &request, 1, kQueryTimeoutMs, kQueryRetries);
   char reply[kReplyText];
   const int length =
-      snmpGetText(session, query->value, reply, sizeof(reply), kQueryTimeoutMs, kQueryRetries);
+      snmpReportAnswer(request, reply, sizeof(reply),
+                       query.standard ? SnmpTextForm::kNatural : SnmpTextForm::kReply);
+  snmpRoundRelease(&request, 1);
   apply_outcome(ppd, option, query, reply, length);
 }
 

@@ -211,7 +211,7 @@ void snmpRoundRelease(SnmpRequest* requests, size_t count) {
   }
 }
 
-int snmpReportAnswer(const SnmpRequest& request, char* buffer, size_t size) {
+int snmpReportAnswer(const SnmpRequest& request, char* buffer, size_t size, SnmpTextForm form) {
   const char* error_text = request.error_text != nullptr ? request.error_text : "";
   switch (request.outcome) {
     case SnmpOutcome::kInvalidOid:
@@ -235,7 +235,8 @@ int snmpReportAnswer(const SnmpRequest& request, char* buffer, size_t size) {
           is_exception(request.variable->type)) {
         return -1;
       }
-      return snmpValueText(request.variable, buffer, size);
+      return form == SnmpTextForm::kNatural ? snmpNaturalText(request.variable, buffer, size)
+                                            : snmpValueText(request.variable, buffer, size);
     case SnmpOutcome::kNotSent:
       break;
   }

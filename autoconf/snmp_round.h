@@ -50,10 +50,15 @@ int snmpGetAll(struct snmp_session* session, SnmpRequest* requests, size_t count
 // Frees what snmpGetAll left in the requests.
 void snmpRoundRelease(SnmpRequest* requests, size_t count);
 
+// How an answer is rendered: the reply text of the Snmp<Keyword> attributes (snmpValueText), or
+// the natural text of the CUPS-standard OID<Keyword> attributes (snmpNaturalText).
+enum class SnmpTextForm { kReply, kNatural };
+
 // Writes the failure messages of one outcome to standard error, exactly as a GET made on its
-// own at that point writes them, and renders an answer's first variable into buffer (see
-// snmpValueText). Returns the reply text length, or -1 when the GET gave no value.
-int snmpReportAnswer(const SnmpRequest& request, char* buffer, size_t size);
+// own at that point writes them, and renders an answer's first variable into buffer. Returns
+// the text's length, or -1 when the GET gave no value.
+int snmpReportAnswer(const SnmpRequest& request, char* buffer, size_t size,
+                     SnmpTextForm form = SnmpTextForm::kReply);
 // Why a GET gave no value, in words for people ("no answer: Timeout"), into buffer.
 void snmpFailureWords(const SnmpRequest& request, char* buffer, size_t size);
 

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "autoconf/installable.h"
+#include "autoconf/oid_attributes.h"
 #include "autoconf/snmp_get.h"
 #include "autoconf/snmp_query.h"
 #include "log/escape.h"
@@ -23,12 +24,16 @@ constexpr size_t kMessageSize = 256;
 constexpr size_t kCommunitySize = 33;
 constexpr char kFilterName[] = "zorvautoconf";
 
-// The two families of attributes: the query prefix, the reply prefix.
+// The families of attributes: the query prefix, the reply prefix, and how their values read.
+enum class Values { kExpressions, kUsbBytes, kStandard };
 struct Family {
   const char* query;
   const char* reply;
+  Values values;
 };
-constexpr Family kFamilies[] = {{"?Snmp", "Snmp"}, {"?Ep0", "Ep0"}};
+constexpr Family kFamilies[] = {{"?Snmp", "Snmp", Values::kExpressions},
+                                {"?Ep0", "Ep0", Values::kUsbBytes},
+                                {"?OID", "OID", Values::kStandard}};
 
 struct Checker {
   ppd_file_t* ppd;
@@ -64,12 +69,15 @@ void check_family(Checker& c, ppd_option_t* option, const Family& family) {
   char reply_name[kNameSize];
   snprintf(query_name, sizeof(query_name), "%s%s", family.query, option->keyword);
   snprintf(reply_name, sizeof(reply_name), "%s%s", family.reply, option->keyword);
-  const bool snmp = family.query[1] == 'S';
+  const bool snmp = family.values != Values::kUsbBytes;
 
-  ppd_attr_t* query = ppdFindAttr(c.ppd, query_name, nullptr);
+  // The standard family's query may also be written without its '?' and without a choice.
+  ppd_attr_t* query = family.values == Values::kStandard ? findOidQuery(c.ppd, option, query_name)
+                                                         : ppdFindAttr(c.ppd, query_name, nullptr);
   int replies = 0;
   for (ppd_attr_t* attr = ppdFindAttr(c.ppd, reply_name, nullptr); attr != nullptr;
        attr = ppdFindNextAttr(c.ppd, reply_name, nullptr)) {
+    if (family.values == Values::kStandard && attr->spec[0] == '\0') continue;
     ++replies;
     if (ppdFindChoice(option, attr->spec) == nullptr) {
       char choices[kMessageSize] = "";
@@ -78,15 +86,15 @@ void check_family(Checker& c, ppd_option_t* option, const Family& family) {
         snprintf(choices + used, sizeof(choices) - used, "%s%s", i > 0 ? ", " : "",
                  option->choices[i].choice);
       }
-      c.problem("%s: reply attribute '%s %s' names a choice that the option does not have "
-                "(choices: %s)",
-                option->keyword, reply_name, ShownText(attr->spec).c_str(),
-                ShownText(choices).c_str());
+      c.problem(
+          "%s: reply attribute '%s %s' names a choice that the option does not have "
+          "(choices: %s)",
+          option->keyword, reply_name, ShownText(attr->spec).c_str(), ShownText(choices).c_str());
     }
     if (attr->value == nullptr || attr->value[0] == '\0') {
       c.problem("%s: reply attribute '%s %s' is empty and matches nothing", option->keyword,
                 reply_name, ShownText(attr->spec).c_str());
-    } else if (snmp) {
+    } else if (family.values == Values::kExpressions) {
       regex_t regex;
       const int error = regcomp(&regex, attr->value, REG_EXTENDED | REG_NOSUB);
       if (error != 0) {
@@ -103,6 +111,9 @@ void check_family(Checker& c, ppd_option_t* option, const Family& family) {
   if (has_query && !(snmp ? oid_readable(query->value) : usb_query_readable(query->value))) {
     c.problem("%s: query attribute '%s' cannot be read: \"%s\"", option->keyword, query_name,
               ShownText(query->value).c_str());
+  }
+  if (family.values == Values::kStandard && query == nullptr) {
+    snprintf(query_name, sizeof(query_name), "%s%s", family.query, option->keyword);
   }
   if (has_query && replies == 0) {
     c.problem("%s: query attribute '%s' but no reply attribute '%s'", option->keyword, query_name,

@@ -98,6 +98,35 @@ TEST(SnmpValueText, EveryTypeHasItsForm) {
   }
 }
 
+// The text that the CUPS-standard OID<Keyword> values are compared with.
+TEST(SnmpNaturalText, IntegersInDecimalAddressesDottedStringsAsTheyAre) {
+  const struct {
+    const char* name;
+    Variable variable;
+    const char* text;
+  } table[] = {
+      {"integer", Variable::integer(ASN_INTEGER, -1), "-1"},
+      {"memory in KBytes", Variable::integer(ASN_INTEGER, 262144), "262144"},
+      {"gauge", Variable::integer(ASN_GAUGE, 1), "1"},
+      {"counter at its top", Variable::integer(ASN_COUNTER, 4294967295L), "4294967295"},
+      {"timeticks", Variable::integer(ASN_TIMETICKS, 256), "256"},
+      {"string", Variable::string(ASN_OCTET_STR, "Duplex Paper Path"), "Duplex Paper Path"},
+      {"string with zero byte", Variable::string(ASN_OCTET_STR, std::string("AB\0CD", 5)), "AB"},
+      {"ip address", Variable::string(ASN_IPADDRESS, std::string("\xc0\xa8\x00\x01", 4)),
+       "192.168.0.1"},
+      {"object id", Variable::object_id({1, 3, 6, 1, 4, 1, 64999, 7}), "1.3.6.1.4.1.64999.7"},
+      {"opaque bytes", Variable::string(ASN_OPAQUE, "\x01\xab"), "01AB"},
+  };
+  for (const auto& row : table) {
+    SCOPED_TRACE(row.name);
+    Variable variable = row.variable;
+    char buffer[kReply];
+    EXPECT_EQ(snmpNaturalText(variable.get(), buffer, sizeof(buffer)),
+              static_cast<int>(strlen(row.text)));
+    EXPECT_STREQ(buffer, row.text);
+  }
+}
+
 TEST(SnmpValueText, CounterKeepsOnlyItsLow32Bits) {
   if (sizeof(long) < 8) GTEST_SKIP() << "long has 32 bits here";
   Variable variable = Variable::integer(ASN_COUNTER, static_cast<long>(0x1122334455667788L));

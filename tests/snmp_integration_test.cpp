@@ -222,6 +222,22 @@ TEST_F(SnmpAgent, OptionWalkMarksTheFirstMatchingChoice) {
                      "WARNING: option 'Stapler' has no query attribute '?SnmpStapler'\n");
 }
 
+// A PPD written to the CUPS extension's example auto-configures: its OID<Keyword> values are
+// compared with each answer's natural text, and ?Snmp<Keyword> wins where both are given.
+TEST_F(SnmpAgent, CupsStandardAttributesConfigureThePpd) {
+  ppd_.reset(ppdOpenFile(TEST_DATA_DIR "/ppd/cups-oid.ppd"));
+  ASSERT_NE(ppd_, nullptr);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(snmpUpdateConfigOptions(ppd_.get(), (std::string("socket://") + kAgent).c_str()), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "WARNING: option 'Stapler' has no reply attribute 'OIDStapler' with value '42'\n");
+  EXPECT_STREQ(marked_choice(ppd_.get(), "Duplexer"), "True");
+  EXPECT_STREQ(marked_choice(ppd_.get(), "InstalledMemory"), "256MB");
+  EXPECT_STREQ(marked_choice(ppd_.get(), "Finisher"), "True");
+  EXPECT_STREQ(marked_choice(ppd_.get(), "Tray"), "PF500");
+  EXPECT_STREQ(marked_choice(ppd_.get(), "Stapler"), "");
+}
+
 TEST_F(SnmpAgent, Ipv6UriReachesTheAgent) {
   ppd_file_t* ppd = open_ppd(
       "Acme", installable_option("DuplexUnit"),

@@ -1,6 +1,7 @@
 // The pure pieces of the network path: host extraction, the community line rule and lookup
 // order, the reply-expression test, and the option query up to the request.
 #include "autoconf/snmp_query.h"
+#include "autoconf/oid_attributes.h"
 
 #include <regex.h>
 
@@ -330,6 +331,51 @@ TEST_F(OptionQueryOffline, ReplyTextAgainstTheReplyAttributes) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err);
     EXPECT_STREQ(marked_choice(ppd, "Tray"), c.marked);
   }
+}
+
+// The CUPS-standard attributes against the natural text of an answer: equality, a regular
+// expression matching the whole text, a number with a unit, and a value that is no expression.
+TEST_F(OptionQueryOffline, StandardValuesAgainstTheAnswersText) {
+  struct Case {
+    const char* option;
+    const char* text;
+    const char* marked;
+    const char* err;
+  } cases[] = {
+      {"Duplexer", "Duplex Paper Path", "True", ""},
+      {"Duplexer", "Duplex Paper Path 2", "False", ""},  // the catch-all, not a search
+      {"Duplexer", "", "False", ""},
+      {"InstalledMemory", "262144", "256MB", ""},         // the number of "262144 KBytes"
+      {"InstalledMemory", "131072 KBytes", "128MB", ""},  // equal text
+      {"InstalledMemory", "262144 MBytes", "",
+       "WARNING: option 'InstalledMemory' has no reply "
+       "attribute 'OIDInstalledMemory' with value "
+       "'262144 MBytes'\n"},
+      {"Tray", "PF-500[", "PF500", ""},  // not a valid expression: equal text only
+      {"Tray", "PF-500", "",
+       "WARNING: option 'Tray' has no reply attribute 'OIDTray' with value "
+       "'PF-500'\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.option) + " " + c.text);
+    ppd_.reset(ppdOpenFile(TEST_DATA_DIR "/ppd/cups-oid.ppd"));
+    ppd_file_t* ppd = ppd_.get();
+    ASSERT_NE(ppd, nullptr);
+    ppd_option_t* option = ppdFindOption(ppd, c.option);
+    testing::internal::CaptureStderr();
+    applyOidReply(ppd, option, c.text);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err);
+    EXPECT_STREQ(marked_choice(ppd, c.option), c.marked);
+  }
+  // The query line: "?OID<Keyword>", or "OID<Keyword>" without a choice.
+  ppd_file_t* ppd = ppd_.get();
+  char name[41];
+  ASSERT_NE(findOidQuery(ppd, ppdFindOption(ppd, "Duplexer"), name), nullptr);
+  EXPECT_STREQ(name, "?OIDDuplexer");
+  ppd_attr_t* query = findOidQuery(ppd, ppdFindOption(ppd, "InstalledMemory"), name);
+  ASSERT_NE(query, nullptr);
+  EXPECT_STREQ(name, "OIDInstalledMemory");
+  EXPECT_STREQ(query->value, ".1.3.6.1.4.1.64999.1.11.0");
 }
 
 }  // namespace

@@ -14,9 +14,10 @@
 #include <cstring>
 #include <ctime>
 
-#include "autoconf/library_handles.h"
+#include "autoconf/ppd_handles.h"
 #include "common/handles.h"
-#include "common/text.h"
+#include "common/handles.h"
+#include "log/text.h"
 #include "log/escape.h"
 #include "log/log.h"
 

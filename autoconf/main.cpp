@@ -5,7 +5,7 @@
 #include "autoconf/clock.h"
 #include "autoconf/printer_config.h"
 #include "common/copy.h"
-#include "common/filter_main.h"
+#include "common/filter_begin.h"
 #include "common/handles.h"
 #include "log/escape.h"
 #include "log/log.h"

@@ -8,8 +8,9 @@
 #include <cstring>
 
 #include "autoconf/installable.h"
-#include "autoconf/library_handles.h"
-#include "common/text.h"
+#include "autoconf/ppd_handles.h"
+#include "common/handles.h"
+#include "log/text.h"
 #include "log/escape.h"
 
 namespace {

@@ -14,14 +14,15 @@
 #include <cstring>
 
 #include "autoconf/installable.h"
-#include "autoconf/library_handles.h"
+#include "autoconf/ppd_handles.h"
+#include "common/handles.h"
 #include "autoconf/queue_defaults.h"
 #include "autoconf/snmp_query.h"
 #include "autoconf/usb_query.h"
 #include "common/credentials.h"
 #include "common/handles.h"
 #include "common/signals.h"
-#include "common/text.h"
+#include "log/text.h"
 #include "log/escape.h"
 #include "log/log.h"
 

@@ -14,13 +14,14 @@
 #include <memory>
 
 #include "autoconf/installable.h"
-#include "autoconf/library_handles.h"
+#include "autoconf/ppd_handles.h"
+#include "common/handles.h"
 #include "autoconf/oid_attributes.h"
 #include "autoconf/snmp_get.h"
 #include "autoconf/snmp_round.h"
 #include "common/credentials.h"
 #include "common/handles.h"
-#include "common/text.h"
+#include "log/text.h"
 #include "log/escape.h"
 #include "log/settings.h"
 

@@ -15,7 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "autoconf/library_handles.h"
+#include "autoconf/snmp_handles.h"
 #include "autoconf/snmp_get.h"
 #include "common/signals.h"
 

@@ -8,7 +8,7 @@
 
 #include "autoconf/installable.h"
 #include "common/signals.h"
-#include "common/text.h"
+#include "log/text.h"
 
 namespace {
 

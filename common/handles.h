@@ -1,7 +1,9 @@
-// RAII owners for the C handles of the standard library: streams, descriptors, heap blocks.
+// RAII owners for the C handles of the system's libraries: streams, descriptors, heap blocks,
+// compiled regular expressions, and temporary files named by path.
 #ifndef ZORV_COMMON_HANDLES_H
 #define ZORV_COMMON_HANDLES_H
 
+#include <regex.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -9,6 +11,8 @@
 #include <memory>
 #include <new>
 #include <type_traits>
+
+#include "log/text.h"
 
 struct FileCloser {
   void operator()(FILE* file) const {
@@ -63,6 +67,43 @@ class UniqueFd {
 
  private:
   int fd_ = -1;
+};
+
+// Frees a compiled expression that lives elsewhere (usually on the stack); set it only after
+// regcomp succeeded.
+struct RegexFreer {
+  void operator()(regex_t* expression) const { regfree(expression); }
+};
+using RegexOwner = std::unique_ptr<regex_t, RegexFreer>;
+
+// Removes a temporary file at destruction. The path is copied in, because the CUPS library
+// returns fetched paths in one buffer that its next fetch overwrites. A path that does not fit
+// is not held at all: removing a cut name would remove another file.
+class TempPathGuard {
+ public:
+  static constexpr size_t kPathSize = 4096;
+
+  TempPathGuard() = default;
+  explicit TempPathGuard(const char* path) { reset(path); }
+  TempPathGuard(const TempPathGuard&) = delete;
+  TempPathGuard& operator=(const TempPathGuard&) = delete;
+  ~TempPathGuard() { reset(nullptr); }
+
+  const char* path() const { return path_; }
+  bool empty() const { return path_[0] == '\0'; }
+  // Removes the file held so far, then holds path (nothing for null or a path too long).
+  void reset(const char* path) {
+    if (path_[0] != '\0') unlink(path_);
+    path_[0] = '\0';
+    if (path != nullptr && copy_text(path_, sizeof(path_), path) >= sizeof(path_)) {
+      path_[0] = '\0';
+    }
+  }
+  // Stops holding the file without removing it.
+  void release() { path_[0] = '\0'; }
+
+ private:
+  char path_[kPathSize] = {};
 };
 
 #endif  // ZORV_COMMON_HANDLES_H

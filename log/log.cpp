@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "common/text.h"
+#include "log/text.h"
 #include "log/escape.h"
 #include "log/log_internal.h"
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "common/copy.h"
-#include "common/filter_main.h"
+#include "common/filter_begin.h"
 #include "common/handles.h"
 #include "log/escape.h"
 #include "log/log.h"

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "common/text.h"
+#include "log/text.h"
 
 const char* const kPreloadVendors[] = {"Orvane",   "Kestrel", "TALMA", "Brightwell",
                                        "Pemberly", "Quillon", nullptr};

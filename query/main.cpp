@@ -8,7 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "autoconf/library_handles.h"
+#include "autoconf/ppd_handles.h"
+#include "common/handles.h"
 #include "common/signals.h"
 #include "log/escape.h"
 #include "query/device_report.h"

@@ -10,7 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "autoconf/library_handles.h"
+#include "autoconf/ppd_handles.h"
+#include "common/handles.h"
 #include "log/log.h"
 #include "support/paths.h"
 

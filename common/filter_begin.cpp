@@ -1,5 +1,5 @@
 // Opening shared by both filters: log, begin line, streams, signals, command line, environment.
-#include "common/filter_main.h"
+#include "common/filter_begin.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,5 +1,5 @@
 // Always-terminating text helpers.
-#include "common/text.h"
+#include "log/text.h"
 
 #include <cstdarg>
 #include <cstdio>

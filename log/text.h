@@ -1,6 +1,6 @@
 // Always-terminating text helpers that replace strcpy, strcat and unchecked snprintf.
-#ifndef ZORV_COMMON_TEXT_H
-#define ZORV_COMMON_TEXT_H
+#ifndef ZORV_LOG_TEXT_H
+#define ZORV_LOG_TEXT_H
 
 #include <cstddef>
 
@@ -12,4 +12,4 @@ size_t copy_text(char* dst, size_t size, const char* src);
 bool format_text(char* dst, size_t size, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 
-#endif  // ZORV_COMMON_TEXT_H
+#endif  // ZORV_LOG_TEXT_H

@@ -121,7 +121,8 @@ void send_next(void* open, Round& round) {
     fail_with_session_error(request, "snmp_sess_synch_response", snmp_sess_session(open));
     return;
   }
-  pdu.release();
+  // The library owns the PDU now.
+  (void)pdu.release();
   round.waiting++;
 }
 

@@ -10,21 +10,27 @@ constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 // The escape of one byte into piece (at most 4 bytes, not terminated); returns its length.
 size_t escape_byte(unsigned char c, char* piece) {
+  char letter = '\0';
   switch (c) {
     case '\n':
-      memcpy(piece, "\\n", 2);
-      return 2;
+      letter = 'n';
+      break;
     case '\r':
-      memcpy(piece, "\\r", 2);
-      return 2;
+      letter = 'r';
+      break;
     case '\t':
-      memcpy(piece, "\\t", 2);
-      return 2;
+      letter = 't';
+      break;
     case '\\':
-      memcpy(piece, "\\\\", 2);
-      return 2;
+      letter = '\\';
+      break;
     default:
       break;
+  }
+  if (letter != '\0') {
+    piece[0] = '\\';
+    piece[1] = letter;
+    return 2;
   }
   if (c < 0x20 || c == 0x7f) {
     piece[0] = '\\';

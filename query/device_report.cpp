@@ -120,11 +120,9 @@ void show_option_line(const OptionAnswer& answer, Tally& tally) {
           answer.failure != nullptr ? ShownText(answer.failure).c_str() : "", default_choice);
 }
 
-// Runs the query of the URI's kind with the filter's messages caught; the kind's own lines
-// go to out. kQueryUsage for a URI that cannot be queried.
+// Runs the query of the URI's kind; the kind's own lines go to out. kQueryUsage for a URI
+// that cannot be queried.
 int run_queries(const char* uri, ppd_file_t* ppd, Tally& tally) {
-  MessageCapture messages(tally.out);
-  tally.messages = &messages;
   switch (deviceConnectionType(uri)) {
     case kConnectionNetwork: {
       const char* host = hostFromUri(uri);
@@ -167,7 +165,15 @@ void quoteReply(const char* text, char* buffer, size_t size) {
 
 int queryDevice(const char* uri, ppd_file_t* ppd, FILE* out) {
   Tally tally{out};
-  if (run_queries(uri, ppd, tally) == kQueryUsage) {
+  int status;
+  {
+    // The filter's messages are caught while the queries run.
+    MessageCapture messages(out);
+    tally.messages = &messages;
+    status = run_queries(uri, ppd, tally);
+    tally.messages = nullptr;
+  }
+  if (status == kQueryUsage) {
     if (deviceConnectionType(uri) == kConnectionNetwork) {
       fprintf(stderr, "zorvquery: no host in the device URI %s\n", ShownUri(uri).c_str());
     } else {

@@ -18,10 +18,12 @@ jobs=${JOBS:-2}
 stages=("$@")
 ((${#stages[@]})) || stages=(asan valgrind fuzz)
 
-# Tests that valgrind runs besides those labelled unit: the program tests that start the
-# filters directly (the other integration tests, with a private cupsd or snmpd, have real-time
-# budgets: SNMP and scheduler time-outs, readiness polls).
-valgrind_program_tests=(preload_program_test fault_injection_test usb_program_test)
+# Valgrind runs the tests labelled unit and program, and of those labelled integration the
+# ones that start the filters directly (usb_program_test takes only its PPD from a private
+# cupsd); the other integration tests have real-time budgets: SNMP and scheduler time-outs,
+# readiness polls.
+valgrind_labels=(unit program)
+valgrind_program_tests=(usb_program_test)
 # Test cases left out under valgrind (a gtest negative filter), each with its reason. None at
 # present: the filters' own log of their environment differs under valgrind (it adds LD_PRELOAD
 # and more), so a test that compares those lines exactly would belong here.
@@ -49,7 +51,7 @@ stage_asan() {
   mkdir -p "$logs"
   rm -f "$logs"/*
   # The test programs' own reports go to the same directory as those of the filters (the
-  # filters carry their options, see tests/sanitizer_options.cpp).
+  # filters carry their options, see tools/sanitizer_options.cpp).
   local status=0
   ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:log_path=$PWD/$logs/test-asan" \
     UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:log_path=$PWD/$logs/test-ubsan" \
@@ -60,9 +62,11 @@ stage_asan() {
 
 # "name path" for every test of the normal build that valgrind runs.
 valgrind_tests() {
-  local unit
-  unit=$(ctest --test-dir "$plain" -N -L unit | sed -n 's/^ *Test *#[0-9]*: *//p')
-  ctest --test-dir "$plain" -N -V | awk -v wanted="$unit ${valgrind_program_tests[*]}" '
+  local labelled="" label
+  for label in "${valgrind_labels[@]}"; do
+    labelled+=" $(ctest --test-dir "$plain" -N -L "^$label\$" | sed -n 's/^ *Test *#[0-9]*: *//p')"
+  done
+  ctest --test-dir "$plain" -N -V | awk -v wanted="$labelled ${valgrind_program_tests[*]}" '
     BEGIN { n = split(wanted, w, /[ \n]+/); for (i = 1; i <= n; i++) if (w[i] != "") keep[w[i]] = 1 }
     /^[0-9]+: Test command: / { sub(/^[0-9]+: Test command: /, ""); command = $0 }
     /^ *Test *#[0-9]+: / { sub(/^ *Test *#[0-9]+: /, ""); if ($0 in keep) print $0, command }'

@@ -15,7 +15,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "fake_usb/fake_usb.h"
+#include "support/fake_usb/fake_usb.h"
 
 namespace fake_usb {
 namespace {

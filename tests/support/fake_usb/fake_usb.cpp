@@ -1,6 +1,6 @@
 // The libusb 0.1 entry points of the double, served from the installed scenario. The usb.h
 // records are built as the library builds them: linked bus and device lists, descriptor arrays.
-#include "fake_usb/fake_usb.h"
+#include "support/fake_usb/fake_usb.h"
 
 #include <usb.h>
 

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "autoconf/usb_query.h"
-#include "fake_usb/fake_usb.h"
-#include "fake_usb/usb_test_helpers.h"
+#include "support/fake_usb/fake_usb.h"
+#include "support/fake_usb/usb_test_helpers.h"
 
 using fake_usb::Bus;
 using fake_usb::Config;

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "preload_program.h"
+#include "program/preload_program.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "fake_usb/fake_usb.h"
+#include "support/fake_usb/fake_usb.h"
 
 namespace usb_test {
 

@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "snmp_test_ppd.h"
 #include "support/cupsd.h"
 #include "support/paths.h"
+#include "support/ppd.h"
 #include "support/program.h"
 #include "support/snmpd.h"
 

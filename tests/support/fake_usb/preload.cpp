@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "fake_usb/fake_usb.h"
+#include "support/fake_usb/fake_usb.h"
 
 namespace {
 

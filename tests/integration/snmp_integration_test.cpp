@@ -15,9 +15,9 @@
 #include "autoconf/snmp_get.h"
 #include "autoconf/snmp_query.h"
 #include "log/settings.h"
-#include "snmp_test_ppd.h"
 #include "support/cupsd.h"
 #include "support/paths.h"
+#include "support/ppd.h"
 #include "support/program.h"
 #include "support/snmpd.h"
 

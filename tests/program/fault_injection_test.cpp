@@ -20,9 +20,9 @@
 
 #include <gtest/gtest.h>
 
-#include "snmp_test_ppd.h"
 #include "support/bytes.h"
 #include "support/paths.h"
+#include "support/ppd.h"
 #include "support/program.h"
 #include "support/snmp_agent.h"
 #include "support/text.h"

@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "snmp_test_ppd.h"
 #include "support/paths.h"
+#include "support/ppd.h"
 
 namespace {
 

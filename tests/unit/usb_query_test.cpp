@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "autoconf/usb_query.h"
-#include "fake_usb/fake_usb.h"
-#include "fake_usb/usb_test_helpers.h"
+#include "support/fake_usb/fake_usb.h"
+#include "support/fake_usb/usb_test_helpers.h"
 
 using fake_usb::Reply;
 using fake_usb::Request;

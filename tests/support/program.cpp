@@ -103,6 +103,7 @@ void remove_launch_links(const Launch& launch, const ProgramRun& run) {
 }  // namespace
 
 std::string ProgramResult::describe() const {
+  if (!started) return "not started: " + err;
   if (timed_out) return "timed out";
   if (exited) return "exited " + std::to_string(status);
   return "killed by signal " + std::to_string(signal);
@@ -129,19 +130,27 @@ ProgramResult run_program(const ProgramRun& run) {
     }
   }
   int err_pipe[2] = {-1, -1};
-  if (pipe2(err_pipe, O_CLOEXEC) != 0 || in_fd < 0 || out_fd < 0) {
-    result.err = "runner: cannot set up standard streams";
-    return result;
-  }
-
+  const bool streams = pipe2(err_pipe, O_CLOEXEC) == 0 && in_fd >= 0 && out_fd >= 0;
   // The runner itself must survive a write to the program's closed standard input.
   signal(SIGPIPE, SIG_IGN);
   const Launch launch = make_launch(run);
-  pid_t pid = fork();
+  const pid_t pid = streams ? fork() : -1;
   if (pid == 0) exec_child(launch, in_fd, out_fd, err_pipe[1]);
-  close(in_fd);
-  close(out_fd);
-  close(err_pipe[1]);
+  const int fork_errno = errno;
+  for (int fd : {in_fd, out_fd, err_pipe[1]}) {
+    if (fd >= 0) close(fd);
+  }
+  if (pid < 0) {
+    // Nothing runs: no pid to signal or wait for.
+    for (int fd : {in_pipe[1], out_pipe[0], err_pipe[0]}) {
+      if (fd >= 0) close(fd);
+    }
+    remove_launch_links(launch, run);
+    result.err = streams ? std::string("runner: cannot fork: ") + strerror(fork_errno)
+                         : "runner: cannot set up standard streams";
+    return result;
+  }
+  result.started = true;
 
   int stdin_w = in_pipe[1];
   size_t written = 0;
@@ -217,10 +226,24 @@ ProgramResult run_program(const ProgramRun& run) {
   return result;
 }
 
-std::vector<std::string> filter_environment(const std::vector<std::string>& extra) {
-  std::vector<std::string> env = {"PATH=/usr/sbin:/usr/bin:/sbin:/bin", "TMPDIR=/tmp", "LANG=C"};
-  env.insert(env.end(), extra.begin(), extra.end());
+std::vector<std::string> with_settings(std::vector<std::string> env,
+                                       const std::vector<std::string>& settings) {
+  for (const std::string& setting : settings) {
+    const std::string name = setting.substr(0, setting.find('=') + 1);
+    bool replaced = false;
+    for (std::string& entry : env) {
+      if (entry.compare(0, name.size(), name) == 0) {
+        entry = setting;
+        replaced = true;
+      }
+    }
+    if (!replaced) env.push_back(setting);
+  }
   return env;
+}
+
+std::vector<std::string> filter_environment(const std::vector<std::string>& extra) {
+  return with_settings({"PATH=/usr/sbin:/usr/bin:/sbin:/bin", "TMPDIR=/tmp", "LANG=C"}, extra);
 }
 
 std::vector<std::string> filter_args(const std::string& queue, const std::string& options,
@@ -228,4 +251,15 @@ std::vector<std::string> filter_args(const std::string& queue, const std::string
   std::vector<std::string> args = {queue, "42", "tester", "title", "1", options};
   if (!file.empty()) args.push_back(file);
   return args;
+}
+
+ProgramResult run_print_path_function(const std::string& function,
+                                      const std::vector<std::string>& args) {
+  ProgramRun run;
+  run.path = "/bin/bash";
+  run.args = {"bash", "-c", "source \"$0\" && " + function + " \"$@\"",
+              SOURCE_DIR "/scripts/private-cups.sh"};
+  run.args.insert(run.args.end(), args.begin(), args.end());
+  run.env = filter_environment();
+  return run_program(run);
 }

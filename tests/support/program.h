@@ -29,23 +29,33 @@ struct ProgramRun {
 };
 
 struct ProgramResult {
-  bool exited = false;  // exited normally: status is valid
+  bool started = false;  // false: err says why nothing ran
+  bool exited = false;   // exited normally: status is valid
   int status = -1;
   int signal = 0;  // the signal that ended it, when !exited
   bool timed_out = false;
   std::string out;
   std::string err;
-  // "exited N" or "killed by signal N", for assertion messages.
+  // "exited N", "killed by signal N", "timed out" or "not started", for assertion messages.
   std::string describe() const;
 };
 
 ProgramResult run_program(const ProgramRun& run);
 
-// A minimal scheduler-like environment: PATH, TMPDIR and the given extra entries.
+// env with each NAME=value of settings in place of the entry of its NAME, or added.
+std::vector<std::string> with_settings(std::vector<std::string> env,
+                                       const std::vector<std::string>& settings);
+// A minimal scheduler-like environment: PATH, TMPDIR, LANG, and the given entries, each in
+// place of a default of the same name.
 std::vector<std::string> filter_environment(const std::vector<std::string>& extra = {});
 
 // The six CUPS filter arguments after the queue name: job-id user title copies options.
 std::vector<std::string> filter_args(const std::string& queue, const std::string& options = "",
                                      const std::string& file = "");
+
+// Runs a function of scripts/private-cups.sh, the definition of the private print path that
+// the scripts, the benchmarks and the fixtures share, with args.
+ProgramResult run_print_path_function(const std::string& function,
+                                      const std::vector<std::string>& args);
 
 #endif  // ZORV_TESTS_SUPPORT_PROGRAM_H

@@ -1,9 +1,10 @@
 # shellcheck shell=bash
-# Shell pieces of a private print path, sourced by scripts/demo.sh and bench/print_path.sh,
-# autoconf.sh and snmp.sh: a private cupsd whose filter directory holds the built filters, a
-# private snmpd answering from the values files it is given, and the printer stand-in
-# (zorv_capture). Mirrors the C++ fixtures of tests/support in short. Needs root (run it inside
-# scripts/sandbox.sh).
+# The private print path, sourced by scripts/demo.sh and bench/print_path.sh, autoconf.sh and
+# snmp.sh: a private cupsd whose filter directory holds the built filters, a private snmpd
+# answering from the values files it is given, and the printer stand-in (zorv_capture). The
+# *_configure functions are the one definition of the scheduler's and the agent's set-up: the
+# C++ fixtures of tests/support run them too, and start the servers by pid themselves. Needs
+# root (run it inside scripts/sandbox.sh).
 
 zorv_pids=()
 
@@ -21,18 +22,19 @@ zorv_wait() {
 # lpstat -r succeeds either way; its text tells.
 zorv_cupsd_running() { lpstat -r 2>/dev/null | grep -q "scheduler is running"; }
 
-# zorv_cupsd_start BASE BUILD [LISTEN]: the scheduler in BASE/cups, serving on LISTEN
-# (default BASE/cups/sock; the benchmarks give a loopback TCP address such as 127.0.0.1:PORT).
-zorv_cupsd_start() {
-  local base=$1/cups build=$2 entry
-  local listen=${3:-$base/sock}
+# zorv_cupsd_configure BASE BUILD LISTEN...: the directories and configuration of a scheduler
+# in BASE/cups, serving on each LISTEN (a socket path or a loopback address:port), with the
+# filters of the build directory BUILD. Writing it again (another LISTEN) is allowed.
+zorv_cupsd_configure() {
+  local base=$1/cups build=$2 entry listen
   mkdir -p "$base"/{root,bin/filter,cache,state,spool,log}
   chmod 0755 "$1" "$base" "$base"/{root,bin,bin/filter,cache,state,spool,log}
-  # The filters (User lp) fetch the queue's PPD into TempDir.
+  # The filters (User lp) fetch the queue's PPD into TempDir: root:lp 1770, as the scheduler
+  # makes its own.
   install -d -o root -g lp -m 1770 "$base/tmp"
   # ServerBin mirrors the system's (backends, cups-exec) with a filter directory of its own.
   for entry in /usr/lib/cups/*; do
-    [ "${entry##*/}" = filter ] || ln -s "$entry" "$base/bin/"
+    [ "${entry##*/}" = filter ] || ln -sfn "$entry" "$base/bin/"
   done
   # The scheduler runs only filters owned by root that others cannot change.
   install -o root -g root -m 0755 "$build/zorvautoconf" "$build/zorvpreload" "$base/bin/filter/"
@@ -54,9 +56,12 @@ Group lp
 SystemGroup lpadmin root
 FileDevice Yes
 EOC
-  cat >"$base/root/cupsd.conf" <<EOC
-Listen $listen
-LogLevel info
+  # The tests read the scheduler's debug lines (a filter's exit status) from an error log that
+  # is never rotated away. No authentication: the clients are the tests and scripts, on loopback.
+  for listen in "${@:3}"; do echo "Listen $listen"; done >"$base/root/cupsd.conf"
+  cat >>"$base/root/cupsd.conf" <<EOC
+LogLevel debug
+MaxLogSize 0
 Browsing No
 WebInterface No
 DefaultAuthType None
@@ -67,6 +72,15 @@ DefaultAuthType None
   </Limit>
 </Policy>
 EOC
+}
+
+# zorv_cupsd_start BASE BUILD [LISTEN]: the scheduler of zorv_cupsd_configure, serving on
+# LISTEN (default BASE/cups/sock; the benchmarks give a loopback TCP address such as
+# 127.0.0.1:PORT).
+zorv_cupsd_start() {
+  local base=$1/cups
+  local listen=${3:-$base/sock}
+  zorv_cupsd_configure "$1" "$2" "$listen" || return 1
   # ZORV_NICE (e.g. -10) raises the whole print path above unrelated work on the machine.
   nice -n "${ZORV_NICE:-0}" /usr/sbin/cupsd -f -c "$base/root/cupsd.conf" -s "$base/root/cups-files.conf" \
     >"$base/log/cupsd.out" 2>&1 &
@@ -75,13 +89,33 @@ EOC
   zorv_wait 150 zorv_cupsd_running || { echo "cupsd did not start; see $base/log" >&2; return 1; }
 }
 
-# zorv_snmpd_start BASE ADDRESS VALUES_FILE...: an agent on ADDRESS:161, community mirelo,
-# configured with the lines of each VALUES_FILE (override, pass, ...).
+# zorv_snmpd_configure [--community NAME] [--ipv6] BASE ADDRESS VALUES_FILE...: the
+# configuration of an agent in BASE/snmpd: UDP ADDRESS:161 (and [::1]:161 with --ipv6), the
+# one community NAME (default mirelo), and the lines of each VALUES_FILE (override, pass, ...).
+zorv_snmpd_configure() {
+  local community=mirelo ipv6=
+  while :; do
+    case $1 in
+      --community) community=$2 && shift 2 ;;
+      --ipv6) ipv6=1 && shift ;;
+      *) break ;;
+    esac
+  done
+  local dir=$1/snmpd address=$2
+  install -d -m 0700 "$dir/persist"
+  {
+    echo "agentaddress udp:$address:161${ipv6:+,udp6:[::1]:161}"
+    echo "rocommunity $community default"
+    if [ -n "$ipv6" ]; then echo "rocommunity6 $community default"; fi
+    if (($# > 2)); then cat "${@:3}"; fi
+  } >"$dir/snmpd.conf"
+}
+
+# zorv_snmpd_start BASE ADDRESS VALUES_FILE...: the agent of zorv_snmpd_configure, community
+# mirelo.
 zorv_snmpd_start() {
   local dir=$1/snmpd address=$2
-  mkdir -p "$dir/persist"
-  { echo "agentaddress udp:$address:161"; echo "rocommunity mirelo default"; cat "${@:3}"; } \
-    >"$dir/snmpd.conf"
+  zorv_snmpd_configure "$@" || return 1
   SNMP_PERSISTENT_DIR=$dir/persist HOME=$dir /usr/sbin/snmpd -f -Lo -C -c "$dir/snmpd.conf" \
     >"$dir/snmpd.log" 2>&1 &
   zorv_pids+=($!)

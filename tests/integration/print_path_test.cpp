@@ -129,17 +129,12 @@ class PrintPath : public ::testing::Test {
 
     SnmpdConfig agent;
     agent.address = kPrinterAddress;
-    std::string values = read_file(SOURCE_DIR "/docs/examples/worked-example-agent.conf");
-    ASSERT_FALSE(values.empty());
-    agent.extra_lines.push_back(values);
+    agent.values_files.push_back(SOURCE_DIR "/docs/examples/worked-example-agent.conf");
     ASSERT_TRUE(snmpd_.start(agent)) << snmpd_.error();
 
-    // The job type of the worked example; the socket backend's own SNMP queries use the
-    // agent's community, so that they are answered at once instead of timing out.
-    ASSERT_TRUE(cupsd_.add_server_root_file("zorv.types", std::string(kJobType) + "\n"));
-    ASSERT_TRUE(cupsd_.add_server_root_file("snmp.conf", "Community mirelo\n"));
-    ASSERT_TRUE(cupsd_.install_filter("zorvautoconf", ZORVAUTOCONF_PATH));
-    ASSERT_TRUE(cupsd_.install_filter("zorvpreload", ZORVPRELOAD_PATH));
+    // The shared set-up holds both filters, the job type of the worked example, and the
+    // agent's community for the socket backend's own SNMP queries (answered at once instead
+    // of timing out).
     ASSERT_TRUE(cupsd_.start()) << cupsd_.failure();
     ASSERT_TRUE(listener_.start(kPrinterAddress, kPrinterPort));
     const std::string uri =

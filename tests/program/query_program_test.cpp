@@ -29,7 +29,7 @@ TEST(QueryProgram, AnsweringAgentShowsEachOptionsReplyAndChoice) {
   Snmpd agent;
   SnmpdConfig config;
   config.address = kAgent;
-  config.extra_lines.push_back(read_file(SOURCE_DIR "/docs/examples/worked-example-agent.conf"));
+  config.values_files.push_back(SOURCE_DIR "/docs/examples/worked-example-agent.conf");
   ASSERT_TRUE(agent.start(config)) << agent.error();
   const std::string uri = std::string("socket://") + kAgent + ":9100";
   ProgramResult r = zorvquery({uri, kWorkedExample});

@@ -1,20 +1,20 @@
-// A private CUPS scheduler for integration tests: its own base directory, a loopback port and a
-// socket of its own, no authentication, file: devices allowed. Started and stopped by pid.
+// A private CUPS scheduler for integration tests, set up by scripts/private-cups.sh (the one
+// definition that the scripts and benchmarks use as well): its own base directory, a loopback
+// port and a socket of its own, no authentication, file: devices allowed, both built filters.
+// Started and stopped by pid.
 #ifndef ZORV_TESTS_SUPPORT_CUPSD_H
 #define ZORV_TESTS_SUPPORT_CUPSD_H
-
-#include <sys/types.h>
 
 #include <string>
 #include <vector>
 
+#include "support/background.h"
 #include "support/paths.h"
 #include "support/program.h"
 
 // Typical use:
 //   Cupsd cupsd;
 //   cupsd.add_server_root_file("zorvtest.types", "application/x-zorv-test zorvjob\n");
-//   cupsd.install_filter("zorvautoconf", ZORVAUTOCONF_PATH);
 //   ASSERT_TRUE(cupsd.start()) << cupsd.failure();
 //   ASSERT_TRUE(cupsd.add_queue("q", TEST_DATA_DIR "/ppd/x.ppd", "file:/dev/null"));
 //   ... run clients with cupsd.client_environment() (CUPS_SERVER=cupsd.server()) ...
@@ -30,25 +30,27 @@ class Cupsd {
 
   // Before start(): puts a file into ServerRoot, e.g. a .types and .convs pair for a MIME type
   // of the tests' own (the scheduler prints application/octet-stream raw, without filters).
+  // The shared set-up already writes zorv.types (application/vnd.zorv-job) and snmp.conf.
   bool add_server_root_file(const std::string& name, const std::string& content);
   // Copies program into ServerBin's filter directory, owned by root with mode 0755: the
   // scheduler refuses filters that others could replace. Before or after start().
   bool install_filter(const std::string& name, const std::string& program);
 
-  // Writes the configuration, starts cupsd -f and polls `lpstat -r` until it answers (bounded).
-  // False with failure() set when it does not come up.
+  // Starts cupsd -f and polls `lpstat -r` until it answers (bounded). False with failure() set
+  // when it does not come up.
   bool start();
   // SIGTERM, a bounded wait, then SIGKILL. Safe to call twice.
-  void stop();
-  bool running() const { return pid_ > 0; }
+  void stop() { process_.stop(); }
+  bool running() { return process_.running(); }
 
   // "127.0.0.1:PORT", for CUPS_SERVER.
   const std::string& server() const { return server_; }
   int port() const { return port_; }
-  const std::string& dir() const { return dir_.path(); }
-  std::string server_root() const { return dir_.path() + "/root"; }
-  std::string filter_dir() const { return dir_.path() + "/bin/filter"; }
-  std::string error_log() const { return dir_.path() + "/log/error_log"; }
+  // The scheduler's directory: root (ServerRoot), bin/filter, tmp (TempDir), log, ...
+  std::string dir() const { return base_.path() + "/cups"; }
+  std::string server_root() const { return dir() + "/root"; }
+  std::string filter_dir() const { return dir() + "/bin/filter"; }
+  std::string error_log() const { return dir() + "/log/error_log"; }
   // The scheduler's copy of a queue's PPD: what clients fetch. A test may overwrite it after
   // add_queue to serve text that lpadmin itself would refuse (a broken or binary PPD).
   std::string queue_ppd(const std::string& queue) const {
@@ -71,15 +73,16 @@ class Cupsd {
   void keep() { keep_ = true; }
 
  private:
-  bool write_configuration();
+  // Writes the set-up for a port that was free a moment ago.
+  bool configure();
   bool wait_ready(int timeout_ms);
   void note_failure(const std::string& what);
 
-  TempDir dir_;
+  TempDir base_;
+  BackgroundProcess process_;
   std::string server_;
   std::string failure_;
   int port_ = 0;
-  pid_t pid_ = -1;
   bool keep_ = false;
 };
 

@@ -1,13 +1,8 @@
 // The private Net-SNMP agent of the integration tests.
 #include "support/snmpd.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
-
-#include <cstdlib>
 
 #include "support/program.h"
 
@@ -17,22 +12,10 @@ constexpr char kSnmpd[] = "/usr/sbin/snmpd";
 constexpr char kSnmpget[] = "/usr/bin/snmpget";
 constexpr int kReadyPolls = 100;  // times kPollPause: ten seconds at most
 constexpr long kPollPauseNs = 100L * 1000 * 1000;
-constexpr int kStopPolls = 50;
 
 void pause_briefly() {
   struct timespec pause = {0, kPollPauseNs};
   nanosleep(&pause, nullptr);
-}
-
-std::string agent_configuration(const SnmpdConfig& config) {
-  std::string text = "agentaddress udp:" + config.address + ":161";
-  if (config.ipv6) text += ",udp6:[::1]:161";
-  text += "\nrocommunity " + config.community + " default\n";
-  if (config.ipv6) text += "rocommunity6 " + config.community + " default\n";
-  text += read_file(std::string(TEST_DATA_DIR) + "/snmp/values.conf");
-  text += "pass " + std::string(kTestOidBase) + ".2 /bin/sh " + TEST_DATA_DIR + "/snmp/pass.sh\n";
-  for (const auto& line : config.extra_lines) text += line + "\n";
-  return text;
 }
 
 // One GET of the readiness value with a short time-out.
@@ -67,50 +50,45 @@ Snmpd::~Snmpd() {
 }
 
 std::string Snmpd::log() const {
-  return read_file(dir_.file("snmpd.log"));
+  return read_file(dir() + "/snmpd.log");
 }
 
 bool Snmpd::start(const SnmpdConfig& config) {
   config_ = config;
-  if (dir_.path().empty()) {
+  if (base_.path().empty()) {
     error_ = "no temporary directory";
     return false;
   }
-  const std::string conf = dir_.file("snmpd.conf");
-  const std::string persist = dir_.file("persist");
-  if (!write_file(conf, agent_configuration(config)) || !make_dirs(persist, 0700)) {
-    error_ = "cannot write the agent configuration in " + dir_.path();
+  // The values of tests/data/snmp: fixed ones, and pass.sh for the types that an override
+  // cannot carry.
+  const std::string pass = base_.file("pass.conf");
+  if (!write_file(pass, "pass " + std::string(kTestOidBase) +
+                            ".2 /bin/sh " TEST_DATA_DIR "/snmp/pass.sh\n")) {
+    error_ = "cannot write " + pass;
+    return false;
+  }
+  std::vector<std::string> args = {"--community", config.community};
+  if (config.ipv6) args.push_back("--ipv6");
+  args.insert(args.end(), {base_.path(), config.address, TEST_DATA_DIR "/snmp/values.conf", pass});
+  args.insert(args.end(), config.values_files.begin(), config.values_files.end());
+  const ProgramResult configured = run_print_path_function("zorv_snmpd_configure", args);
+  if (!configured.exited || configured.status != 0) {
+    error_ = "zorv_snmpd_configure failed (" + configured.describe() + "): " + configured.err;
     return false;
   }
 
-  const std::string log_path = dir_.file("snmpd.log");
-  const std::string pid_path = dir_.file("snmpd.pid");
-  pid_ = fork();
-  if (pid_ < 0) {
-    error_ = "fork failed";
+  // The agent keeps its persistent state and reads user configuration only inside its
+  // directory.
+  if (!process_.start(kSnmpd, {"snmpd", "-f", "-Lo", "-C", "-c", dir() + "/snmpd.conf"},
+                      {"SNMP_PERSISTENT_DIR=" + dir() + "/persist", "HOME=" + dir()},
+                      dir() + "/snmpd.log")) {
+    error_ = process_.error();
     return false;
   }
-  if (pid_ == 0) {
-    const int log_fd = open(log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (log_fd >= 0) {
-      dup2(log_fd, 1);
-      dup2(log_fd, 2);
-    }
-    // The agent keeps its persistent state and reads user configuration only inside the
-    // test's directory.
-    setenv("SNMP_PERSISTENT_DIR", persist.c_str(), 1);
-    setenv("HOME", dir_.path().c_str(), 1);
-    execl(kSnmpd, "snmpd", "-f", "-Lo", "-C", "-c", conf.c_str(), "-p", pid_path.c_str(),
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
-
   for (int i = 0; i < kReadyPolls; ++i) {
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
+    if (!running()) {
       error_ = "snmpd ended at start; its log:\n" + log();
-      dir_.keep();
+      base_.keep();
       return false;
     }
     if (agent_answers(config_)) return true;
@@ -118,21 +96,6 @@ bool Snmpd::start(const SnmpdConfig& config) {
   }
   stop();
   error_ = "snmpd did not answer in time; its log:\n" + log();
-  dir_.keep();
+  base_.keep();
   return false;
-}
-
-void Snmpd::stop() {
-  if (pid_ <= 0) return;
-  kill(pid_, SIGTERM);
-  for (int i = 0; i < kStopPolls; ++i) {
-    if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-      pid_ = -1;
-      return;
-    }
-    pause_briefly();
-  }
-  kill(pid_, SIGKILL);
-  waitpid(pid_, nullptr, 0);
-  pid_ = -1;
 }

@@ -1,24 +1,24 @@
-// A private Net-SNMP agent for the integration tests: its own configuration, persistent
-// directory and log in a temporary directory, bound to one loopback address on UDP port 161
-// (and udp6 [::1]:161 when asked), answering one community only. Stopped by pid.
+// A private Net-SNMP agent for the integration tests, set up by scripts/private-cups.sh (the
+// one definition that the scripts and benchmarks use as well): its own configuration,
+// persistent directory and log in a temporary directory, bound to one loopback address on UDP
+// port 161 (and udp6 [::1]:161 when asked), answering one community only. Stopped by pid.
 #ifndef ZORV_TESTS_SUPPORT_SNMPD_H
 #define ZORV_TESTS_SUPPORT_SNMPD_H
-
-#include <sys/types.h>
 
 #include <string>
 #include <vector>
 
+#include "support/background.h"
 #include "support/paths.h"
 
 // The agent's fixed values (tests/data/snmp/values.conf and pass.sh).
 constexpr char kTestOidBase[] = ".1.3.6.1.4.1.64999";
 
 struct SnmpdConfig {
-  std::string address = "127.0.0.21";  // IPv4 loopback address of the agent
-  bool ipv6 = false;                   // also listen on udp6:[::1]:161
-  std::string community = "mirelo";    // the only community answered
-  std::vector<std::string> extra_lines;
+  std::string address = "127.0.0.21";     // IPv4 loopback address of the agent
+  bool ipv6 = false;                      // also listen on udp6:[::1]:161
+  std::string community = "mirelo";       // the only community answered
+  std::vector<std::string> values_files;  // more agent configuration after the tests' values
 };
 
 class Snmpd {
@@ -31,16 +31,19 @@ class Snmpd {
   // Writes the configuration, starts the agent and waits (bounded) until it answers. False
   // with the reason in error() when it does not come up.
   bool start(const SnmpdConfig& config);
-  void stop();
-  bool running() const { return pid_ > 0; }
+  void stop() { process_.stop(); }
+  bool running() { return process_.running(); }
   const std::string& error() const { return error_; }
   const SnmpdConfig& config() const { return config_; }
   std::string log() const;
 
  private:
-  TempDir dir_;
+  // The agent's directory: snmpd.conf, persist, snmpd.log.
+  std::string dir() const { return base_.path() + "/snmpd"; }
+
+  TempDir base_;
+  BackgroundProcess process_;
   SnmpdConfig config_;
-  pid_t pid_ = -1;
   std::string error_;
 };
 

@@ -4,12 +4,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "support/bytes.h"
 #include "support/cupsd.h"
 #include "support/paths.h"
 #include "support/program.h"
@@ -18,12 +19,6 @@
 namespace {
 
 constexpr char kPpdDir[] = "/var/tmp/autoconf";
-constexpr char kLogConfig[] = "/tmp/zorvautoconf.lcf";
-constexpr char kLog[] = "/tmp/zorvautoconf.log";
-
-std::string fixture(const std::string& name) {
-  return std::string(TEST_DATA_DIR "/ppd/") + name;
-}
 
 // The log without the lines that carry times, the command line or the environment.
 std::vector<std::string> core_lines(const std::string& log) {
@@ -47,11 +42,7 @@ std::string target_of(const std::string& queue) {
 }
 
 // A job of more than two copy blocks, every byte value included.
-std::string big_job() {
-  std::string job;
-  for (int i = 0; i < 200000; i++) job.push_back(static_cast<char>((i * 7 + i / 256) & 0xff));
-  return job;
-}
+const std::string kBigJob = pseudo_random_bytes(200000);
 
 // One private scheduler for the whole suite, with one queue per fixture PPD.
 class AutoconfProgram : public ::testing::Test {
@@ -72,13 +63,14 @@ class AutoconfProgram : public ::testing::Test {
         {"k80", "installable.ppd", ""},
     };
     for (const Queue& q : queues) {
-      if (!cupsd_->add_queue(q.name, fixture(q.ppd), "file:/dev/null")) return;
+      if (!cupsd_->add_queue(q.name, test_data(std::string("ppd/") + q.ppd), "file:/dev/null"))
+        return;
       if (q.served == nullptr) continue;
       std::string bytes;
       if (q.served[0] != '\0') {
-        bytes = read_file(fixture(q.served));
+        bytes = read_file(test_data(std::string("ppd/") + q.served));
       } else {
-        for (int i = 0; i < 4096; i++) bytes.push_back(static_cast<char>(i % 256));
+        bytes = pseudo_random_bytes(4096);
       }
       write_file(cupsd_->queue_ppd(q.name), bytes, 0644);
     }
@@ -92,43 +84,38 @@ class AutoconfProgram : public ::testing::Test {
     REQUIRE_ROOT();
     ASSERT_NE(cupsd_, nullptr);
     ASSERT_TRUE(cupsd_->running() && cupsd_->failure().empty()) << cupsd_->failure();
-    saved_.push_back(std::make_unique<SavedPath>(kPpdDir));
-    saved_.push_back(std::make_unique<SavedPath>(kLogConfig));
-    saved_.push_back(std::make_unique<SavedPath>(kLog));
-    ASSERT_TRUE(write_file(kLogConfig, "LOG_LEVEL=5\n"));
+    output_.emplace(kPpdDir);
+    filter_log_.emplace("zorvautoconf", "LOG_LEVEL=5\n");
   }
 
   // The environment the scheduler would give the filter, with its own TMPDIR.
   std::vector<std::string> environment(const std::string& device_uri,
                                        const std::string& server = "") const {
-    std::vector<std::string> env = {"PATH=/usr/sbin:/usr/bin:/sbin:/bin", "TMPDIR=" + tmp_.path(),
-                                    "HOME=" + home_.path(), "LANG=C",
+    std::vector<std::string> env = {"TMPDIR=" + tmp_.path(), "HOME=" + home_.path(),
                                     "CUPS_SERVER=" + (server.empty() ? cupsd_->server() : server)};
     if (!device_uri.empty()) env.push_back("DEVICE_URI=" + device_uri);
-    return env;
+    return filter_environment(env);
   }
 
-  // Runs the filter for queue; afterwards the filter's TMPDIR must be empty again.
+  // Runs the filter for queue and expects status 0; afterwards the filter's TMPDIR must be
+  // empty again.
   ProgramResult run(const std::string& queue, const std::string& device_uri = "file:/dev/null",
                     const std::string& input = "job\n", const std::string& server = "") {
-    ProgramRun run;
-    run.path = ZORVAUTOCONF_PATH;
-    run.args = filter_args(queue, "opt=1");
-    run.env = environment(device_uri, server);
-    run.input = input;
-    return finish(run_program(run));
+    return finish(run_filter(filter_run(ZORVAUTOCONF_PATH, filter_args(queue, "opt=1"), input,
+                                        environment(device_uri, server))));
   }
   ProgramResult finish(ProgramResult r) {
     EXPECT_EQ(directory_entries(tmp_.path()), std::vector<std::string>{})
         << "fetched PPDs left behind";
-    log_ = read_file(kLog);
+    log_ = filter_log_->text();
     return r;
   }
   // What the scheduler serves for queue, the source of the rewrite.
   std::string served(const std::string& queue) const { return read_file(cupsd_->queue_ppd(queue)); }
 
   static Cupsd* cupsd_;
-  std::vector<std::unique_ptr<SavedPath>> saved_;
+  std::optional<SavedPath> output_;
+  std::optional<FilterLog> filter_log_;
   TempDir tmp_;
   TempDir home_;
   std::string log_;
@@ -163,11 +150,11 @@ TEST(PrivateScheduler, StartsAddsAQueueAndServesItsPpd) {
   REQUIRE_ROOT();
   Cupsd cupsd;
   ASSERT_TRUE(cupsd.start()) << cupsd.failure();
-  ASSERT_TRUE(cupsd.add_queue("lx420", fixture("installable.ppd"), "file:/dev/null"))
+  ASSERT_TRUE(cupsd.add_queue("lx420", test_data("ppd/installable.ppd"), "file:/dev/null"))
       << cupsd.failure();
   ProgramResult r = cupsd.run_client({"lpstat", "-v", "lx420"});
   EXPECT_EQ(r.out, "device for lx420: /dev/null\n") << r.err;
-  EXPECT_EQ(read_file(cupsd.queue_ppd("lx420")), read_file(fixture("installable.ppd")));
+  EXPECT_EQ(read_file(cupsd.queue_ppd("lx420")), read_file(test_data("ppd/installable.ppd")));
   cupsd.stop();
   EXPECT_FALSE(cupsd.running());
   r = cupsd.run_client({"lpstat", "-r"});
@@ -188,7 +175,7 @@ TEST(PrivateScheduler, RunsAnInstalledFilterForATypeOfTheTests) {
   ASSERT_TRUE(cupsd.start()) << cupsd.failure();
   std::string out = cupsd.dir() + "/out.prn";
   ASSERT_TRUE(write_file(out, "", 0666));
-  ASSERT_TRUE(cupsd.add_queue("tagged", fixture("installable.ppd"), "file:" + out))
+  ASSERT_TRUE(cupsd.add_queue("tagged", test_data("ppd/installable.ppd"), "file:" + out))
       << cupsd.failure();
   std::string job = work.file("job.zorvjob");
   ASSERT_TRUE(write_file(job, "ZORVJOB 1\n", 0644));
@@ -201,7 +188,6 @@ TEST(PrivateScheduler, RunsAnInstalledFilterForATypeOfTheTests) {
 
 TEST_F(AutoconfProgram, UnsupportedConnectionWritesAnUnchangedCopy) {
   ProgramResult r = run("lx420", "file:/dev/null");
-  ASSERT_TRUE(r.exited && r.status == 0) << r.describe() << r.err;
   EXPECT_EQ(r.out, "job\n");
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(read_file(target_of("lx420")), served("lx420"));
@@ -230,9 +216,8 @@ TEST_F(AutoconfProgram, UnsupportedConnectionWritesAnUnchangedCopy) {
 
 TEST_F(AutoconfProgram, EveryLineOfTheRunAtItsLevel) {
   ASSERT_TRUE(make_dirs(kPpdDir, 0700));
-  ASSERT_TRUE(write_file(kLogConfig, "LOG_LEVEL=7\n"));
+  ASSERT_TRUE(filter_log_->configure("LOG_LEVEL=7\n"));
   ProgramResult r = run("k20", "dnssd://x");
-  ASSERT_TRUE(r.exited && r.status == 0) << r.describe() << r.err;
   EXPECT_EQ(mode_of(kPpdDir), S_IFDIR | 01777) << "an existing directory is reused and opened up";
   std::vector<std::string> lines = split_lines(log_);
   ASSERT_GE(lines.size(), 20u) << log_;
@@ -273,9 +258,8 @@ TEST_F(AutoconfProgram, EveryLineOfTheRunAtItsLevel) {
 
 TEST_F(AutoconfProgram, LevelTwoKeepsBeginPrinterOptionsAndExit) {
   ASSERT_TRUE(make_dirs(kPpdDir, 0777));
-  ASSERT_TRUE(write_file(kLogConfig, ""));
+  ASSERT_TRUE(filter_log_->configure(""));
   ProgramResult r = run("lx420");
-  ASSERT_TRUE(r.exited && r.status == 0) << r.describe() << r.err;
   std::vector<std::string> lines = split_lines(log_);
   ASSERT_EQ(lines.size(), 5u) << log_;
   EXPECT_EQ(lines[1], "INFO: Printer: \"lx420\"");
@@ -284,17 +268,15 @@ TEST_F(AutoconfProgram, LevelTwoKeepsBeginPrinterOptionsAndExit) {
 }
 
 TEST_F(AutoconfProgram, WithoutALogConfigurationNoLogIsWritten) {
-  unlink(kLogConfig);
-  ProgramResult r = run("lx420", "file:/dev/null", big_job());
-  ASSERT_TRUE(r.exited && r.status == 0) << r.describe() << r.err;
-  EXPECT_TRUE(r.out == big_job()) << "copied byte for byte in blocks";
-  EXPECT_FALSE(path_exists(kLog));
+  unlink(filter_log_->config_path().c_str());
+  ProgramResult r = run("lx420", "file:/dev/null", kBigJob);
+  EXPECT_TRUE(same_bytes(r.out, kBigJob)) << "copied byte for byte in blocks";
+  EXPECT_FALSE(filter_log_->exists());
   EXPECT_EQ(read_file(target_of("lx420")), served("lx420"));
 }
 
 TEST_F(AutoconfProgram, UnsetDeviceUriIsAnUnsupportedConnection) {
   ProgramResult r = run("k40", "");
-  ASSERT_TRUE(r.exited && r.status == 0) << r.describe() << r.err;
   std::vector<std::string> lines = core_lines(log_);
   std::vector<std::string> expected = unsupported("");
   EXPECT_NE(std::search(lines.begin(), lines.end(), expected.begin(), expected.end()), lines.end())
@@ -308,7 +290,6 @@ TEST_F(AutoconfProgram, UsbAndNetworkUrisGoToTheirQueries) {
   for (const char* uri : {"mfp:/dev/x", "usb://Kestrel/K-20", "lpd://127.0.0.1/queue"}) {
     SCOPED_TRACE(uri);
     ProgramResult r = run("k20", uri);
-    ASSERT_TRUE(r.exited && r.status == 0) << r.describe() << r.err;
     EXPECT_EQ(r.out, "job\n");
     EXPECT_NE(log_.find("DEBUG: deviceConnectionType(" + std::string(uri) + ")\n"),
               std::string::npos);
@@ -325,7 +306,6 @@ TEST_F(AutoconfProgram, NoInstallableOptionsWritesNothing) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.queue);
     ProgramResult r = run(c.queue);
-    ASSERT_TRUE(r.exited && r.status == 0) << r.describe() << r.err;
     EXPECT_EQ(r.out, "job\n");
     EXPECT_FALSE(path_exists(target_of(c.queue)));
     EXPECT_EQ(r.err, "ERROR: chmod failed: No such file or directory\n");
@@ -338,15 +318,13 @@ TEST_F(AutoconfProgram, NoInstallableOptionsWritesNothing) {
 
 TEST_F(AutoconfProgram, CrLfPpdIsCopiedByteForByte) {
   ProgramResult r = run("k50");
-  ASSERT_TRUE(r.exited && r.status == 0) << r.describe() << r.err;
-  EXPECT_EQ(read_file(target_of("k50")), read_file(fixture("crlf.ppd")));
+  EXPECT_EQ(read_file(target_of("k50")), read_file(test_data("ppd/crlf.ppd")));
 }
 
 TEST_F(AutoconfProgram, PpdsThatDoNotParseAreReported) {
   for (const char* queue : {"k60", "k70", "k80"}) {
     SCOPED_TRACE(queue);
     ProgramResult r = run(queue, "file:/dev/null", "");
-    ASSERT_TRUE(r.exited && r.status == 0) << r.describe() << r.err;
     EXPECT_EQ(r.out, "");
     std::vector<std::string> lines = core_lines(log_);
     ASSERT_EQ(lines.size(), 4u) << log_;
@@ -370,7 +348,6 @@ TEST_F(AutoconfProgram, UnknownQueueOrNoSchedulerFailsTheFetchOnly) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.server);
     ProgramResult r = run(c.queue, "file:/dev/null", "job\n", c.server);
-    ASSERT_TRUE(r.exited && r.status == 0) << r.describe() << r.err;
     EXPECT_EQ(r.out, "job\n");
     EXPECT_EQ(core_lines(log_),
               (std::vector<std::string>{
@@ -384,22 +361,17 @@ TEST_F(AutoconfProgram, UnknownQueueOrNoSchedulerFailsTheFetchOnly) {
 TEST_F(AutoconfProgram, InputFileAndArgumentCount) {
   TempDir work;
   std::string job = work.file("job.bin");
-  ASSERT_TRUE(write_file(job, big_job()));
-  ProgramRun run;
-  run.path = ZORVAUTOCONF_PATH;
-  run.env = environment("file:/dev/null");
-  run.input = "not this\n";
+  ASSERT_TRUE(write_file(job, kBigJob));
+  ProgramRun run = filter_run(ZORVAUTOCONF_PATH, {}, "not this\n", environment("file:/dev/null"));
 
   run.args = filter_args("lx420", "opt=1", job);
-  ProgramResult r = finish(run_program(run));
-  ASSERT_TRUE(r.exited && r.status == 0) << r.describe() << r.err;
-  EXPECT_TRUE(r.out == big_job());
+  ProgramResult r = finish(run_filter(run, 0));
+  EXPECT_TRUE(same_bytes(r.out, kBigJob));
 
   // The file is opened after the update: that still ran.
   ASSERT_TRUE(remove_tree(kPpdDir));
   run.args = filter_args("lx420", "opt=1", work.file("missing"));
-  r = finish(run_program(run));
-  EXPECT_TRUE(r.exited && r.status == 1) << r.describe();
+  r = finish(run_filter(run, 1));
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "");
   EXPECT_TRUE(path_exists(target_of("lx420")));
@@ -407,8 +379,7 @@ TEST_F(AutoconfProgram, InputFileAndArgumentCount) {
 
   run.input = "";
   run.args = filter_args("lx420");
-  r = finish(run_program(run));
-  EXPECT_TRUE(r.exited && r.status == 0) << r.describe();
+  r = finish(run_filter(run, 0));
   EXPECT_EQ(r.out, "");
 
   ASSERT_TRUE(remove_tree(kPpdDir));
@@ -417,8 +388,7 @@ TEST_F(AutoconfProgram, InputFileAndArgumentCount) {
     run.args = filter_args("lx420", "opt=1", job);
     run.args.resize(count, "extra");
     run.input = "job\n";
-    r = finish(run_program(run));
-    EXPECT_TRUE(r.exited && r.status == 1) << r.describe();
+    r = finish(run_filter(run, 1));
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err,
               "INFO: Usage: zorvautoconf job-id user title copies options [file]\n"
@@ -445,7 +415,6 @@ TEST_F(AutoconfProgram, ALinkOrAFileAsTheDirectoryIsRefused) {
       ASSERT_TRUE(write_file(kPpdDir, "a file\n", 0600));
     }
     ProgramResult r = run("lx420");
-    ASSERT_TRUE(r.exited && r.status == 0) << r.describe() << r.err;
     EXPECT_EQ(r.out, "job\n");
     std::string message =
         std::string("ERROR: PPD directory </var/tmp/autoconf> ") + c.what + ", nothing written";
@@ -463,7 +432,6 @@ TEST_F(AutoconfProgram, ADirectoryOfAnotherUserIsRefused) {
   ASSERT_TRUE(make_dirs(kPpdDir, 0755));
   ASSERT_EQ(chown(kPpdDir, 65534, 65534), 0);
   ProgramResult r = run("lx420");
-  ASSERT_TRUE(r.exited && r.status == 0) << r.describe() << r.err;
   EXPECT_EQ(r.out, "job\n");
   std::string message =
       "ERROR: PPD directory </var/tmp/autoconf> belongs to another user, nothing written";
@@ -480,7 +448,6 @@ TEST_F(AutoconfProgram, ALinkAtTheTargetNameIsReplaced) {
   ASSERT_TRUE(make_dirs(kPpdDir, 0777));
   ASSERT_EQ(symlink(victim.c_str(), target_of("lx420").c_str()), 0);
   ProgramResult r = run("lx420");
-  ASSERT_TRUE(r.exited && r.status == 0) << r.describe() << r.err;
   EXPECT_EQ(mode_of(target_of("lx420")), S_IFREG | 0666);
   EXPECT_EQ(read_file(target_of("lx420")), served("lx420"));
   EXPECT_EQ(read_file(victim), "keep\n");
@@ -492,7 +459,6 @@ TEST_F(AutoconfProgram, AQueueNameWithASlashLeavesNothingOutside) {
   for (const char* queue : {"../lx420", "lx420/"}) {
     SCOPED_TRACE(queue);
     ProgramResult r = run(queue);
-    ASSERT_TRUE(r.exited && r.status == 0) << r.describe() << r.err;
     EXPECT_EQ(r.out, "job\n");
     EXPECT_NE(log_.find("ERROR: cupsGetPPD(" + std::string(queue) + ") failed.\n"),
               std::string::npos);
@@ -548,8 +514,7 @@ TEST_F(AutoconfProgram, ReadOnlyDirectoryKeepsTheEarlierCopy) {
                 "opt=1"};
     run.env = environment("file:/dev/null");
     run.input = "job\n";
-    ProgramResult r = finish(run_program(run));
-    ASSERT_TRUE(r.exited && r.status == 0) << r.describe() << r.err;
+    ProgramResult r = finish(run_filter(run, 0));
     EXPECT_EQ(r.out, "job\n");
     EXPECT_EQ(r.err, c.err);
     std::vector<std::string> lines = core_lines(log_);

@@ -8,14 +8,15 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
-#include <random>
 #include <set>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "support/bytes.h"
 #include "support/cupsd.h"
+#include "support/hd_block.h"
 #include "support/listener.h"
 #include "support/paths.h"
 #include "support/program.h"
@@ -30,58 +31,13 @@ constexpr char kQueue[] = "zorvlaser";
 constexpr char kJobType[] = "application/vnd.zorv-job";
 constexpr char kAutoconfDir[] = "/var/tmp/autoconf";
 constexpr int kJobTimeoutMs = 120000;
-constexpr size_t kPage = 4096;
 
-const std::string kPjlHeader = "\x1b%-12345X@PJL\r\n@PJL DEFAULT P1284VALUE=0xAA   \r\n";
-const std::string kCmsTag("$CMS\x01\x00\x00\x01", 8);
-
-std::string pattern_bytes(size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (char& c : bytes) c = static_cast<char>(random() & 0xff);
-  return bytes;
-}
-
-uint32_t big_endian32(const std::string& s, size_t at) {
-  uint32_t value = 0;
-  for (size_t i = 0; i < 4; i++) value = (value << 8) | static_cast<unsigned char>(s[at + i]);
-  return value;
-}
-
-// Checks that bytes start with the colour-profile block of profile, field by field, and
-// returns the block's length (0 after a failed expectation).
-size_t expect_block(const std::string& bytes, const std::string& profile) {
-  const size_t fill = profile.size() % kPage == 0 ? 0 : kPage - profile.size() % kPage;
-  const size_t payload = 8 + profile.size() + fill;
-  const size_t length = 48 + 24 + payload + 2;
-  EXPECT_GE(bytes.size(), length) << "shorter than the block";
-  if (bytes.size() < length) return 0;
-  EXPECT_EQ(bytes.substr(0, 48), kPjlHeader);
-  EXPECT_EQ(bytes.substr(48, 8), std::string("$IMG\xff\xff\xff\xff", 8));
-  EXPECT_EQ(big_endian32(bytes, 56), payload + 2) << "length field";
-  if (profile.size() >= 92) {
-    EXPECT_EQ(bytes.substr(60, 8), profile.substr(84, 8));
-  }
-  EXPECT_EQ(bytes.substr(68, 4), std::string(4, '\0'));
-  EXPECT_EQ(bytes.substr(72, 8), kCmsTag);
-  EXPECT_EQ(bytes.substr(80, profile.size()), profile) << "profile contents";
-  EXPECT_EQ(bytes.substr(80 + profile.size(), fill), std::string(fill, '\xff'));
-  uint32_t sum = 0;
-  for (size_t i = 72; i < 72 + payload + 2; i += 2) {
-    sum += static_cast<uint32_t>(static_cast<unsigned char>(bytes[i]) << 8) |
-           static_cast<unsigned char>(bytes[i + 1]);
-  }
-  EXPECT_EQ(sum & 0xffff, 0xa5a5u) << "checksum";
-  return ::testing::Test::HasFailure() ? 0 : length;
-}
-
-// The queue's PPD with one *Default line changed; the old line must be there.
-void replace_default(std::string& ppd, const std::string& keyword, const std::string& from,
-                     const std::string& to) {
-  const std::string old_line = "*Default" + keyword + ": " + from + "\n";
-  size_t at = ppd.find(old_line);
-  ASSERT_NE(at, std::string::npos) << old_line;
-  ppd.replace(at, old_line.size(), "*Default" + keyword + ": " + to + "\n");
+// What the printer received for a job: the block of profile, then the job unchanged.
+void expect_block_then_job(const std::string& received, const std::string& profile,
+                           const std::string& job) {
+  EXPECT_EQ(hd_block_mismatch(received, profile), "");
+  const size_t block = std::min(received.size(), hd_block_size(profile.size()));
+  EXPECT_TRUE(same_bytes(received.substr(block), job));
 }
 
 ipp_jstate_t job_state(const Cupsd& cupsd, int id) {
@@ -116,16 +72,14 @@ class PrintPath : public ::testing::Test {
     REQUIRE_ROOT();
     if (!snmpd_available()) GTEST_SKIP() << "snmpd and snmpget are needed";
     for (const auto& name : directory_entries("/tmp")) tmp_before_.insert(name);
-    for (const char* path : {kAutoconfDir, "/opt/Orvane", "/opt/Kestrel", "/tmp/zorvautoconf.lcf",
-                             "/tmp/zorvpreload.lcf"}) {
+    for (const char* path : {kAutoconfDir, "/tmp/zorvautoconf.lcf", "/tmp/zorvpreload.lcf"}) {
       saved_.push_back(std::make_unique<SavedPath>(path));
     }
-    queue_profile_ = pattern_bytes(5000, 1);
-    photo_profile_ = pattern_bytes(100, 2);
-    ASSERT_TRUE(make_dirs("/opt/Orvane/mfp/ucs", 0755));
-    ASSERT_TRUE(make_dirs("/opt/Kestrel/mfp/ucs", 0755));
-    ASSERT_TRUE(write_file(std::string("/opt/Orvane/mfp/ucs/") + kQueue + ".ucs", queue_profile_));
-    ASSERT_TRUE(write_file("/opt/Kestrel/mfp/ucs/Photo.ucs", photo_profile_));
+    queue_profile_ = pseudo_random_bytes(5000, 1);
+    photo_profile_ = pseudo_random_bytes(100, 2);
+    profiles_.push_back(
+        std::make_unique<InstalledProfile>("Orvane", std::string(kQueue) + ".ucs", queue_profile_));
+    profiles_.push_back(std::make_unique<InstalledProfile>("Kestrel", "Photo.ucs", photo_profile_));
 
     SnmpdConfig agent;
     agent.address = kPrinterAddress;
@@ -150,6 +104,7 @@ class PrintPath : public ::testing::Test {
     for (const char* program : {"zorvautoconf", "zorvpreload"}) {
       for (const auto& log : new_logs(program)) unlink(log.c_str());
     }
+    profiles_.clear();
     while (!saved_.empty()) saved_.pop_back();
   }
 
@@ -199,6 +154,7 @@ class PrintPath : public ::testing::Test {
 
   std::set<std::string> tmp_before_;
   std::vector<std::unique_ptr<SavedPath>> saved_;
+  std::vector<std::unique_ptr<InstalledProfile>> profiles_;
   std::string queue_profile_;
   std::string photo_profile_;
   Snmpd snmpd_;
@@ -211,29 +167,25 @@ class PrintPath : public ::testing::Test {
 TEST_F(PrintPath, SocketQueueReceivesProfileBlockThenJobUnchanged) {
   {
     SCOPED_TRACE("small job, the queue's profile");
-    const std::string job = pattern_bytes(1000, 10);
+    const std::string job = pseudo_random_bytes(1000, 10);
     const std::string received = print_and_receive(job);
-    const size_t block = expect_block(received, queue_profile_);
-    EXPECT_EQ(received.substr(block), job);
+    expect_block_then_job(received, queue_profile_, job);
   }
   {
     SCOPED_TRACE("6 MiB job, the queue's profile");
-    const std::string job = pattern_bytes(6 * 1024 * 1024 + 17, 11);
+    const std::string job = pseudo_random_bytes(6 * 1024 * 1024 + 17, 11);
     const std::string received = print_and_receive(job);
-    const size_t block = expect_block(received, queue_profile_);
-    EXPECT_EQ(received.size(), block + job.size());
-    EXPECT_TRUE(received.compare(block, std::string::npos, job) == 0) << "job bytes changed";
+    expect_block_then_job(received, queue_profile_, job);
   }
   {
     SCOPED_TRACE("ucs=Photo: the profile from the second vendor directory");
-    const std::string job = pattern_bytes(3000, 12);
+    const std::string job = pseudo_random_bytes(3000, 12);
     const std::string received = print_and_receive(job, {"ucs=Photo"});
-    const size_t block = expect_block(received, photo_profile_);
-    EXPECT_EQ(received.substr(block), job);
+    expect_block_then_job(received, photo_profile_, job);
   }
   {
     SCOPED_TRACE("ucs=Missing: no profile file, the job alone");
-    const std::string job = pattern_bytes(2000, 13);
+    const std::string job = pseudo_random_bytes(2000, 13);
     EXPECT_EQ(print_and_receive(job, {"ucs=Missing"}), job);
   }
 }
@@ -264,7 +216,7 @@ TEST_F(PrintPath, QueueWithTheAttributeFollowsThePrinter) {
   EXPECT_EQ(queue_default(cupsd_, "zorvfollow", "OptionalTray"), "None");
 
   for (const char* queue : {"zorvfollow", kQueue}) {
-    const int id = print(queue, pattern_bytes(100, 30));
+    const int id = print(queue, pseudo_random_bytes(100, 30));
     EXPECT_EQ(wait_job_end(cupsd_, id), IPP_JSTATE_COMPLETED) << queue;
   }
   const struct {
@@ -284,14 +236,14 @@ TEST_F(PrintPath, QueueWithTheAttributeFollowsThePrinter) {
 }
 
 TEST_F(PrintPath, AgentAnswersBecomeTheRewrittenPpdDefaults) {
-  print_and_receive(pattern_bytes(100, 20));
+  print_and_receive(pseudo_random_bytes(100, 20));
 
   std::string expected = read_file(cupsd_.server_root() + "/ppd/" + kQueue + ".ppd");
   ASSERT_FALSE(expected.empty());
-  replace_default(expected, "OptionalTray", "None", "PF500");
-  replace_default(expected, "Duplexer", "False", "True");
-  replace_default(expected, "InstalledMemory", "256MB", "512MB");
-  replace_default(expected, "Finisher", "False", "True");
+  replace_text(expected, "*DefaultOptionalTray: None\n", "*DefaultOptionalTray: PF500\n");
+  replace_text(expected, "*DefaultDuplexer: False\n", "*DefaultDuplexer: True\n");
+  replace_text(expected, "*DefaultInstalledMemory: 256MB\n", "*DefaultInstalledMemory: 512MB\n");
+  replace_text(expected, "*DefaultFinisher: False\n", "*DefaultFinisher: True\n");
   const std::string target = std::string(kAutoconfDir) + "/" + kQueue + ".ppd";
   EXPECT_EQ(read_file(target), expected);
 
@@ -317,13 +269,12 @@ TEST_F(PrintPath, FileDeviceQueueGetsBlockAndUnchangedPpd) {
   ASSERT_TRUE(
       cupsd_.add_queue("zorvfile", SOURCE_DIR "/docs/examples/worked-example.ppd", "file:" + out))
       << cupsd_.failure();
-  const std::string job = pattern_bytes(300000, 30);
+  const std::string job = pseudo_random_bytes(300000, 30);
   const int id = print("zorvfile", job, {"ucs=Photo"});
   ASSERT_NE(id, 0);
   EXPECT_EQ(wait_job_end(cupsd_, id), IPP_JSTATE_COMPLETED);
   const std::string received = read_file(out);
-  const size_t block = expect_block(received, photo_profile_);
-  EXPECT_EQ(received.substr(block), job);
+  expect_block_then_job(received, photo_profile_, job);
 
   // A file: device is no printer to ask: the copy keeps every default of the queue's PPD.
   EXPECT_EQ(read_file(std::string(kAutoconfDir) + "/zorvfile.ppd"),
@@ -337,7 +288,7 @@ TEST_F(PrintPath, CancelStopsTheFiltersAndTheNextJobPrints) {
 
   // A slow printer keeps the large job in the pipes while it is cancelled.
   listener_.set_read_pause_us(20000);
-  const int id = print(kQueue, pattern_bytes(48 * 1024 * 1024, 40));
+  const int id = print(kQueue, pseudo_random_bytes(48 * 1024 * 1024, 40));
   ASSERT_NE(id, 0);
   ASSERT_TRUE(listener_.wait_for_bytes(1024 * 1024, kJobTimeoutMs));
   ProgramResult r = cupsd_.run_client({"cancel", std::string(kQueue) + "-" + std::to_string(id)});
@@ -365,10 +316,9 @@ TEST_F(PrintPath, CancelStopsTheFiltersAndTheNextJobPrints) {
     EXPECT_EQ(log.find("Program exit("), std::string::npos) << log;
   }
 
-  const std::string job = pattern_bytes(70000, 41);
+  const std::string job = pseudo_random_bytes(70000, 41);
   const std::string received = print_and_receive(job);
-  const size_t block = expect_block(received, queue_profile_);
-  EXPECT_EQ(received.substr(block), job);
+  expect_block_then_job(received, queue_profile_, job);
 }
 
 }  // namespace

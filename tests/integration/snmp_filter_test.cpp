@@ -21,16 +21,6 @@ std::string test_oid(const std::string& suffix) {
   return std::string(kTestOidBase) + suffix;
 }
 
-// Runs the filter on kJob and checks that the job came through whole with status 0.
-ProgramResult run_filter_on_job(ProgramRun run) {
-  run.input = kJob;
-  ProgramResult result = run_program(run);
-  EXPECT_TRUE(result.exited) << result.describe();
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.out, kJob);
-  return result;
-}
-
 // Runs program under a private mount namespace in which /etc/snmp is empty, with argv[0] as
 // given, so that the SNMP library finds no snmp.conf (and with it no "mibs :" line that would
 // keep it from loading the default MIBs, most of which are not installed).
@@ -93,7 +83,9 @@ TEST_F(SnmpFilterWithAgent, NetworkQueueGetsItsDefaultsFromTheAgent) {
   EXPECT_NE(tool.err.find("Cannot find module"), std::string::npos) << tool.err;
 
   ProgramRun run = without_snmp_conf(ZORVAUTOCONF_PATH, filter_args(kQueue), env);
-  const ProgramResult result = run_filter_on_job(run);
+  run.input = kJob;
+  const ProgramResult result = run_filter(run);
+  EXPECT_EQ(result.out, kJob);
   EXPECT_EQ(result.err,
             "WARNING: option 'Disk' has no query attribute '?SnmpDisk'\n"
             "Error in packet: <(noSuchName) There is no such variable name in this MIB.>\n"
@@ -118,11 +110,10 @@ TEST(SnmpFilter, UriWithoutHostSkipsTheNetworkPath) {
   ASSERT_TRUE(cupsd.add_queue(kQueue, work.file("q.ppd"), "socket://localhost:9100"))
       << cupsd.failure();
   SavedPath output_dir("/var/tmp/autoconf");
-  ProgramRun run;
-  run.path = ZORVAUTOCONF_PATH;
-  run.args = filter_args(kQueue);
-  run.env = cupsd.client_environment({"DEVICE_URI=socket:localhost"});
-  const ProgramResult result = run_filter_on_job(run);
+  const ProgramResult result =
+      run_filter(filter_run(ZORVAUTOCONF_PATH, filter_args(kQueue), kJob,
+                            cupsd.client_environment({"DEVICE_URI=socket:localhost"})));
+  EXPECT_EQ(result.out, kJob);
   EXPECT_EQ(result.err, "ERROR: hostFromUri(socket:localhost) failed:\n");
   EXPECT_NE(read_file(std::string("/var/tmp/autoconf/") + kQueue + ".ppd")
                 .find("*DefaultDuplexUnit: False\n"),
@@ -143,11 +134,10 @@ TEST_F(SnmpFilterWithAgent, PacketDumpsOfTheSnmpConfigurationNeverReachTheJob) {
   const std::string uri = std::string("socket://") + kAgent + ":9100";
   ASSERT_TRUE(cupsd.add_queue(kQueue, work.file("q.ppd"), uri)) << cupsd.failure();
   SavedPath output_dir("/var/tmp/autoconf");
-  ProgramRun run;
-  run.path = ZORVAUTOCONF_PATH;
-  run.args = filter_args(kQueue);
-  run.env = cupsd.client_environment({"DEVICE_URI=" + uri, "SNMPCONFPATH=" + work.path()});
-  const ProgramResult result = run_filter_on_job(run);
+  const ProgramResult result = run_filter(
+      filter_run(ZORVAUTOCONF_PATH, filter_args(kQueue), kJob,
+                 cupsd.client_environment({"DEVICE_URI=" + uri, "SNMPCONFPATH=" + work.path()})));
+  EXPECT_EQ(result.out, kJob);
   EXPECT_EQ(result.err, "");
   EXPECT_NE(
       read_file(std::string("/var/tmp/autoconf/") + kQueue + ".ppd").find("*DefaultTray2: True\n"),

@@ -15,7 +15,7 @@
 #include "autoconf/snmp_get.h"
 #include "autoconf/snmp_query.h"
 #include "log/settings.h"
-#include "support/cupsd.h"
+#include "support/capture.h"
 #include "support/paths.h"
 #include "support/ppd.h"
 #include "support/program.h"
@@ -61,19 +61,18 @@ class SnmpAgent : public ::testing::Test {
   std::string get(netsnmp_session* session, const std::string& oid_text, std::string* err,
                   int timeout_ms = 3000) {
     char buffer[kReply];
-    testing::internal::CaptureStderr();
+    StreamCapture capture(stderr);
     const int length =
         snmpGetText(session, oid_text.c_str(), buffer, sizeof(buffer), timeout_ms, 0);
-    *err = testing::internal::GetCapturedStderr();
+    *err = capture.finish();
     if (length < 0) return std::to_string(length);
     EXPECT_EQ(static_cast<size_t>(length), strlen(buffer));
     return std::string(buffer, static_cast<size_t>(length));
   }
 
-  ppd_file_t* open_ppd(const std::string& manufacturer, const std::string& options,
-                       const std::string& attributes) {
-    EXPECT_TRUE(write_file(dir_.file("t.ppd"), test_ppd(manufacturer, options, attributes)));
-    ppd_.reset(ppdOpenFile(dir_.file("t.ppd").c_str()));
+  ppd_file_t* open(const std::string& manufacturer, const std::string& options,
+                   const std::string& attributes) {
+    ppd_ = open_ppd_text(test_ppd(manufacturer, options, attributes));
     EXPECT_TRUE(ppd_);
     return ppd_.get();
   }
@@ -81,7 +80,6 @@ class SnmpAgent : public ::testing::Test {
   static Snmpd* agent_;
   static bool started_;
   netsnmp_session session_{};
-  TempDir dir_;
   UniquePpd ppd_;
 };
 
@@ -195,20 +193,20 @@ TEST_F(SnmpAgent, OptionWalkMarksTheFirstMatchingChoice) {
       "\"\n*SnmpMemory False: \"^C0A8\"\n"
       "*?SnmpFax: \"" +
       test_oid(".2.4.0") + "\"\n*SnmpFax True: \"^AB$\"\n";
-  ppd_file_t* ppd = open_ppd("Acme", options, attributes);
+  ppd_file_t* ppd = open("Acme", options, attributes);
   ASSERT_NE(ppd, nullptr);
 
-  testing::internal::CaptureStderr();
+  StreamCapture capture(stderr);
   EXPECT_EQ(snmpUpdateConfigOptions(ppd, (std::string("socket://") + kAgent + ":9100").c_str()), 0);
-  const std::string err = testing::internal::GetCapturedStderr();
+  const std::string err = capture.finish();
 
-  EXPECT_STREQ(marked_choice(ppd, "DuplexUnit"), "True");
-  EXPECT_STREQ(marked_choice(ppd, "Tray2"), "True");
-  EXPECT_STREQ(marked_choice(ppd, "Disk"), "");
-  EXPECT_STREQ(marked_choice(ppd, "Finisher"), "");
-  EXPECT_STREQ(marked_choice(ppd, "Stapler"), "");
-  EXPECT_STREQ(marked_choice(ppd, "Memory"), "False");
-  EXPECT_STREQ(marked_choice(ppd, "Fax"), "True");
+  EXPECT_EQ(marked_choice(ppd, "DuplexUnit"), "True");
+  EXPECT_EQ(marked_choice(ppd, "Tray2"), "True");
+  EXPECT_EQ(marked_choice(ppd, "Disk"), "");
+  EXPECT_EQ(marked_choice(ppd, "Finisher"), "");
+  EXPECT_EQ(marked_choice(ppd, "Stapler"), "");
+  EXPECT_EQ(marked_choice(ppd, "Memory"), "False");
+  EXPECT_EQ(marked_choice(ppd, "Fax"), "True");
 
   char regex_error[256];
   regex_t unused;
@@ -225,28 +223,28 @@ TEST_F(SnmpAgent, OptionWalkMarksTheFirstMatchingChoice) {
 // A PPD written to the CUPS extension's example auto-configures: its OID<Keyword> values are
 // compared with each answer's natural text, and ?Snmp<Keyword> wins where both are given.
 TEST_F(SnmpAgent, CupsStandardAttributesConfigureThePpd) {
-  ppd_.reset(ppdOpenFile(TEST_DATA_DIR "/ppd/cups-oid.ppd"));
+  ppd_ = open_ppd(test_data("ppd/cups-oid.ppd"));
   ASSERT_NE(ppd_, nullptr);
-  testing::internal::CaptureStderr();
+  StreamCapture err(stderr);
   EXPECT_EQ(snmpUpdateConfigOptions(ppd_.get(), (std::string("socket://") + kAgent).c_str()), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+  EXPECT_EQ(err.finish(),
             "WARNING: option 'Stapler' has no reply attribute 'OIDStapler' with value '42'\n");
-  EXPECT_STREQ(marked_choice(ppd_.get(), "Duplexer"), "True");
-  EXPECT_STREQ(marked_choice(ppd_.get(), "InstalledMemory"), "256MB");
-  EXPECT_STREQ(marked_choice(ppd_.get(), "Finisher"), "True");
-  EXPECT_STREQ(marked_choice(ppd_.get(), "Tray"), "PF500");
-  EXPECT_STREQ(marked_choice(ppd_.get(), "Stapler"), "");
+  EXPECT_EQ(marked_choice(ppd_.get(), "Duplexer"), "True");
+  EXPECT_EQ(marked_choice(ppd_.get(), "InstalledMemory"), "256MB");
+  EXPECT_EQ(marked_choice(ppd_.get(), "Finisher"), "True");
+  EXPECT_EQ(marked_choice(ppd_.get(), "Tray"), "PF500");
+  EXPECT_EQ(marked_choice(ppd_.get(), "Stapler"), "");
 }
 
 TEST_F(SnmpAgent, Ipv6UriReachesTheAgent) {
-  ppd_file_t* ppd = open_ppd(
-      "Acme", installable_option("DuplexUnit"),
-      "*?SnmpDuplexUnit: \"" + test_oid(".1.1.0") + "\"\n*SnmpDuplexUnit True: \"^42$\"\n");
+  ppd_file_t* ppd =
+      open("Acme", installable_option("DuplexUnit"),
+           "*?SnmpDuplexUnit: \"" + test_oid(".1.1.0") + "\"\n*SnmpDuplexUnit True: \"^42$\"\n");
   ASSERT_NE(ppd, nullptr);
-  testing::internal::CaptureStderr();
+  StreamCapture err(stderr);
   EXPECT_EQ(snmpUpdateConfigOptions(ppd, "ipp://[::1]:631/ipp/print"), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-  EXPECT_STREQ(marked_choice(ppd, "DuplexUnit"), "True");
+  EXPECT_EQ(err.finish(), "");
+  EXPECT_EQ(marked_choice(ppd, "DuplexUnit"), "True");
 }
 
 TEST_F(SnmpAgent, VendorCommunityReachesAnAgentOfThatCommunity) {
@@ -260,15 +258,15 @@ TEST_F(SnmpAgent, VendorCommunityReachesAnAgentOfThatCommunity) {
   config.community = "bright-1";
   ASSERT_TRUE(other.start(config)) << other.error();
 
-  ppd_file_t* ppd = open_ppd(
-      "BRIGHTWELL", installable_option("DuplexUnit"),
-      "*?SnmpDuplexUnit: \"" + test_oid(".1.3.0") + "\"\n*SnmpDuplexUnit True: \"Duplex\"\n");
+  ppd_file_t* ppd =
+      open("BRIGHTWELL", installable_option("DuplexUnit"),
+           "*?SnmpDuplexUnit: \"" + test_oid(".1.3.0") + "\"\n*SnmpDuplexUnit True: \"Duplex\"\n");
   ASSERT_NE(ppd, nullptr);
-  testing::internal::CaptureStderr();
+  StreamCapture err(stderr);
   EXPECT_EQ(snmpUpdateConfigOptions(ppd, (std::string("lpd://") + kOtherAgent + "/queue").c_str()),
             0);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-  EXPECT_STREQ(marked_choice(ppd, "DuplexUnit"), "True");
+  EXPECT_EQ(err.finish(), "");
+  EXPECT_EQ(marked_choice(ppd, "DuplexUnit"), "True");
 }
 
 TEST_F(SnmpAgent, FailingExecCommunitySourceOnlyMeansTheDefault) {

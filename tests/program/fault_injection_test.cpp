@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include "support/bytes.h"
+#include "support/hd_block.h"
 #include "support/paths.h"
 #include "support/ppd.h"
 #include "support/program.h"
@@ -29,20 +30,15 @@
 
 namespace {
 
-constexpr int kBound = 60;  // seconds; far above every time-out of the programs
 constexpr char kQueue[] = "faultq";
 constexpr char kShimEnv[] = "LD_PRELOAD=" FAULT_SHIM_PATH;
 // A shim preloaded ahead of the sanitizer runtime would stop a sanitizer build at start.
 constexpr char kAsanEnv[] = "ASAN_OPTIONS=verify_asan_link_order=0";
 
-ProgramRun filter_run(const char* program, const std::vector<std::string>& extra_env = {},
-                      const std::string& file = "") {
-  ProgramRun run;
-  run.path = program;
-  run.args = filter_args(kQueue, "", file);
-  run.env = filter_environment(extra_env);
-  run.timeout_seconds = kBound;
-  return run;
+// A filter run as queue kQueue without options, the job read from file when one is given.
+ProgramRun queue_run(const char* program, const std::vector<std::string>& env = {},
+                     const std::string& file = "") {
+  return filter_run(program, filter_args(kQueue, "", file), "", env);
 }
 
 // An unreachable scheduler: the first fetch fails at once and nothing else happens.
@@ -59,11 +55,6 @@ std::vector<Program> both_programs() {
           {"zorvautoconf", ZORVAUTOCONF_PATH, {kNoScheduler, "DEVICE_URI=file:/dev/null"}}};
 }
 
-void expect_ended_by_itself(const ProgramResult& r) {
-  EXPECT_FALSE(r.timed_out) << r.err;
-  EXPECT_TRUE(r.exited) << r.describe() << "\n" << r.err;
-}
-
 }  // namespace
 
 // --- Standard output that refuses the job ----------------------------------------------
@@ -72,12 +63,10 @@ TEST(FaultOutput, ClosedPipeOrFullDeviceFailsTheCopyWithStatusTwo) {
   for (const Program& p : both_programs()) {
     for (Output output : {Output::kClosedPipe, Output::kDevFull}) {
       SCOPED_TRACE(std::string(p.name) + (output == Output::kDevFull ? " /dev/full" : " pipe"));
-      ProgramRun run = filter_run(p.path, p.env);
+      ProgramRun run = queue_run(p.path, p.env);
       run.input = pseudo_random_bytes(300000);
       run.output = output;
-      ProgramResult r = run_program(run);
-      expect_ended_by_itself(r);
-      EXPECT_EQ(r.status, 2) << r.err;  // not killed by SIGPIPE, and never 0
+      ProgramResult r = run_filter(run, 2);  // not killed by SIGPIPE, and never 0
     }
   }
 }
@@ -85,11 +74,9 @@ TEST(FaultOutput, ClosedPipeOrFullDeviceFailsTheCopyWithStatusTwo) {
 TEST(FaultOutput, EmptyJobToAClosedPipeIsACompleteCopy) {
   for (const Program& p : both_programs()) {
     SCOPED_TRACE(p.name);
-    ProgramRun run = filter_run(p.path, p.env);
+    ProgramRun run = queue_run(p.path, p.env);
     run.output = Output::kClosedPipe;
-    ProgramResult r = run_program(run);
-    expect_ended_by_itself(r);
-    EXPECT_EQ(r.status, 0) << r.err;
+    ProgramResult r = run_filter(run, 0);
   }
 }
 
@@ -100,11 +87,9 @@ TEST(FaultInput, DirectoryAsStandardInputOrAsInputFileEndsWithStatusTwo) {
   for (const Program& p : both_programs()) {
     for (bool as_file : {false, true}) {
       SCOPED_TRACE(std::string(p.name) + (as_file ? " file argument" : " stdin"));
-      ProgramRun run = filter_run(p.path, p.env, as_file ? dir.path() : "");
+      ProgramRun run = queue_run(p.path, p.env, as_file ? dir.path() : "");
       if (!as_file) run.input_path = dir.path();
-      ProgramResult r = run_program(run);
-      expect_ended_by_itself(r);
-      EXPECT_EQ(r.status, 2) << r.err;
+      ProgramResult r = run_filter(run, 2);
       EXPECT_EQ(r.out, "");
     }
   }
@@ -117,13 +102,11 @@ TEST(FaultInput, StandardInputOpenedWriteOnlyEndsWithStatusTwo) {
   for (const Program& p : both_programs()) {
     SCOPED_TRACE(p.name);
     // The shell opens descriptor 0 for writing only, then becomes the filter.
-    ProgramRun run = filter_run("/bin/bash", p.env);
+    ProgramRun run = queue_run("/bin/bash", p.env);
     run.args = {"bash", "-c",
                 std::string("exec 0>>\"$1\"; exec -a ") + kQueue + " \"$0\" 42 tester title 1 ''",
                 p.path, file};
-    ProgramResult r = run_program(run);
-    expect_ended_by_itself(r);
-    EXPECT_EQ(r.status, 2) << r.err;
+    ProgramResult r = run_filter(run, 2);
     EXPECT_EQ(r.out, "");
   }
 }
@@ -133,8 +116,9 @@ TEST(FaultInput, StandardInputOpenedWriteOnlyEndsWithStatusTwo) {
 namespace {
 
 // Runs program as queue kQueue in a mount namespace of its own whose /tmp is a tiny tmpfs,
-// with a log configuration that logs everything and flushes every line. mount_options choose
-// how the tmpfs is exhausted; fill true writes it full before the program starts.
+// with a log configuration that logs everything and flushes every line, and expects status 0.
+// mount_options choose how the tmpfs is exhausted; fill true writes it full before the program
+// starts.
 ProgramResult run_with_full_tmp(const Program& p, const std::string& mount_options, bool fill,
                                 const std::string& input) {
   std::string script =
@@ -150,8 +134,7 @@ ProgramResult run_with_full_tmp(const Program& p, const std::string& mount_optio
   run.args = {"unshare", "--mount", "--propagation", "private", "/bin/bash", "-c", script, p.path};
   run.env = filter_environment(p.env);
   run.input = input;
-  run.timeout_seconds = kBound;
-  return run_program(run);
+  return run_filter(run, 0);
 }
 
 bool can_unshare_mounts() {
@@ -172,9 +155,7 @@ TEST(FaultLog, FullLogDirectoryLosesLogLinesButNotTheJob) {
   for (const Program& p : both_programs()) {
     SCOPED_TRACE(p.name);
     ProgramResult r = run_with_full_tmp(p, "size=16k", true, job);
-    expect_ended_by_itself(r);
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(r.out == job) << "job not copied byte for byte: " << r.out.size() << " bytes";
+    EXPECT_TRUE(same_bytes(r.out, job));
   }
 }
 
@@ -186,12 +167,10 @@ TEST(FaultLog, LogThatCannotBeCreatedIsReportedAndTheJobGoesOn) {
     SCOPED_TRACE(p.name);
     // Two inodes: the directory itself and the configuration file; the log gets none.
     ProgramResult r = run_with_full_tmp(p, "size=64k,nr_inodes=2", false, job);
-    expect_ended_by_itself(r);
-    EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find(std::string("/tmp/") + p.name + ".log file open error\n"),
               std::string::npos)
         << r.err;
-    EXPECT_TRUE(r.out == job) << "job not copied byte for byte: " << r.out.size() << " bytes";
+    EXPECT_TRUE(same_bytes(r.out, job));
   }
 }
 
@@ -220,15 +199,13 @@ TEST(FaultTmp, PlantedLogConfigurationNeverStallsTheJob) {
       const std::string config = std::string("/tmp/") + p.name + ".lcf";
       const std::string log = std::string("/tmp/") + p.name + ".log";
       SavedPath saved_config(config), saved_log(log);
-      ProgramRun plant = filter_run("/bin/bash");
+      ProgramRun plant = queue_run("/bin/bash");
       plant.args = {"bash", "-c", std::string("c=") + config + "; " + c.plant};
       ASSERT_EQ(run_program(plant).status, 0);
-      ProgramRun run = filter_run(p.path, p.env);
+      ProgramRun run = queue_run(p.path, p.env);
       run.input = job;
-      ProgramResult r = run_program(run);
-      expect_ended_by_itself(r);
-      EXPECT_EQ(r.status, 0) << r.err;
-      EXPECT_TRUE(r.out == job);
+      ProgramResult r = run_filter(run, 0);
+      EXPECT_TRUE(same_bytes(r.out, job));
       if (c.warning[0] != '\0') {
         EXPECT_EQ(
             r.err.find("WARNING: log configuration " + config + " ignored: " + c.warning + "\n"),
@@ -250,16 +227,13 @@ TEST(FaultTmp, JobTextCannotForgeLogLines) {
   REQUIRE_ROOT();
   for (const Program& p : both_programs()) {
     SCOPED_TRACE(p.name);
-    SavedPath config(std::string("/tmp/") + p.name + ".lcf");
-    SavedPath log(std::string("/tmp/") + p.name + ".log");
-    ASSERT_TRUE(write_file(config.path(), "LOG_LEVEL=7\n"));
-    ProgramRun run = filter_run(p.path, p.env);
+    FilterLog log(p.name, "LOG_LEVEL=7\n");
+    ProgramRun run = queue_run(p.path, p.env);
     run.args[3] = "report\nINFO: Program exit(0) forged";
     run.args[5] = "ucs=x\rINFO: forged";
     run.env.push_back("ZORV_NOTE=a\nINFO: forged");
-    ProgramResult r = run_program(run);
-    expect_ended_by_itself(r);
-    const std::string text = read_file(log.path());
+    run_filter(run, kAnyStatus);
+    const std::string text = log.text();
     for (const std::string& line : split_lines(text)) {
       EXPECT_TRUE(full_match(line, "(INFO|DEBUG|WARNING|ERROR): .*|argv\\[[0-9]\\]=<.*>")) << line;
     }
@@ -340,13 +314,11 @@ TEST(FaultScheduler, SchedulerThatDiesMidRequestLeavesTheJobIntact) {
     ASSERT_GT(scheduler.port(), 0);
     TempDir home;
     ProgramRun run =
-        filter_run(ZORVAUTOCONF_PATH, {"CUPS_SERVER=127.0.0.1:" + std::to_string(scheduler.port()),
-                                       "HOME=" + home.path(), "DEVICE_URI=socket://127.0.0.1:9"});
+        queue_run(ZORVAUTOCONF_PATH, {"CUPS_SERVER=127.0.0.1:" + std::to_string(scheduler.port()),
+                                      "HOME=" + home.path(), "DEVICE_URI=socket://127.0.0.1:9"});
     run.input = job;
-    ProgramResult r = run_program(run);
-    expect_ended_by_itself(r);
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(r.out == job) << "job not copied byte for byte: " << r.out.size() << " bytes";
+    ProgramResult r = run_filter(run, 0);
+    EXPECT_TRUE(same_bytes(r.out, job));
     EXPECT_GT(scheduler.connections(), 0);
   }
 }
@@ -357,20 +329,18 @@ namespace {
 
 // The fixed paths of one auto-configuration run: log configuration and log, output directory.
 struct AutoconfPaths {
-  SavedPath config{"/tmp/zorvautoconf.lcf"};
-  SavedPath log{"/tmp/zorvautoconf.log"};
+  FilterLog log{"zorvautoconf", "LOG_LEVEL=3\n"};
   SavedPath output{"/var/tmp/autoconf"};
   std::string target = std::string("/var/tmp/autoconf/") + kQueue + ".ppd";
-  AutoconfPaths() { write_file(config.path(), "LOG_LEVEL=3\n"); }
 };
 
-const std::string kAgentPpd = TEST_DATA_DIR "/fault/agent.ppd";
+const std::string kAgentPpd = test_data("fault/agent.ppd");
 
 ProgramRun shimmed_autoconf(const TempDir& tmp, const std::string& plan,
                             const std::string& device_uri, const std::string& ppd = kAgentPpd) {
-  return filter_run(ZORVAUTOCONF_PATH,
-                    {kShimEnv, kAsanEnv, "TMPDIR=" + tmp.path(), "ZORV_FAULT_PPD=" + ppd,
-                     "ZORV_FAULT_PPD_PLAN=" + plan, "DEVICE_URI=" + device_uri});
+  return queue_run(ZORVAUTOCONF_PATH,
+                   {kShimEnv, kAsanEnv, "TMPDIR=" + tmp.path(), "ZORV_FAULT_PPD=" + ppd,
+                    "ZORV_FAULT_PPD_PLAN=" + plan, "DEVICE_URI=" + device_uri});
 }
 
 }  // namespace
@@ -392,12 +362,10 @@ TEST(FaultPpd, PpdThatVanishesIsReportedAndNoCopyIsWritten) {
     TempDir tmp;
     ProgramRun run = shimmed_autoconf(tmp, c.plan, "file:/dev/null");
     run.input = job;
-    ProgramResult r = run_program(run);
-    expect_ended_by_itself(r);
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(r.out == job);
+    ProgramResult r = run_filter(run, 0);
+    EXPECT_TRUE(same_bytes(r.out, job));
     EXPECT_FALSE(path_exists(paths.target));
-    std::string log = read_file(paths.log.path());
+    std::string log = paths.log.text();
     EXPECT_NE(log.find(c.log_line), std::string::npos) << log;
     EXPECT_EQ(log.find("INFO: PPD file modified"), std::string::npos) << log;
   }
@@ -409,9 +377,7 @@ TEST(FaultPpd, ControlRunWithBothFetchesWritesTheCopy) {
   TempDir tmp;
   ProgramRun run = shimmed_autoconf(tmp, "ok", "file:/dev/null");
   run.input = "job";
-  ProgramResult r = run_program(run);
-  expect_ended_by_itself(r);
-  EXPECT_EQ(r.status, 0) << r.err;
+  ProgramResult r = run_filter(run, 0);
   EXPECT_EQ(r.out, "job");
   EXPECT_EQ(read_file(paths.target), read_file(kAgentPpd));
 }
@@ -443,16 +409,14 @@ TEST(FaultVarTmp, OutputDirectoryAttacksAreRefusedAndTheJobGoesOn) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     AutoconfPaths paths;
-    ProgramRun prepare = filter_run("/bin/bash");
+    ProgramRun prepare = queue_run("/bin/bash");
     prepare.args = {"bash", "-c", c.prepare};
     ASSERT_EQ(run_program(prepare).status, 0);
     TempDir tmp;
     ProgramRun run = shimmed_autoconf(tmp, "ok", "file:/dev/null");
     if (!c.extra_env.empty()) run.env.push_back(c.extra_env);
     run.input = "job";
-    ProgramResult r = run_program(run);
-    expect_ended_by_itself(r);
-    EXPECT_EQ(r.status, 0);
+    ProgramResult r = run_filter(run, 0);
     EXPECT_EQ(r.out, "job");
     EXPECT_EQ(r.err, c.err);
     EXPECT_EQ(directory_entries(elsewhere.path()), std::vector<std::string>{});
@@ -475,13 +439,12 @@ TEST(FaultSecrets, PasswordsNeverReachStandardErrorOrTheLog) {
   for (const char* uri : {"socket://admin:s3/cr@t@", "file://admin:s3/cr@t@host/dev/null"}) {
     SCOPED_TRACE(uri);
     AutoconfPaths paths;
-    ASSERT_TRUE(write_file(paths.config.path(), "LOG_LEVEL=-1\n"));
+    paths.log.configure("LOG_LEVEL=-1\n");
     TempDir tmp;
     ProgramRun run = shimmed_autoconf(tmp, "ok", uri);
     run.env.push_back("PRINTER_PASSWORD=s3/cr@t");
-    ProgramResult r = run_program(run);
-    expect_ended_by_itself(r);
-    const std::string log = read_file(paths.log.path());
+    ProgramResult r = run_filter(run, kAnyStatus);
+    const std::string log = paths.log.text();
     EXPECT_EQ(r.err.find("s3/cr"), std::string::npos) << r.err;
     EXPECT_EQ(log.find("s3/cr"), std::string::npos) << log;
     std::string masked = uri;
@@ -537,17 +500,15 @@ TEST(FaultAgent, EveryOutcomeIsReportedAsOneGetAfterAnother) {
   ProgramRun run = shimmed_autoconf(tmp, "ok", "socket://127.0.0.77:9100");
   const std::string job = pseudo_random_bytes(20000);
   run.input = job;
-  ProgramResult r = run_program(run);
-  expect_ended_by_itself(r);
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(r.out == job);
+  ProgramResult r = run_filter(run, 0);
+  EXPECT_TRUE(same_bytes(r.out, job));
   EXPECT_EQ(without_timeout_detail(r.err), kAgentMessages);
   EXPECT_EQ(agent.requests(), 11);
 
   std::string expected = read_file(kAgentPpd);
   for (const char* marked : {"Opaque", "Text", "Slow", "Twice", "Elsewhere", "BadRegex"}) {
-    EXPECT_TRUE(replace_text(expected, std::string("*Default") + marked + ": False\n",
-                             std::string("*Default") + marked + ": True\n"));
+    replace_text(expected, std::string("*Default") + marked + ": False\n",
+                 std::string("*Default") + marked + ": True\n");
   }
   EXPECT_EQ(read_file(paths.target), expected);
 }
@@ -560,8 +521,7 @@ TEST(FaultAgent, SessionThatCannotBeOpenedIsReportedForEveryQuery) {
   TempDir tmp;
   ProgramRun run = shimmed_autoconf(tmp, "ok", "socket://nohost.invalid:9100");
   run.input = "job";
-  ProgramResult r = run_program(run);
-  expect_ended_by_itself(r);
+  ProgramResult r = run_filter(run, kAnyStatus);
   EXPECT_EQ(r.out, "job");
   const std::string open_failed = split_lines(r.err).empty() ? "" : split_lines(r.err)[0];
   EXPECT_TRUE(full_match(open_failed, "snmp_sess_open: Unknown host \\(nohost\\.invalid\\).*"))
@@ -601,8 +561,7 @@ TEST(FaultAgent, HundredsOfOptionsAreAllAnswered) {
   ASSERT_TRUE(write_file(tmp.file("many.ppd"), test_ppd("Acme", options, attributes)));
   AutoconfPaths paths;
   ProgramRun run = shimmed_autoconf(tmp, "ok", "socket://127.0.0.79:9100", tmp.file("many.ppd"));
-  ProgramResult r = run_program(run);
-  expect_ended_by_itself(r);
+  ProgramResult r = run_filter(run, kAnyStatus);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(agent.requests(), kOptions);
   const std::string ppd = read_file(paths.target);
@@ -626,13 +585,11 @@ TEST(FaultAgent, CancelEndsTheWaitAndWritesNothing) {
   run.input = "job";
   // Once every GET is out, the silent and late ones are being waited for.
   run.term_when = [&agent] { return agent.requests() == 11; };
-  ProgramResult r = run_program(run);
-  expect_ended_by_itself(r);
-  EXPECT_EQ(r.status, 2);
+  ProgramResult r = run_filter(run, 2);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "");
   EXPECT_FALSE(path_exists(paths.target));
-  EXPECT_NE(read_file(paths.log.path()).find("ERROR: job cancelled after the device query"),
+  EXPECT_NE(paths.log.text().find("ERROR: job cancelled after the device query"),
             std::string::npos);
 }
 
@@ -642,19 +599,15 @@ namespace {
 
 // /opt/Quillon/mfp/ucs/FaultShrink.ucs of 10000 bytes for the life of the guard. Quillon is
 // searched last, and no other installation has a profile of this name.
-struct ShrinkingProfile {
-  SavedPath vendor{"/opt/Quillon"};
-  std::string path = "/opt/Quillon/mfp/ucs/FaultShrink.ucs";
-  ShrinkingProfile() {
-    make_dirs("/opt/Quillon/mfp/ucs");
-    write_file(path, pseudo_random_bytes(10000));
-  }
+const std::string kShrinkingProfile = pseudo_random_bytes(10000);
+struct ShrinkingProfile : InstalledProfile {
+  ShrinkingProfile() : InstalledProfile("Quillon", "FaultShrink.ucs", kShrinkingProfile) {}
 };
 
 ProgramRun preload_with_profile(bool shrink) {
   std::vector<std::string> env = {kShimEnv, kAsanEnv};
   if (shrink) env.push_back("ZORV_FAULT_SHRINK=/opt/Quillon/mfp/ucs/FaultShrink.ucs");
-  ProgramRun run = filter_run(ZORVPRELOAD_PATH, env);
+  ProgramRun run = queue_run(ZORVPRELOAD_PATH, env);
   run.args = filter_args(kQueue, "ucs=FaultShrink");
   return run;
 }
@@ -666,13 +619,11 @@ TEST(FaultProfile, ProfileThatShrinksWhileReadStopsTheJobWithStatusThree) {
   ShrinkingProfile profile;
   ProgramRun run = preload_with_profile(true);
   run.input = pseudo_random_bytes(3000);
-  ProgramResult r = run_program(run);
-  expect_ended_by_itself(r);
-  EXPECT_EQ(r.status, 3) << r.err;
+  ProgramResult r = run_filter(run, 3);
   EXPECT_EQ(r.out.size(), 0u) << "nothing of a block or the job may leave";
   EXPECT_NE(r.err.find("ERROR: HD data creation failed, execution aborted\n"), std::string::npos)
       << r.err;
-  EXPECT_EQ(read_file(profile.path).size(), 5000u) << "the shim did not cut the profile";
+  EXPECT_EQ(read_file(profile.path()).size(), 5000u) << "the shim did not cut the profile";
 }
 
 TEST(FaultProfile, ControlRunWithoutShrinkingWritesBlockAndJob) {
@@ -681,10 +632,8 @@ TEST(FaultProfile, ControlRunWithoutShrinkingWritesBlockAndJob) {
   ProgramRun run = preload_with_profile(false);
   const std::string job = pseudo_random_bytes(3000);
   run.input = job;
-  ProgramResult r = run_program(run);
-  expect_ended_by_itself(r);
-  EXPECT_EQ(r.status, 0) << r.err;
-  // PJL 48 + $IMG 24 + tag 8 + 12288 padded profile + checksum 2, then the job.
-  ASSERT_EQ(r.out.size(), 48u + 24 + 8 + 12288 + 2 + job.size());
-  EXPECT_TRUE(r.out.compare(r.out.size() - job.size(), job.size(), job) == 0);
+  ProgramResult r = run_filter(run, 0);
+  EXPECT_EQ(hd_block_mismatch(r.out, kShrinkingProfile), "");
+  ASSERT_EQ(r.out.size(), hd_block_size(kShrinkingProfile.size()) + job.size());
+  EXPECT_TRUE(same_bytes(r.out.substr(r.out.size() - job.size()), job));
 }

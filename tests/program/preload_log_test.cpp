@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "program/preload_program.h"
+#include "support/paths.h"
+#include "support/program.h"
+#include "support/text.h"
 
 namespace {
 
@@ -48,64 +50,63 @@ std::string check_environment_lines(const std::string& log, const std::vector<st
 
 TEST(PreloadProgram, LogTellsTheWholeRunAtLevelSeven) {
   REQUIRE_ROOT();
-  LogOn log("LOG_LEVEL=7\n");
+  FilterLog log("zorvpreload", "LOG_LEVEL=7\n");
   std::string name = unique_name();
-  auto installed = install("Kestrel", name + ".ucs", "profile");
-  ProgramRun run = preload(filter_args("Office", "ucs=" + name), "job", {"AUTH_PASSWORD=hunter2"});
-  ProgramResult result = run_program(run);
-  expect_exit(result, 0);
+  InstalledProfile installed("Kestrel", name + ".ucs", "profile");
+  ProgramRun run = filter_run(ZORVPRELOAD_PATH, filter_args("Office", "ucs=" + name), "job",
+                              {"AUTH_PASSWORD=hunter2"});
+  run_filter(run, 0);
   std::string rest = check_environment_lines(without_times(log.text()), run.env);
   std::string expected = "INFO: Program begin   <time>\n";
   for (size_t i = 0; i < run.args.size(); i++) {
     expected += "argv[" + std::to_string(i) + "]=<" + run.args[i] + ">\n";
   }
-  expected += lines({"INFO: Printer: \"" + name + "\"", "INFO: Options: \"ucs=" + name + "\"",
-                     "INFO: ucs bare file name is <" + name + ".ucs>",
-                     "INFO: using ucs file /opt/Kestrel/mfp/ucs/" + name + ".ucs",
-                     "INFO: Program exit(0) <time>"});
+  expected +=
+      joined_lines({"INFO: Printer: \"" + name + "\"", "INFO: Options: \"ucs=" + name + "\"",
+                    "INFO: ucs bare file name is <" + name + ".ucs>",
+                    "INFO: using ucs file /opt/Kestrel/mfp/ucs/" + name + ".ucs",
+                    "INFO: Program exit(0) <time>"});
   EXPECT_EQ(rest, expected);
   EXPECT_EQ(log.text().find("hunter2"), std::string::npos);
 }
 
 TEST(PreloadProgram, LogAtDefaultLevelHasBeginPrinterSkipAndExit) {
   REQUIRE_ROOT();
-  LogOn log("");
+  FilterLog log("zorvpreload", "");
   std::string queue = unique_name("Office");
-  ProgramResult result = run_program(preload(filter_args(queue, "Duplex=None"), "job"));
-  expect_exit(result, 0);
+  ProgramResult result =
+      run_filter(filter_run(ZORVPRELOAD_PATH, filter_args(queue, "Duplex=None"), "job"), 0);
   EXPECT_EQ(result.out, "job");
   EXPECT_EQ(without_times(log.text()),
-            lines({"INFO: Program begin   <time>", "INFO: Printer: \"" + queue + "\"",
-                   "INFO: Options: \"Duplex=None\"",
-                   "INFO: file " + queue + ".ucs not found,  HD data creation skipped",
-                   "INFO: Program exit(0) <time>"}));
+            joined_lines({"INFO: Program begin   <time>", "INFO: Printer: \"" + queue + "\"",
+                          "INFO: Options: \"Duplex=None\"",
+                          "INFO: file " + queue + ".ucs not found,  HD data creation skipped",
+                          "INFO: Program exit(0) <time>"}));
 }
 
 TEST(PreloadProgram, LogOfFailedRunsEndsWithTheError) {
   REQUIRE_ROOT();
-  LogOn log("LOG_LEVEL=2\n");
+  FilterLog log("zorvpreload", "LOG_LEVEL=2\n");
   TempDir dir;
-  ProgramResult result = run_program(preload(filter_args("Office", "ucs=", dir.file("missing"))));
-  expect_exit(result, 1);
-  EXPECT_EQ(without_times(log.text()),
-            lines({"INFO: Program begin   <time>", "INFO: Printer: \"\"", "INFO: Options: \"ucs=\"",
-                   "ERROR: can not open file " + dir.file("missing") +
-                       " for reading, execution aborted"}));
+  run_filter(filter_run(ZORVPRELOAD_PATH, filter_args("Office", "ucs=", dir.file("missing"))), 1);
+  EXPECT_EQ(
+      without_times(log.text()),
+      joined_lines(
+          {"INFO: Program begin   <time>", "INFO: Printer: \"\"", "INFO: Options: \"ucs=\"",
+           "ERROR: can not open file " + dir.file("missing") + " for reading, execution aborted"}));
 
   std::string name = unique_name();
   InstalledProfile directory("Orvane", name + ".ucs");
   ASSERT_TRUE(make_dirs(directory.path()));
-  result = run_program(preload(filter_args("Office", "ucs=" + name), "job"));
-  expect_exit(result, 3);
+  run_filter(filter_run(ZORVPRELOAD_PATH, filter_args("Office", "ucs=" + name), "job"), 3);
   EXPECT_EQ(without_times(log.text()),
-            lines({"INFO: Program begin   <time>", "INFO: Printer: \"" + name + "\"",
-                   "INFO: Options: \"ucs=" + name + "\"",
-                   "ERROR: HD data creation failed, execution aborted"}));
+            joined_lines({"INFO: Program begin   <time>", "INFO: Printer: \"" + name + "\"",
+                          "INFO: Options: \"ucs=" + name + "\"",
+                          "ERROR: HD data creation failed, execution aborted"}));
 
-  ProgramRun run = preload(filter_args(unique_name()), "job");
+  ProgramRun run = filter_run(ZORVPRELOAD_PATH, filter_args(unique_name()), "job");
   run.output = Output::kDevFull;
-  result = run_program(run);
-  expect_exit(result, 2);
+  run_filter(run, 2);
   EXPECT_NE(log.text().find("ERROR: write to standard output failed"), std::string::npos)
       << log.text();
   EXPECT_EQ(log.text().find("INFO: Program exit"), std::string::npos);
@@ -113,21 +114,20 @@ TEST(PreloadProgram, LogOfFailedRunsEndsWithTheError) {
 
 TEST(PreloadProgram, WrongArgumentCountIsLoggedBeforeTheUsage) {
   REQUIRE_ROOT();
-  LogOn log("LOG_LEVEL=7\n");
-  ProgramRun run = preload({"Office", "42", "tester", "title", "1"});
-  ProgramResult result = run_program(run);
-  expect_exit(result, 1);
+  FilterLog log("zorvpreload", "LOG_LEVEL=7\n");
+  ProgramRun run = filter_run(ZORVPRELOAD_PATH, {"Office", "42", "tester", "title", "1"});
+  run_filter(run, 1);
   EXPECT_EQ(check_environment_lines(without_times(log.text()), run.env),
-            lines({"INFO: Program begin   <time>", "argv[0]=<Office>", "argv[1]=<42>",
-                   "argv[2]=<tester>", "argv[3]=<title>", "argv[4]=<1>"}));
+            joined_lines({"INFO: Program begin   <time>", "argv[0]=<Office>", "argv[1]=<42>",
+                          "argv[2]=<tester>", "argv[3]=<title>", "argv[4]=<1>"}));
 }
 
 TEST(PreloadProgram, NoLogWithoutConfiguration) {
   REQUIRE_ROOT();
   SavedPath config("/tmp/zorvpreload.lcf");
   SavedPath log("/tmp/zorvpreload.log");
-  ProgramResult result = run_program(preload(filter_args(unique_name()), "job"));
-  expect_exit(result, 0);
+  ProgramResult result =
+      run_filter(filter_run(ZORVPRELOAD_PATH, filter_args(unique_name()), "job"), 0);
   EXPECT_EQ(result.out, "job");
   EXPECT_FALSE(path_exists(log.path()));
 }

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -39,6 +40,63 @@ SavedPath::SavedPath(std::string path) : path_(std::move(path)) {
 SavedPath::~SavedPath() {
   remove_tree(path_);
   if (!saved_.empty()) rename(saved_.c_str(), path_.c_str());
+}
+
+std::string test_data(const std::string& name) {
+  return std::string(TEST_DATA_DIR) + "/" + name;
+}
+
+std::string unique_name(const std::string& stem) {
+  static int counter = 0;
+  return stem + "-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
+}
+
+namespace {
+
+// Makes the missing directories of /opt/<vendor>/mfp/ucs; returns those it made.
+std::vector<std::string> make_vendor_dirs(const std::string& vendor) {
+  std::vector<std::string> made;
+  std::string dir = "/opt";
+  for (const std::string& part : {vendor, std::string("mfp"), std::string("ucs")}) {
+    dir += "/" + part;
+    if (mkdir(dir.c_str(), 0755) == 0) made.push_back(dir);
+  }
+  return made;
+}
+
+}  // namespace
+
+InstalledProfile::InstalledProfile(const std::string& vendor, const std::string& file_name)
+    : made_(make_vendor_dirs(vendor)),
+      path_("/opt/" + vendor + "/mfp/ucs/" + file_name),
+      saved_(path_) {}
+
+InstalledProfile::InstalledProfile(const std::string& vendor, const std::string& file_name,
+                                   const std::string& bytes)
+    : InstalledProfile(vendor, file_name) {
+  write_file(path_, bytes);
+}
+
+InstalledProfile::~InstalledProfile() {
+  remove_tree(path_);
+  for (auto it = made_.rbegin(); it != made_.rend(); ++it) rmdir(it->c_str());
+}
+
+FilterLog::FilterLog(const std::string& program, const std::string& config)
+    : config_("/tmp/" + program + ".lcf"), log_("/tmp/" + program + ".log") {
+  configure(config);
+}
+
+bool FilterLog::configure(const std::string& config) {
+  return write_file(config_.path(), config);
+}
+
+std::string FilterLog::text() const {
+  return read_file(log_.path());
+}
+
+bool FilterLog::exists() const {
+  return path_exists(log_.path());
 }
 
 std::string read_file(const std::string& path) {

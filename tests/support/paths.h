@@ -9,8 +9,6 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 // A fresh directory removed with its contents at destruction, unless keep() was called.
 class TempDir {
  public:
@@ -42,6 +40,47 @@ class SavedPath {
   std::string saved_;
 };
 
+// A file of tests/data, e.g. test_data("ppd/installable.ppd").
+std::string test_data(const std::string& name);
+// A name that no installation and no other test has: stem, the process id and a counter.
+std::string unique_name(const std::string& stem = "zorvtest");
+
+// A file in the vendor installation /opt/<vendor>/mfp/ucs (where the preload filter looks for
+// profiles) for the life of the guard: the directories that were missing are made, and exactly
+// those are removed again with the entry; an entry that was there is put back.
+class InstalledProfile {
+ public:
+  InstalledProfile(const std::string& vendor, const std::string& file_name);
+  // ... holding bytes.
+  InstalledProfile(const std::string& vendor, const std::string& file_name,
+                   const std::string& bytes);
+  ~InstalledProfile();
+  InstalledProfile(const InstalledProfile&) = delete;
+  InstalledProfile& operator=(const InstalledProfile&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::vector<std::string> made_;
+  std::string path_;
+  SavedPath saved_;
+};
+
+// The log of a filter under a test's control for the life of the guard: /tmp/<program>.lcf
+// holds the given configuration, /tmp/<program>.log starts absent; both are restored at the end.
+class FilterLog {
+ public:
+  FilterLog(const std::string& program, const std::string& config);
+  bool configure(const std::string& config);
+  const std::string& path() const { return log_.path(); }
+  const std::string& config_path() const { return config_.path(); }
+  std::string text() const;
+  bool exists() const;
+
+ private:
+  SavedPath config_;
+  SavedPath log_;
+};
+
 std::string read_file(const std::string& path);
 // Everything written so far to the file behind a stream (through the stream or its descriptor).
 std::string stream_bytes(FILE* stream);
@@ -58,7 +97,8 @@ inline bool running_as_root() {
   return geteuid() == 0;
 }
 
-// Tests that use the fixed system paths need root, as the filters do under the scheduler.
+// Tests that use the fixed system paths need root, as the filters do under the scheduler (the
+// test itself includes GoogleTest).
 #define REQUIRE_ROOT()                                                  \
   do {                                                                  \
     if (!running_as_root()) GTEST_SKIP() << "needs root (fixed paths)"; \

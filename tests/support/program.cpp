@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <gtest/gtest.h>
+
 namespace {
 
 long long monotonic_ms() {
@@ -251,6 +253,24 @@ std::vector<std::string> filter_args(const std::string& queue, const std::string
   std::vector<std::string> args = {queue, "42", "tester", "title", "1", options};
   if (!file.empty()) args.push_back(file);
   return args;
+}
+
+ProgramRun filter_run(const std::string& program, const std::vector<std::string>& args,
+                      const std::string& input, const std::vector<std::string>& env) {
+  ProgramRun run;
+  run.path = program;
+  run.args = args;
+  run.env = filter_environment(env);
+  run.input = input;
+  return run;
+}
+
+ProgramResult run_filter(const ProgramRun& run, int status) {
+  ProgramResult result = run_program(run);
+  EXPECT_TRUE(result.exited && (status == kAnyStatus || result.status == status))
+      << result.describe() << ", wanted exited " << status << "; standard error:\n"
+      << result.err;
+  return result;
 }
 
 ProgramResult run_print_path_function(const std::string& function,

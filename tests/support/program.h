@@ -53,6 +53,16 @@ std::vector<std::string> filter_environment(const std::vector<std::string>& extr
 std::vector<std::string> filter_args(const std::string& queue, const std::string& options = "",
                                      const std::string& file = "");
 
+// A filter's run as the scheduler starts it: args from filter_args (argv[0] the queue), the job
+// on standard input, filter_environment() with env.
+ProgramRun filter_run(const std::string& program, const std::vector<std::string>& args,
+                      const std::string& input = "", const std::vector<std::string>& env = {});
+
+inline constexpr int kAnyStatus = -1;
+// Runs a filter and expects it to end by itself, neither timed out nor killed by a signal,
+// with status (any status for kAnyStatus). Standard error is shown when it does not.
+ProgramResult run_filter(const ProgramRun& run, int status = 0);
+
 // Runs a function of scripts/private-cups.sh, the definition of the private print path that
 // the scripts, the benchmarks and the fixtures share, with args.
 ProgramResult run_print_path_function(const std::string& function,

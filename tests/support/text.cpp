@@ -5,11 +5,19 @@
 
 #include <sstream>
 
+#include <gtest/gtest.h>
+
 std::vector<std::string> split_lines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
+}
+
+std::string joined_lines(std::initializer_list<std::string> lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  return text;
 }
 
 bool full_match(const std::string& text, const std::string& pattern) {
@@ -24,7 +32,33 @@ bool full_match(const std::string& text, const std::string& pattern) {
 
 bool replace_text(std::string& text, const std::string& from, const std::string& to) {
   const size_t at = text.find(from);
-  if (from.empty() || at == std::string::npos) return false;
+  if (from.empty() || at == std::string::npos || text.find(from, at + 1) != std::string::npos) {
+    ADD_FAILURE() << "not there exactly once: " << from;
+    return false;
+  }
   text.replace(at, from.size(), to);
   return true;
+}
+
+std::string without_times(const std::string& text) {
+  // 'd' marks a digit; anything else must match as it stands.
+  static const std::string shape = "dddd-dd-dd dd:dd:dd.dddddd";
+  auto stamp_at = [&](size_t at) {
+    if (text.size() - at < shape.size()) return false;
+    for (size_t i = 0; i < shape.size(); i++) {
+      const char c = text[at + i];
+      if (shape[i] == 'd' ? (c < '0' || c > '9') : c != shape[i]) return false;
+    }
+    return true;
+  };
+  std::string out;
+  for (size_t at = 0; at < text.size();) {
+    if (stamp_at(at)) {
+      out += "<time>";
+      at += shape.size();
+    } else {
+      out += text[at++];
+    }
+  }
+  return out;
 }

@@ -1,7 +1,4 @@
 // Hex dumps: row layout, titles, short rows, long dumps, and the log and stdout variants.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -9,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "log/log.h"
+#include "support/capture.h"
 #include "support/paths.h"
 #include "support/text.h"
 
@@ -81,20 +79,13 @@ TEST(Hexdump, DumpsBeyondSixteenMebibytesKeepEveryRowAligned) {
 }
 
 TEST(Hexdump, StdoutVariantsWriteToStandardOutput) {
-  TempDir dir;
-  fflush(stdout);
-  int saved = dup(1);
-  int fd = open(dir.file("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  dup2(fd, 1);
-  close(fd);
+  StreamCapture out(stdout);
   const unsigned char bytes[] = {'h', 'i'};
   EXPECT_EQ(xdump(bytes, 2), 0);
   EXPECT_EQ(hexdump_stdout(bytes, 2, "s"), 0);
-  fflush(stdout);
-  dup2(saved, 1);
-  close(saved);
+  const std::string text = out.finish();
   std::string row = "000000  68 69" + std::string(47, ' ') + "hi\n";
-  EXPECT_EQ(read_file(dir.file("out")), row + "\ns begin {\n" + row + "s end   }\n\n");
+  EXPECT_EQ(text, row + "\ns begin {\n" + row + "s end   }\n\n");
 }
 
 TEST(Hexdump, LogDumpIgnoresTheFilterAndNeverFlushes) {

@@ -10,21 +10,21 @@
 
 #include <gtest/gtest.h>
 
-#include "autoconf/ppd_handles.h"
-#include "common/handles.h"
 #include "log/log.h"
 #include "support/paths.h"
+#include "support/ppd.h"
+#include "support/text.h"
 
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 
 namespace {
 
 std::string fixture(const std::string& name) {
-  return std::string(TEST_DATA_DIR "/ppd/") + name;
+  return test_data("ppd/" + name);
 }
 
 UniquePpd open_fixture(const std::string& name) {
-  return UniquePpd(ppdOpenFile(fixture(name).c_str()));
+  return open_ppd(fixture(name));
 }
 
 std::vector<std::string> walk(ppd_file_t* ppd) {
@@ -34,15 +34,6 @@ std::vector<std::string> walk(ppd_file_t* ppd) {
     keywords.push_back(o->keyword);
   }
   return keywords;
-}
-
-// Replaces the one occurrence of from; fails the test when it is not there exactly once.
-std::string replace_once(std::string text, const std::string& from, const std::string& to) {
-  size_t at = text.find(from);
-  EXPECT_NE(at, std::string::npos) << from;
-  EXPECT_EQ(text.find(from, at + 1), std::string::npos) << from;
-  if (at != std::string::npos) text.replace(at, from.size(), to);
-  return text;
 }
 
 // Each test gets a directory for sources, targets and a log of everything up to level 7.
@@ -136,11 +127,9 @@ TEST_F(Rewrite, MarkedChoicesBecomeTheDefaultsAndAllElseIsCopied) {
   EXPECT_EQ(rewritePpdDefaults(ppd.get(), fixture("installable.ppd").c_str(), target.c_str()), 3);
 
   std::string expected = read_file(fixture("installable.ppd"));
-  expected =
-      replace_once(expected, "*DefaultOptionalTray: False\n", "*DefaultOptionalTray: True\n");
-  expected =
-      replace_once(expected, "*DefaultPaperCassettes: One\n", "*DefaultPaperCassettes: Three\n");
-  expected = replace_once(expected, "*DefaultHardDisk:\t  True\n", "*DefaultHardDisk:\t  False\n");
+  replace_text(expected, "*DefaultOptionalTray: False\n", "*DefaultOptionalTray: True\n");
+  replace_text(expected, "*DefaultPaperCassettes: One\n", "*DefaultPaperCassettes: Three\n");
+  replace_text(expected, "*DefaultHardDisk:\t  True\n", "*DefaultHardDisk:\t  False\n");
   EXPECT_EQ(read_file(target), expected);
 
   struct stat st;
@@ -264,9 +253,8 @@ TEST_F(Rewrite, CrLfLinesKeepTheirEndsUnlessRewritten) {
   ASSERT_NE(ppd, nullptr);
   ppdMarkOption(ppd.get(), "DuplexUnit", "True");
   EXPECT_EQ(rewritePpdDefaults(ppd.get(), fixture("crlf.ppd").c_str(), file("out.ppd").c_str()), 1);
-  std::string expected =
-      replace_once(read_file(fixture("crlf.ppd")), "*DefaultDuplexUnit: False\r\n",
-                   "*DefaultDuplexUnit: True\n");
+  std::string expected = read_file(fixture("crlf.ppd"));
+  replace_text(expected, "*DefaultDuplexUnit: False\r\n", "*DefaultDuplexUnit: True\n");
   EXPECT_EQ(read_file(file("out.ppd")), expected);
 }
 
@@ -348,30 +336,4 @@ TEST(PpdFixtures, TheBrokenOnesDoNotParse) {
     EXPECT_EQ(ppd, nullptr);
   }
   EXPECT_EQ(UniquePpd(ppdOpenFile("/bin/sh")), nullptr) << "a binary file";
-}
-
-TEST(TempPathGuard, RemovesWhatItHoldsUnlessReleased) {
-  TempDir dir;
-  std::string first = dir.file("first"), second = dir.file("second");
-  ASSERT_TRUE(write_file(first, "1"));
-  ASSERT_TRUE(write_file(second, "2"));
-  {
-    // The path is copied: the caller's buffer may change after the guard took it.
-    char buffer[64];
-    snprintf(buffer, sizeof(buffer), "%s", first.c_str());
-    TempPathGuard guard(buffer);
-    snprintf(buffer, sizeof(buffer), "%s", second.c_str());
-    EXPECT_EQ(std::string(guard.path()), first);
-    guard.reset(buffer);
-    EXPECT_FALSE(path_exists(first));
-    EXPECT_TRUE(path_exists(second));
-  }
-  EXPECT_FALSE(path_exists(second));
-  ASSERT_TRUE(write_file(first, "1"));
-  {
-    TempPathGuard guard(first.c_str());
-    guard.release();
-    EXPECT_TRUE(guard.empty());
-  }
-  EXPECT_TRUE(path_exists(first));
 }

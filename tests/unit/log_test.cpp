@@ -1,7 +1,6 @@
 // The diagnostic log: configuration keys, file names, filter, close, timestamps, file safety.
 #include "log/log.h"
 
-#include <fcntl.h>
 #include <glob.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/bytes.h"
+#include "support/capture.h"
 #include "support/paths.h"
 
 namespace {
@@ -38,28 +39,6 @@ class LogTest : public ::testing::Test {
   void init() { log_init(("/usr/lib/cups/filter/" + name_).c_str()); }
 
   std::string name_;
-};
-
-// Captures what a call writes to standard error.
-class StderrCapture {
- public:
-  StderrCapture() {
-    fflush(stderr);
-    saved_ = dup(2);
-    int fd = open(dir_.file("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(fd, 2);
-    close(fd);
-  }
-  std::string finish() {
-    fflush(stderr);
-    dup2(saved_, 2);
-    close(saved_);
-    return read_file(dir_.file("err"));
-  }
-
- private:
-  TempDir dir_;
-  int saved_ = -1;
 };
 
 TEST_F(LogTest, WithoutConfigurationThereIsNoLogAndCallsReturnZero) {
@@ -261,9 +240,7 @@ TEST_F(LogTest, ALongConfigurationLineIsReadInPieces) {
 }
 
 TEST_F(LogTest, BinaryGarbageInTheConfigurationIsIgnored) {
-  std::string garbage;
-  for (int i = 0; i < 20000; i++) garbage.push_back(static_cast<char>((i * 131) % 256));
-  configure(garbage);
+  configure(pseudo_random_bytes(20000));
   init();
   log_printf(1, "still works\n");
   log_close();
@@ -289,7 +266,7 @@ TEST_F(LogTest, LogOpenSetsTheLevelAndReplacesAnEarlierLog) {
 }
 
 TEST_F(LogTest, LogOpenFailureIsReportedAndLeavesNoLog) {
-  StderrCapture err;
+  StreamCapture err(stderr);
   log_open(5, "/nonexistent-dir/x.log");
   EXPECT_EQ(err.finish(), "/nonexistent-dir/x.log file open error\n");
   EXPECT_EQ(log_level, 5);
@@ -302,7 +279,7 @@ TEST_F(LogTest, APlantedLinkIsNeitherFollowedTruncatedNorRemoved) {
   ASSERT_TRUE(write_file(target, "precious\n"));
   ASSERT_EQ(symlink(target.c_str(), log_path().c_str()), 0);
   configure("LOG_LEVEL=7\n");
-  StderrCapture err;
+  StreamCapture err(stderr);
   init();
   EXPECT_EQ(err.finish(), log_path() + " file open error\n");
   EXPECT_EQ(log_printf(1, "secret\n"), 0);
@@ -318,7 +295,7 @@ TEST_F(LogTest, APlantedFileOfAnotherOwnerReceivesNothing) {
   ASSERT_TRUE(write_file(log_path(), "theirs\n"));
   ASSERT_EQ(chown(log_path().c_str(), 65534, 65534), 0);
   configure("");
-  StderrCapture err;
+  StreamCapture err(stderr);
   init();
   EXPECT_EQ(err.finish(), log_path() + " file open error\n");
   log_printf(1, "job details\n");
@@ -331,7 +308,7 @@ TEST_F(LogTest, AFileWithASecondLinkOrAFifoIsRefused) {
   ASSERT_TRUE(write_file(dir.file("other"), ""));
   ASSERT_EQ(link(dir.file("other").c_str(), log_path().c_str()), 0);
   configure("");
-  StderrCapture err;
+  StreamCapture err(stderr);
   init();
   log_printf(1, "x\n");
   log_close();

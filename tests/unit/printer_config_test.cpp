@@ -7,10 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#include "autoconf/ppd_handles.h"
-#include "common/handles.h"
 #include "log/log.h"
 #include "support/paths.h"
+#include "support/ppd.h"
 
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 
@@ -56,7 +55,7 @@ TEST(DeviceConnectionType, LogsTheUri) {
 
 // Unsupported and missing URIs only: the network and USB paths would reach out to devices.
 TEST(PpdUpdateConfigOptions, UnsupportedOrMissingUriMarksNothing) {
-  UniquePpd ppd(ppdOpenFile(TEST_DATA_DIR "/ppd/installable.ppd"));
+  UniquePpd ppd = open_ppd(test_data("ppd/installable.ppd"));
   ASSERT_NE(ppd, nullptr);
   struct Case {
     const char* uri;  // null: unset

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support/paths.h"
+#include "support/capture.h"
 #include "support/ppd.h"
 
 namespace {
@@ -37,17 +37,15 @@ TEST(QueueDefaults, OnlyMarkedSafeChoicesAreReportedAndOnlyWhenAsked) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.attribute);
-    TempDir dir;
-    ASSERT_TRUE(write_file(dir.file("q.ppd"), test_ppd("Acme", options, c.attribute)));
-    UniquePpd ppd(ppdOpenFile(dir.file("q.ppd").c_str()));
+    UniquePpd ppd = open_ppd_text(test_ppd("Acme", options, c.attribute));
     ASSERT_NE(ppd, nullptr);
     // Disk is left unmarked: the device said nothing about it.
     ppdMarkOption(ppd.get(), "Duplexer", "True");
     ppdMarkOption(ppd.get(), "Tray", "PF=500");
     ppdMarkOption(ppd.get(), "Finisher", std::string(40, 'F').c_str());
-    testing::internal::CaptureStderr();
+    StreamCapture err(stderr);
     const int reported = queueUpdateWanted(ppd.get()) ? reportQueueDefaults(ppd.get()) : 0;
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err);
+    EXPECT_EQ(err.finish(), c.err);
     EXPECT_EQ(reported, c.reported);
   }
 }

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/capture.h"
+
 namespace {
 
 constexpr size_t kReply = 256;
@@ -249,9 +251,9 @@ TEST(SnmpSession, EmptyCommunityIsKept) {
 
 TEST(SnmpGetText, NoSessionIsReported) {
   char buffer[kReply];
-  testing::internal::CaptureStderr();
+  StreamCapture err(stderr);
   EXPECT_EQ(snmpGetText(nullptr, ".1.3", buffer, sizeof(buffer), 3000, 0), -1);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "invalid session value\n");
+  EXPECT_EQ(err.finish(), "invalid session value\n");
 }
 
 TEST(SnmpGetText, UnparseableOidIsReportedWithoutTraffic) {
@@ -260,14 +262,13 @@ TEST(SnmpGetText, UnparseableOidIsReportedWithoutTraffic) {
   char buffer[kReply];
   for (const char* bad : {"1.3.x.y.", "not an oid", ""}) {
     SCOPED_TRACE(bad);
-    testing::internal::CaptureStderr();
+    StreamCapture err(stderr);
     EXPECT_EQ(snmpGetText(&session, bad, buffer, sizeof(buffer), 3000, 0), -1);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "invalid OID string <" + std::string(bad) + ">\n");
+    EXPECT_EQ(err.finish(), "invalid OID string <" + std::string(bad) + ">\n");
   }
-  testing::internal::CaptureStderr();
+  StreamCapture err(stderr);
   EXPECT_EQ(snmpGetText(&session, nullptr, buffer, sizeof(buffer), 3000, 0), -1);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "invalid OID string <(null)>\n");
+  EXPECT_EQ(err.finish(), "invalid OID string <(null)>\n");
   releaseSnmpSession(&session);
 }
 

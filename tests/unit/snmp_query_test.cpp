@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/capture.h"
 #include "support/paths.h"
 #include "support/ppd.h"
 
@@ -75,17 +76,13 @@ TEST(HostFromUri, HostAtTheBufferSize) {
 }
 
 TEST(HostFromUri, NoHostEndsTheNetworkPathBeforeTheLibrary) {
-  const std::string dir_ppd = test_ppd("", installable_option("Tray"), "");
-  TempDir dir;
-  ASSERT_TRUE(write_file(dir.file("t.ppd"), dir_ppd));
-  UniquePpd ppd(ppdOpenFile(dir.file("t.ppd").c_str()));
+  UniquePpd ppd = open_ppd_text(test_ppd("", installable_option("Tray"), ""));
   ASSERT_TRUE(ppd);
-  testing::internal::CaptureStderr();
+  StreamCapture err(stderr);
   EXPECT_EQ(snmpUpdateConfigOptions(ppd.get(), "socket:host"), -1);
   EXPECT_EQ(snmpUpdateConfigOptions(ppd.get(), ("lpd://" + std::string(300, 'a')).c_str()), -1);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "ERROR: hostFromUri(socket:host) failed:\nERROR: hostFromUri(lpd://" +
-                std::string(300, 'a') + ") failed:\n");
+  EXPECT_EQ(err.finish(), "ERROR: hostFromUri(socket:host) failed:\nERROR: hostFromUri(lpd://" +
+                              std::string(300, 'a') + ") failed:\n");
 }
 
 std::string community_of(const std::string& line, int* result) {
@@ -157,9 +154,7 @@ class CommunityLookup : public ::testing::Test {
     ASSERT_TRUE(write_file(dir + "/OEM.ini", text));
   }
   int lookup(const std::string& manufacturer, std::string* community) {
-    TempDir dir;
-    EXPECT_TRUE(write_file(dir.file("t.ppd"), test_ppd(manufacturer, installable_option("T"), "")));
-    UniquePpd ppd(ppdOpenFile(dir.file("t.ppd").c_str()));
+    UniquePpd ppd = open_ppd_text(test_ppd(manufacturer, installable_option("T"), ""));
     EXPECT_TRUE(ppd);
     char buffer[33] = "untouched";
     const int result = getSnmpCommunity(ppd.get(), buffer, sizeof(buffer));
@@ -213,9 +208,7 @@ TEST_F(CommunityLookup, EmptyValueIsACommunity) {
 TEST(CommunityLookupArguments, SmallBufferOrNoPpdIsRefused) {
   char buffer[33] = "untouched";
   EXPECT_EQ(getSnmpCommunity(nullptr, buffer, 33), -1);
-  TempDir dir;
-  ASSERT_TRUE(write_file(dir.file("t.ppd"), test_ppd("Acme", installable_option("T"), "")));
-  UniquePpd ppd(ppdOpenFile(dir.file("t.ppd").c_str()));
+  UniquePpd ppd = open_ppd_text(test_ppd("Acme", installable_option("T"), ""));
   ASSERT_TRUE(ppd);
   EXPECT_EQ(getSnmpCommunity(ppd.get(), buffer, 32), -1);
   EXPECT_EQ(getSnmpCommunity(ppd.get(), nullptr, 33), -1);
@@ -247,9 +240,9 @@ TEST(RegexMatch, SearchesUnlessAnchored) {
 }
 
 TEST(RegexMatch, PatternThatDoesNotCompileIsReported) {
-  testing::internal::CaptureStderr();
+  StreamCapture capture(stderr);
   const int result = regexMatch("(unclosed", "(unclosed");
-  const std::string err = testing::internal::GetCapturedStderr();
+  const std::string err = capture.finish();
   EXPECT_NE(result, 0);
   EXPECT_NE(result, REG_NOMATCH);
   EXPECT_EQ(result, REG_EPAREN);
@@ -260,23 +253,20 @@ TEST(RegexMatch, PatternThatDoesNotCompileIsReported) {
 class OptionQueryOffline : public ::testing::Test {
  protected:
   ppd_file_t* open(const std::string& options, const std::string& attributes) {
-    EXPECT_TRUE(write_file(dir_.file("t.ppd"), test_ppd("Acme", options, attributes)));
-    ppd_.reset(ppdOpenFile(dir_.file("t.ppd").c_str()));
+    ppd_ = open_ppd_text(test_ppd("Acme", options, attributes));
     EXPECT_TRUE(ppd_);
     return ppd_.get();
   }
-  TempDir dir_;
   UniquePpd ppd_;
 };
 
 TEST_F(OptionQueryOffline, OptionWithoutQueryAttributeIsReported) {
   ppd_file_t* ppd = open(installable_option("Tray"), "*SnmpTray True: \"1\"\n");
   snmp_session* no_session = nullptr;  // never reached
-  testing::internal::CaptureStderr();
+  StreamCapture err(stderr);
   querySnmpOption(ppd, ppdFindOption(ppd, "Tray"), no_session);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "WARNING: option 'Tray' has no query attribute '?SnmpTray'\n");
-  EXPECT_STREQ(marked_choice(ppd, "Tray"), "");
+  EXPECT_EQ(err.finish(), "WARNING: option 'Tray' has no query attribute '?SnmpTray'\n");
+  EXPECT_EQ(marked_choice(ppd, "Tray"), "");
 }
 
 TEST_F(OptionQueryOffline, AttributeNamesAreCutTo40Characters) {
@@ -285,18 +275,17 @@ TEST_F(OptionQueryOffline, AttributeNamesAreCutTo40Characters) {
   ASSERT_NE(ppd, nullptr);
   ppd_option_t* option = ppdFindOption(ppd, keyword.c_str());
   ASSERT_NE(option, nullptr);
-  testing::internal::CaptureStderr();
+  StreamCapture err(stderr);
   querySnmpOption(ppd, option, nullptr);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "WARNING: option '" + keyword +
-                                                        "' has no query attribute '?Snmp" +
-                                                        keyword.substr(0, 35) + "'\n");
+  EXPECT_EQ(err.finish(), "WARNING: option '" + keyword + "' has no query attribute '?Snmp" +
+                              keyword.substr(0, 35) + "'\n");
 }
 
 TEST_F(OptionQueryOffline, NoSessionIsAQueryFailure) {
   ppd_file_t* ppd = open(installable_option("Tray"), "*?SnmpTray: \".1.3.6.1.4.1.64999.1.1.0\"\n");
-  testing::internal::CaptureStderr();
+  StreamCapture err(stderr);
   querySnmpOption(ppd, ppdFindOption(ppd, "Tray"), nullptr);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+  EXPECT_EQ(err.finish(),
             "invalid session value\nWARNING: SNMP query (.1.3.6.1.4.1.64999.1.1.0) failure\n");
 }
 
@@ -326,10 +315,10 @@ TEST_F(OptionQueryOffline, ReplyTextAgainstTheReplyAttributes) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.reply);
     ppd_file_t* ppd = open(installable_option("Tray"), c.attributes);
-    testing::internal::CaptureStderr();
+    StreamCapture err(stderr);
     applySnmpReply(ppd, ppdFindOption(ppd, "Tray"), c.reply);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err);
-    EXPECT_STREQ(marked_choice(ppd, "Tray"), c.marked);
+    EXPECT_EQ(err.finish(), c.err);
+    EXPECT_EQ(marked_choice(ppd, "Tray"), c.marked);
   }
 }
 
@@ -358,14 +347,14 @@ TEST_F(OptionQueryOffline, StandardValuesAgainstTheAnswersText) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.option) + " " + c.text);
-    ppd_.reset(ppdOpenFile(TEST_DATA_DIR "/ppd/cups-oid.ppd"));
+    ppd_ = open_ppd(test_data("ppd/cups-oid.ppd"));
     ppd_file_t* ppd = ppd_.get();
     ASSERT_NE(ppd, nullptr);
     ppd_option_t* option = ppdFindOption(ppd, c.option);
-    testing::internal::CaptureStderr();
+    StreamCapture err(stderr);
     applyOidReply(ppd, option, c.text);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err);
-    EXPECT_STREQ(marked_choice(ppd, c.option), c.marked);
+    EXPECT_EQ(err.finish(), c.err);
+    EXPECT_EQ(marked_choice(ppd, c.option), c.marked);
   }
   // The query line: "?OID<Keyword>", or "OID<Keyword>" without a choice.
   ppd_file_t* ppd = ppd_.get();

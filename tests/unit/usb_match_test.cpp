@@ -6,23 +6,40 @@
 #include <vector>
 
 #include "autoconf/usb_query.h"
+#include "support/capture.h"
 #include "support/fake_usb/fake_usb.h"
-#include "support/fake_usb/usb_test_helpers.h"
+#include "support/paths.h"
+#include "support/ppd.h"
 
 using fake_usb::Bus;
 using fake_usb::Config;
 using fake_usb::Device;
 using fake_usb::Interface;
 using fake_usb::Reply;
+using fake_usb::reply8;
 using fake_usb::Request;
 using fake_usb::Scenario;
-using usb_test::marked;
-using usb_test::reply8;
-using usb_test::stderr_of;
 
 namespace {
 
 using Trace = std::vector<std::string>;
+
+// Points the PPD's model name at other text for one test; the original is back before close.
+class ModelName {
+ public:
+  ModelName(ppd_file_t* ppd, const char* text)
+      : ppd_(ppd), saved_(ppd->modelname), text_(text != nullptr ? text : "") {
+    ppd_->modelname = text != nullptr ? text_.data() : nullptr;
+  }
+  ~ModelName() { ppd_->modelname = saved_; }
+  ModelName(const ModelName&) = delete;
+  ModelName& operator=(const ModelName&) = delete;
+
+ private:
+  ppd_file_t* ppd_;
+  char* saved_;
+  std::string text_;
+};
 
 Device other(const std::string& id, uint8_t device_class) {
   Device device = fake_usb::printer(id, "ZX 500");
@@ -45,7 +62,7 @@ Trace concat(std::initializer_list<Trace> parts) {
 class UsbMatch : public ::testing::Test {
  protected:
   void SetUp() override {
-    ppd_ = usb_test::open_fixture("tray.ppd");
+    ppd_ = open_ppd(test_data("usb/tray.ppd"));
     ASSERT_NE(ppd_, nullptr);
   }
   void TearDown() override {
@@ -70,7 +87,7 @@ class UsbMatch : public ::testing::Test {
     return err;
   }
 
-  usb_test::UniquePpd ppd_;
+  UniquePpd ppd_;
   Trace trace_;
 };
 
@@ -197,8 +214,8 @@ TEST_F(UsbMatch, StringsAreCutAtTheLengthTheLibraryReports) {
     Scenario scenario;
     scenario.buses = {Bus{{device}}};
     std::string matched;
-    usb_test::ModelName model(
-        ppd_.get(), device.id == "p" ? "Orvane ZX 500 Series" : std::string(256, 'A').c_str());
+    ModelName model(ppd_.get(),
+                    device.id == "p" ? "Orvane ZX 500 Series" : std::string(256, 'A').c_str());
     EXPECT_EQ(match(scenario, &matched), "");
     EXPECT_EQ(matched, device.id);
   }
@@ -235,7 +252,7 @@ TEST_F(UsbMatch, NullPpdLooksAtNoBus) {
 }
 
 TEST_F(UsbMatch, PpdWithoutModelNameMatchesNoDevice) {
-  ppd_ = usb_test::open_fixture("no_model.ppd");
+  ppd_ = open_ppd(test_data("usb/no_model.ppd"));
   ASSERT_NE(ppd_, nullptr);
   ASSERT_EQ(ppd_->modelname, nullptr);
   Scenario scenario;
@@ -274,9 +291,9 @@ TEST_F(UsbPath, QueriesEveryOptionInTheSpecifiedCallOrder) {
                     strings_of("p"),
                     {"usb_control_msg(p,c1,01,0000,0000,8,3000)",
                      "usb_control_msg(p,c1,02,0000,0001,8,3000)", "usb_close(p)"}}));
-  EXPECT_EQ(marked(ppd_.get(), "Tray"), "True");
-  EXPECT_EQ(marked(ppd_.get(), "Duplex"), "Unit");
-  EXPECT_EQ(marked(ppd_.get(), "PageSize"), "");  // not an installable option
+  EXPECT_EQ(marked_choice(ppd_.get(), "Tray"), "True");
+  EXPECT_EQ(marked_choice(ppd_.get(), "Duplex"), "Unit");
+  EXPECT_EQ(marked_choice(ppd_.get(), "PageSize"), "");  // not an installable option
 }
 
 TEST_F(UsbPath, EnumerationFailuresEndThePathBeforeAnyDevice) {
@@ -305,11 +322,11 @@ TEST_F(UsbPath, NoMatchingDeviceReportsTheLastLibraryError) {
   EXPECT_EQ(result, -1);
   EXPECT_EQ(run(Scenario{}, &result), "ERROR: usb_open_matched_device() failed: <No error>\n");
   EXPECT_EQ(result, -1);
-  ppd_ = usb_test::open_fixture("no_model.ppd");
+  ppd_ = open_ppd(test_data("usb/no_model.ppd"));
   EXPECT_EQ(run(Scenario{{Bus{{tray_printer()}}}}, &result),
             "ERROR: usb_open_matched_device() failed: <No error>\n");
   EXPECT_EQ(result, -1);
-  EXPECT_TRUE(usb_test::control_calls().empty());
+  EXPECT_TRUE(fake_usb::control_calls().empty());
 }
 
 TEST_F(UsbPath, FailedFinalCloseIsReportedWithoutNewlineAndKeepsTheMarks) {
@@ -319,7 +336,7 @@ TEST_F(UsbPath, FailedFinalCloseIsReportedWithoutNewlineAndKeepsTheMarks) {
   int result = 1;
   EXPECT_EQ(run(Scenario{{Bus{{device}}}}, &result), "ERROR: usb_close() failed: <No such device>");
   EXPECT_EQ(result, 0);
-  EXPECT_EQ(marked(ppd_.get(), "Tray"), "True");
+  EXPECT_EQ(marked_choice(ppd_.get(), "Tray"), "True");
 }
 
 TEST_F(UsbPath, PrinterUnpluggedAfterOpenFailsEachStepAndTheRunGoesOn) {
@@ -341,7 +358,7 @@ TEST_F(UsbPath, PrinterUnpluggedAfterOpenFailsEachStepAndTheRunGoesOn) {
             "WARNING: USB query (c1 02 00 01 / 00 ff) failure (-19)\n"
             "ERROR: usb_close() failed: <No such device>");
   EXPECT_EQ(result, 0);
-  EXPECT_EQ(marked(ppd_.get(), "Tray"), "");
+  EXPECT_EQ(marked_choice(ppd_.get(), "Tray"), "");
 }
 
 }  // namespace

@@ -7,22 +7,22 @@
 #include <vector>
 
 #include "autoconf/usb_query.h"
+#include "support/capture.h"
 #include "support/fake_usb/fake_usb.h"
-#include "support/fake_usb/usb_test_helpers.h"
+#include "support/paths.h"
+#include "support/ppd.h"
 
+using fake_usb::control_calls;
 using fake_usb::Reply;
+using fake_usb::reply8;
 using fake_usb::Request;
-using usb_test::control_calls;
-using usb_test::marked;
-using usb_test::reply8;
-using usb_test::stderr_of;
 
 namespace {
 
 class UsbOptionQuery : public ::testing::Test {
  protected:
   void SetUp() override {
-    ppd_ = usb_test::open_fixture("options.ppd");
+    ppd_ = open_ppd(test_data("usb/options.ppd"));
     ASSERT_NE(ppd_, nullptr);
   }
 
@@ -48,14 +48,14 @@ class UsbOptionQuery : public ::testing::Test {
     EXPECT_TRUE(fake_usb::violations().empty()) << fake_usb::violations().front();
   }
 
-  usb_test::UniquePpd ppd_;
+  UniquePpd ppd_;
   usb_dev_handle* handle_ = nullptr;
 };
 
 TEST_F(UsbOptionQuery, MatchingReplyMarksItsChoiceSilently) {
   answer({{Request{0xc1, 0x01, 0, 0}, reply8({0x01, 0xaa, 0x55})}});
   EXPECT_EQ(query("Tray"), "");
-  EXPECT_EQ(marked(ppd_.get(), "Tray"), "True");
+  EXPECT_EQ(marked_choice(ppd_.get(), "Tray"), "True");
 }
 
 TEST_F(UsbOptionQuery, RequestCarriesSetupBytesEightByteStageAndTimeout) {
@@ -76,7 +76,7 @@ TEST_F(UsbOptionQuery, FieldsAboveOneByteSendTheirLowByteOnly) {
   EXPECT_EQ(query("Wide"), "");
   ASSERT_EQ(control_calls().size(), 1u);
   EXPECT_EQ(fake_usb::trace().back(), "usb_control_msg(p1,c1,07,00ff,00ab,8,3000)");
-  EXPECT_EQ(marked(ppd_.get(), "Wide"), "True");
+  EXPECT_EQ(marked_choice(ppd_.get(), "Wide"), "True");
 }
 
 TEST_F(UsbOptionQuery, HostToDeviceRequestSendsEightZeroBytes) {
@@ -84,7 +84,7 @@ TEST_F(UsbOptionQuery, HostToDeviceRequestSendsEightZeroBytes) {
   EXPECT_EQ(query("Out"), "");
   ASSERT_EQ(control_calls().size(), 1u);
   EXPECT_EQ(control_calls()[0].data, std::vector<uint8_t>(8, 0));
-  EXPECT_EQ(marked(ppd_.get(), "Out"), "Done");
+  EXPECT_EQ(marked_choice(ppd_.get(), "Out"), "Done");
 }
 
 TEST_F(UsbOptionQuery, QueryWithoutMaskByteIsIncorrectAndSendsNothing) {
@@ -92,7 +92,7 @@ TEST_F(UsbOptionQuery, QueryWithoutMaskByteIsIncorrectAndSendsNothing) {
   EXPECT_EQ(query("NoMask"),
             "WARNING: query attribute '?Ep0NoMask' has incorrect format 'c1 02 00 00'\n");
   EXPECT_TRUE(control_calls().empty());
-  EXPECT_EQ(marked(ppd_.get(), "NoMask"), "");
+  EXPECT_EQ(marked_choice(ppd_.get(), "NoMask"), "");
 }
 
 TEST_F(UsbOptionQuery, MissingOrEmptyQueryAttributeSendsNothing) {
@@ -108,7 +108,7 @@ TEST_F(UsbOptionQuery, AllZeroMaskMarksFirstReplyWithAField) {
   EXPECT_EQ(query("ZeroMask"),
             "WARNING: reply attribute 'Ep0ZeroMask' is empty\n"
             "WARNING: reply attribute 'Ep0ZeroMask' has incorrect format 'zz'\n");
-  EXPECT_EQ(marked(ppd_.get(), "ZeroMask"), "First");
+  EXPECT_EQ(marked_choice(ppd_.get(), "ZeroMask"), "First");
 }
 
 TEST_F(UsbOptionQuery, ExpectedBytesLineUpWithFirstSignificantMaskByte) {
@@ -126,7 +126,7 @@ TEST_F(UsbOptionQuery, ExpectedBytesLineUpWithFirstSignificantMaskByte) {
     SetUp();
     answer({{Request{0xc1, 0x04, 0, 0}, reply8(c.reply)}});
     std::string err = query("Skip2");
-    EXPECT_EQ(marked(ppd_.get(), "Skip2"), c.choice);
+    EXPECT_EQ(marked_choice(ppd_.get(), "Skip2"), c.choice);
     if (c.choice[0] == '\0') {
       EXPECT_EQ(err,
                 "WARNING: option 'Skip2' has no reply attribute 'Ep0Skip2' with value "
@@ -138,22 +138,22 @@ TEST_F(UsbOptionQuery, ExpectedBytesLineUpWithFirstSignificantMaskByte) {
 TEST_F(UsbOptionQuery, MaskedOutByteInsideComparesAsZero) {
   answer({{Request{0xc1, 0x05, 0, 0}, reply8({0x01, 0x77, 0x02})}});
   EXPECT_EQ(query("Gap"), "");
-  EXPECT_EQ(marked(ppd_.get(), "Gap"), "Right");
+  EXPECT_EQ(marked_choice(ppd_.get(), "Gap"), "Right");
 }
 
 TEST_F(UsbOptionQuery, FirstMatchingReplyWinsAndLaterOnesAreNotParsed) {
   answer({{Request{0xc1, 0x06, 0, 0}, reply8({0x01})}});
   EXPECT_EQ(query("Order"), "");  // C holds no hexadecimal field and would be reported
-  EXPECT_EQ(marked(ppd_.get(), "Order"), "B");
+  EXPECT_EQ(marked_choice(ppd_.get(), "Order"), "B");
 }
 
 TEST_F(UsbOptionQuery, ExtraFieldsAndLettersEndTheParseWithoutHarm) {
   answer({{Request{0xc1, 0x08, 0, 0}, reply8({1, 2, 3, 4, 5, 6, 7, 8})},
           {Request{0xc1, 0x09, 0, 0}, reply8({0x01, 0xff})}});
   EXPECT_EQ(query("Extra"), "");
-  EXPECT_EQ(marked(ppd_.get(), "Extra"), "True");
+  EXPECT_EQ(marked_choice(ppd_.get(), "Extra"), "True");
   EXPECT_EQ(query("Letters"), "");
-  EXPECT_EQ(marked(ppd_.get(), "Letters"), "True");
+  EXPECT_EQ(marked_choice(ppd_.get(), "Letters"), "True");
 }
 
 TEST_F(UsbOptionQuery, ShortReplyIsReportedAndComparedWithZeroes) {
@@ -161,7 +161,7 @@ TEST_F(UsbOptionQuery, ShortReplyIsReportedAndComparedWithZeroes) {
   answer({{Request{0xc1, 0x0a, 0, 0}, Reply{3, {1, 2, 3, 0xee, 0xee, 0xee, 0xee, 0xee}, ""}}});
   EXPECT_EQ(query("Short"),
             "WARNING: USB reply (c1 0a 00 00 / ff ff ff ff ff) has unexpected size (3)\n");
-  EXPECT_EQ(marked(ppd_.get(), "Short"), "Three");
+  EXPECT_EQ(marked_choice(ppd_.get(), "Short"), "Three");
 }
 
 TEST_F(UsbOptionQuery, EmptyOrFailedTransferMarksNothing) {
@@ -178,7 +178,7 @@ TEST_F(UsbOptionQuery, EmptyOrFailedTransferMarksNothing) {
     SetUp();
     answer({{Request{0xc1, 0x0b, 0, 0}, c.reply}});
     EXPECT_EQ(query("Silent"), c.message);
-    EXPECT_EQ(marked(ppd_.get(), "Silent"), "");
+    EXPECT_EQ(marked_choice(ppd_.get(), "Silent"), "");
   }
 }
 
@@ -192,7 +192,7 @@ TEST_F(UsbOptionQuery, NoReplyAttributePrintsAllEightMaskedBytes) {
   EXPECT_EQ(query("NoReply"),
             "WARNING: option 'NoReply' has no reply attribute 'Ep0NoReply' with value "
             "'02 30 00 00 00 00 00 00'\n");
-  EXPECT_EQ(marked(ppd_.get(), "NoReply"), "");
+  EXPECT_EQ(marked_choice(ppd_.get(), "NoReply"), "");
 }
 
 TEST_F(UsbOptionQuery, LongKeywordsAreLookedUpUnderNamesCutToForty) {
@@ -211,7 +211,7 @@ TEST_F(UsbOptionQuery, LongKeywordsAreLookedUpUnderNamesCutToForty) {
     EXPECT_EQ(query(c.keyword), "");
     ASSERT_EQ(control_calls().size(), 1u);
     EXPECT_EQ(control_calls()[0].request, c.request);
-    EXPECT_EQ(marked(ppd_.get(), c.keyword), "True");
+    EXPECT_EQ(marked_choice(ppd_.get(), c.keyword), "True");
   }
 }
 
@@ -241,9 +241,9 @@ TEST_F(UsbOptionQuery, FailedOptionDoesNotStopTheWalk) {
           {Request{0xc1, 0x04, 0, 0}, reply8({0, 0, 0x05})},
           {Request{0xc1, 0x10, 0, 0}, reply8({0x01})}});
   stderr_of([&] { usbQueryInstallableOptions(handle_, ppd_.get()); });
-  EXPECT_EQ(marked(ppd_.get(), "Tray"), "");
-  EXPECT_EQ(marked(ppd_.get(), "Skip2"), "Small");
-  EXPECT_EQ(marked(ppd_.get(), "CFeeder0123456789012345678901234567890"), "True");
+  EXPECT_EQ(marked_choice(ppd_.get(), "Tray"), "");
+  EXPECT_EQ(marked_choice(ppd_.get(), "Skip2"), "Small");
+  EXPECT_EQ(marked_choice(ppd_.get(), "CFeeder0123456789012345678901234567890"), "True");
 }
 
 }  // namespace

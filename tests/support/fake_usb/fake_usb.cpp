@@ -192,6 +192,19 @@ std::vector<std::string> trace() {
   return lines;
 }
 
+std::vector<Call> control_calls() {
+  std::vector<Call> found;
+  for (const Call& call : state().calls) {
+    if (call.function == "usb_control_msg") found.push_back(call);
+  }
+  return found;
+}
+
+Reply reply8(std::vector<uint8_t> bytes) {
+  bytes.resize(8);
+  return Reply{8, bytes, ""};
+}
+
 const std::vector<std::string>& violations() {
   return state().violations;
 }

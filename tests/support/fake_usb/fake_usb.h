@@ -104,6 +104,11 @@ std::string id_of(const usb_dev_handle* handle);
 // Appends each trace line to a file as it happens (for programs run with the double preloaded).
 void trace_to_file(const std::string& path);
 
+// The usb_control_msg calls of the record.
+std::vector<Call> control_calls();
+// A reply of eight bytes: bytes, then zeros.
+Reply reply8(std::vector<uint8_t> bytes);
+
 // Reads a scenario from a text file; false with a message naming the line on a bad line.
 bool load_scenario(const std::string& path, Scenario* scenario, std::string* error);
 

@@ -14,7 +14,6 @@
 
 #include "autoconf/snmp_get.h"
 #include "autoconf/snmp_query.h"
-#include "log/settings.h"
 #include "support/capture.h"
 #include "support/paths.h"
 #include "support/ppd.h"
@@ -267,17 +266,6 @@ TEST_F(SnmpAgent, VendorCommunityReachesAnAgentOfThatCommunity) {
             0);
   EXPECT_EQ(err.finish(), "");
   EXPECT_EQ(marked_choice(ppd, "DuplexUnit"), "True");
-}
-
-TEST_F(SnmpAgent, FailingExecCommunitySourceOnlyMeansTheDefault) {
-  // The settings reader's "exec:" form behind a failing command gives no line: the default
-  // community "mirelo" is used and the agent answers.
-  char buffer[33] = "untouched";
-  EXPECT_EQ(read_settings("exec:exit 7", parseCommunityLine, buffer), 0);
-  EXPECT_STREQ(buffer, "untouched");
-  EXPECT_EQ(read_settings("exec:echo SNMP_COMMUNITY=from-cmd; exit 7", parseCommunityLine, buffer),
-            1);
-  EXPECT_STREQ(buffer, "from-cmd");
 }
 
 }  // namespace

@@ -138,32 +138,4 @@ TEST_F(UsbProgram, CancelSendsNoFurtherRequest) {
   EXPECT_FALSE(path_exists(kTarget));
 }
 
-TEST(UsbShippedProgram, LinksTheRealLibraryDynamically) {
-  ProgramRun readelf;
-  readelf.path = system_program("readelf");
-  readelf.args = {"readelf", "-d", "-W", ZORVAUTOCONF_PATH};
-  readelf.env = filter_environment();
-  ProgramResult dynamic = run_program(readelf);
-  ASSERT_EQ(dynamic.status, 0) << dynamic.err;
-  EXPECT_NE(dynamic.out.find("Shared library: [libusb-0.1.so.4]"), std::string::npos);
-
-  readelf.args = {"readelf", "--dyn-syms", "-W", ZORVAUTOCONF_PATH};
-  ProgramResult symbols = run_program(readelf);
-  ASSERT_EQ(symbols.status, 0) << symbols.err;
-  // Every libusb function is left to the library (so a preloaded double can stand in for it).
-  for (const char* name :
-       {"usb_init", "usb_find_busses", "usb_find_devices", "usb_get_busses", "usb_open",
-        "usb_get_string_simple", "usb_control_msg", "usb_close", "usb_strerror"}) {
-    SCOPED_TRACE(name);
-    bool undefined = false;
-    for (const std::string& line : split_lines(symbols.out)) {
-      size_t at = line.rfind(' ');
-      if (at != std::string::npos && line.substr(at + 1) == name) {
-        undefined = line.find(" UND ") != std::string::npos;
-      }
-    }
-    EXPECT_TRUE(undefined);
-  }
-}
-
 }  // namespace

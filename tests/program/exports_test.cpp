@@ -1,10 +1,14 @@
 // What each program exports and links: the log globals (and xdump) in the dynamic symbol
-// table and nothing else of its own; the preload filter links no library beyond the system's.
+// table and nothing else of its own; the preload filter links no library beyond the system's;
+// the auto-configuration filter leaves libusb to the library.
 #include <cstdio>
 #include <set>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
+
+#include "support/text.h"
 
 namespace {
 
@@ -57,6 +61,26 @@ TEST(Exports, OnlyTheAutoconfFilterLinksThePrintingLibraries) {
     SCOPED_TRACE(library);
     EXPECT_EQ(preload.find(library), std::string::npos) << preload;
     EXPECT_NE(autoconf.find(library), std::string::npos) << autoconf;
+  }
+}
+
+// A preloaded libusb double can stand in for the library only where the program leaves each
+// function to it.
+TEST(Exports, AutoconfLeavesEveryLibusbFunctionToTheLibrary) {
+  const std::vector<std::string> symbols =
+      split_lines(command_output(std::string("readelf --dyn-syms -W ") + ZORVAUTOCONF_PATH));
+  for (const char* name :
+       {"usb_init", "usb_find_busses", "usb_find_devices", "usb_get_busses", "usb_open",
+        "usb_get_string_simple", "usb_control_msg", "usb_close", "usb_strerror"}) {
+    SCOPED_TRACE(name);
+    bool undefined = false;
+    for (const std::string& line : symbols) {
+      size_t at = line.rfind(' ');
+      if (at != std::string::npos && line.substr(at + 1) == name) {
+        undefined = line.find(" UND ") != std::string::npos;
+      }
+    }
+    EXPECT_TRUE(undefined);
   }
 }
 

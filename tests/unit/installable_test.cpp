@@ -328,12 +328,3 @@ TEST_F(Rewrite, ALinkAtTheTargetIsReplacedNotFollowed) {
   ASSERT_EQ(stat(victim.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0600u);
 }
-
-TEST(PpdFixtures, TheBrokenOnesDoNotParse) {
-  for (const char* name : {"broken.ppd", "long-lines.ppd"}) {
-    SCOPED_TRACE(name);
-    UniquePpd ppd = open_fixture(name);
-    EXPECT_EQ(ppd, nullptr);
-  }
-  EXPECT_EQ(UniquePpd(ppdOpenFile("/bin/sh")), nullptr) << "a binary file";
-}

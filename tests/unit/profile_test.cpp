@@ -133,14 +133,6 @@ TEST(ResolveProfileName, NameIsCutToTheBuffer) {
   EXPECT_EQ(std::string(name), "Off");
 }
 
-TEST(PreloadVendors, SixInstallationsInSearchOrder) {
-  std::vector<std::string> names;
-  for (size_t i = 0; kPreloadVendors[i] != nullptr; i++) names.push_back(kPreloadVendors[i]);
-  EXPECT_EQ(names, (std::vector<std::string>{"Orvane", "Kestrel", "TALMA", "Brightwell", "Pemberly",
-                                             "Quillon"}));
-  EXPECT_STREQ(kUcsPathPattern, "/opt/%s/mfp/ucs/%s");
-}
-
 // Vendor directories A, B and C under a private root, searched with "<root>/%s/ucs/%s".
 class FindVendorFile : public ::testing::Test {
  protected:

@@ -215,23 +215,16 @@ TEST(CommunityLookupArguments, SmallBufferOrNoPpdIsRefused) {
   EXPECT_STREQ(buffer, "untouched");
 }
 
+// What the reply attributes rely on: a search unless anchored, the extended syntax, and an
+// empty expression that matches anything (which is why the query passes empty ones over).
 TEST(RegexMatch, SearchesUnlessAnchored) {
   const struct {
     const char* pattern;
     const char* text;
     bool match;
   } table[] = {
-      {"1", "01000000", true},
-      {"^1$", "01000000", false},
-      {"^01000000$", "01000000", true},
-      {"Duplex", "Duplex Unit", true},
-      {"duplex", "Duplex Unit", false},
-      {"^$", "", true},
-      {"^$", "x", false},
-      {"a|b", "xbx", true},
-      {"(ab)+c", "ababc", true},
-      {"x{2}", "x", false},
-      {"", "anything", true},
+      {"1", "01000000", true}, {"^1$", "01000000", false}, {"^01000000$", "01000000", true},
+      {"a|b", "xbx", true},    {"", "anything", true},
   };
   for (const auto& row : table) {
     SCOPED_TRACE(std::string(row.pattern) + " in " + row.text);

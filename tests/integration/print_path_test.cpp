@@ -3,7 +3,6 @@
 // the worked example's queries. Checks what the printer received and the rewritten PPD.
 #include <cups/cups.h>
 #include <sys/stat.h>
-#include <time.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -14,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/background.h"
 #include "support/bytes.h"
 #include "support/cupsd.h"
 #include "support/hd_block.h"
@@ -59,8 +59,7 @@ ipp_jstate_t job_state(const Cupsd& cupsd, int id) {
 ipp_jstate_t wait_job_end(const Cupsd& cupsd, int id, int timeout_ms = kJobTimeoutMs) {
   ipp_jstate_t state = job_state(cupsd, id);
   for (int waited = 0; waited < timeout_ms && state < IPP_JSTATE_CANCELED; waited += 100) {
-    struct timespec pause = {0, 100 * 1000 * 1000};
-    nanosleep(&pause, nullptr);
+    sleep_ms(100);
     state = job_state(cupsd, id);
   }
   return state;

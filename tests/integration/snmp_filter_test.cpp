@@ -17,10 +17,6 @@ constexpr char kAgent[] = "127.0.0.24";
 constexpr char kQueue[] = "snmpq";
 constexpr char kJob[] = "%!PS\njob bytes\n";
 
-std::string test_oid(const std::string& suffix) {
-  return std::string(kTestOidBase) + suffix;
-}
-
 // Runs program under a private mount namespace in which /etc/snmp is empty, with argv[0] as
 // given, so that the SNMP library finds no snmp.conf (and with it no "mibs :" line that would
 // keep it from loading the default MIBs, most of which are not installed).

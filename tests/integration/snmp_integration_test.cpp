@@ -26,10 +26,6 @@ constexpr char kAgent[] = "127.0.0.22";
 constexpr char kOtherAgent[] = "127.0.0.23";
 constexpr size_t kReply = 256;
 
-std::string test_oid(const std::string& suffix) {
-  return std::string(kTestOidBase) + suffix;
-}
-
 class SnmpAgent : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {

@@ -20,11 +20,6 @@ namespace {
 constexpr int kPollMs = 50;
 constexpr int kHighestInheritedFd = 1024;
 
-void sleep_ms(int ms) {
-  struct timespec pause = {ms / 1000, (ms % 1000) * 1000000L};
-  nanosleep(&pause, nullptr);
-}
-
 // The environment of this process with the given settings over it.
 std::vector<std::string> environment_with(const std::vector<std::string>& settings) {
   std::vector<std::string> env;
@@ -75,6 +70,11 @@ bool BackgroundProcess::start(const std::string& path, const std::vector<std::st
   }
   pid_ = pid;
   return true;
+}
+
+void sleep_ms(int ms) {
+  struct timespec pause = {ms / 1000, (ms % 1000) * 1000000L};
+  nanosleep(&pause, nullptr);
 }
 
 bool BackgroundProcess::running() {

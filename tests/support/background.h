@@ -35,4 +35,7 @@ class BackgroundProcess {
   std::string error_;
 };
 
+// Sleeps ms milliseconds, between the polls of a bounded wait.
+void sleep_ms(int ms);
+
 #endif  // ZORV_TESTS_SUPPORT_BACKGROUND_H

@@ -4,7 +4,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -16,11 +15,6 @@ namespace {
 constexpr int kStartAttempts = 3;
 constexpr int kReadyTimeoutMs = 15000;
 constexpr int kPollMs = 50;
-
-void sleep_ms(int ms) {
-  struct timespec ts = {ms / 1000, (ms % 1000) * 1000000L};
-  nanosleep(&ts, nullptr);
-}
 
 std::string tail_of(const std::string& text, size_t max) {
   return text.size() <= max ? text : "..." + text.substr(text.size() - max);

@@ -1,7 +1,6 @@
 // The private Net-SNMP agent of the integration tests.
 #include "support/snmpd.h"
 
-#include <time.h>
 #include <unistd.h>
 
 #include "support/program.h"
@@ -10,13 +9,8 @@ namespace {
 
 constexpr char kSnmpd[] = "/usr/sbin/snmpd";
 constexpr char kSnmpget[] = "/usr/bin/snmpget";
-constexpr int kReadyPolls = 100;  // times kPollPause: ten seconds at most
-constexpr long kPollPauseNs = 100L * 1000 * 1000;
-
-void pause_briefly() {
-  struct timespec pause = {0, kPollPauseNs};
-  nanosleep(&pause, nullptr);
-}
+constexpr int kReadyPolls = 100;  // times kPollPauseMs: ten seconds at most
+constexpr int kPollPauseMs = 100;
 
 // One GET of the readiness value with a short time-out.
 bool agent_answers(const SnmpdConfig& config) {
@@ -40,6 +34,10 @@ bool agent_answers(const SnmpdConfig& config) {
 }
 
 }  // namespace
+
+std::string test_oid(const std::string& suffix) {
+  return std::string(kTestOidBase) + suffix;
+}
 
 bool snmpd_available() {
   return access(kSnmpd, X_OK) == 0 && access(kSnmpget, X_OK) == 0;
@@ -92,7 +90,7 @@ bool Snmpd::start(const SnmpdConfig& config) {
       return false;
     }
     if (agent_answers(config_)) return true;
-    pause_briefly();
+    sleep_ms(kPollPauseMs);
   }
   stop();
   error_ = "snmpd did not answer in time; its log:\n" + log();

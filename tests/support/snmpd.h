@@ -11,8 +11,9 @@
 #include "support/background.h"
 #include "support/paths.h"
 
-// The agent's fixed values (tests/data/snmp/values.conf and pass.sh).
+// The agent's fixed values (tests/data/snmp/values.conf and pass.sh), and the OID of one.
 constexpr char kTestOidBase[] = ".1.3.6.1.4.1.64999";
+std::string test_oid(const std::string& suffix);
 
 struct SnmpdConfig {
   std::string address = "127.0.0.21";     // IPv4 loopback address of the agent

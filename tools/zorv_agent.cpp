@@ -1,6 +1,6 @@
 // zorv_agent: the scripted SNMP agent as a program, for the benchmarks.
 // Usage: zorv_agent ADDRESS scripted|slow [DELAY_MS]
-// Serves UDP ADDRESS:161 until SIGTERM (see support/snmp_agent.h for the two modes).
+// Serves UDP ADDRESS:161 until SIGTERM (see tests/support/snmp_agent.h for the two modes).
 #include <signal.h>
 #include <unistd.h>
 

@@ -1,6 +1,6 @@
-// The SNMP GET, the option query and the whole filter against a private snmpd (and a private
-// cupsd for the filter): every value type the agent serves, the failures a printer can cause,
-// the community lookup and the IPv6 path.
+// The SNMP GET and the option query, in process, against a private snmpd: every value type
+// the agent serves, the failures a printer can cause, the community lookup and the IPv6 path.
+// (The whole filter against an agent: snmp_filter_test.cpp.)
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
 
@@ -17,7 +17,6 @@
 #include "support/capture.h"
 #include "support/paths.h"
 #include "support/ppd.h"
-#include "support/program.h"
 #include "support/snmpd.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // Runs a built filter the way the scheduler does: fork and exec with argv[0] as the queue
 // name, a controlled environment, standard input from bytes or a file, standard output and
-// standard error captured apart.
+// standard error captured apart; and the shell functions of the private print path.
 #ifndef ZORV_TESTS_SUPPORT_PROGRAM_H
 #define ZORV_TESTS_SUPPORT_PROGRAM_H
 

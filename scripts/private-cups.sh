@@ -9,7 +9,7 @@ zorv_pids=()
 
 # zorv_wait TRIES COMMAND...: runs COMMAND every 0.1 s until it succeeds, at most TRIES times.
 zorv_wait() {
-  local tries=$1
+  local tries=$1 i
   shift
   for ((i = 0; i < tries; i++)); do
     if "$@" >/dev/null 2>&1; then return 0; fi
@@ -67,6 +67,8 @@ DefaultAuthType None
   </Limit>
 </Policy>
 EOC
+  # ZORV_CUPSD_CONF: more cupsd.conf lines from the caller (e.g. "PreserveJobFiles No").
+  if [ -n "${ZORV_CUPSD_CONF:-}" ]; then printf '%s\n' "$ZORV_CUPSD_CONF" >>"$base/root/cupsd.conf"; fi
   # ZORV_NICE (e.g. -10) raises the whole print path above unrelated work on the machine.
   nice -n "${ZORV_NICE:-0}" /usr/sbin/cupsd -f -c "$base/root/cupsd.conf" -s "$base/root/cups-files.conf" \
     >"$base/log/cupsd.out" 2>&1 &
@@ -115,10 +117,24 @@ zorv_stop_all() {
 
 # zorv_wait_job QUEUE-ID: until the scheduler no longer lists the job as pending (bounded).
 zorv_wait_job() {
-  local tries=${2:-1200}
+  local tries=${2:-1200} i
   for ((i = 0; i < tries; i++)); do
     lpstat -o 2>/dev/null | grep -q "^$1 " || return 0
     sleep 0.1
   done
   return 1
+}
+
+# zorv_own_sandbox SCRIPT ARGS...: re-runs SCRIPT in a sandbox of its own (scripts/sandbox.sh),
+# even when started inside one (as by the test suite), so that it can clear the fixed paths
+# it uses without touching anyone else's; inside it, returns. Without root and namespaces it
+# exits 77 (not run). Call it from the top of the tree.
+zorv_own_sandbox() {
+  if [ "${ZORV_OWN_SANDBOX:-}" != "$1" ]; then
+    exec env -u ZORV_IN_SANDBOX ZORV_OWN_SANDBOX="$1" scripts/sandbox.sh "$@"
+  fi
+  if [ "$(id -u)" -ne 0 ] || [ "${ZORV_IN_SANDBOX:-}" != 1 ]; then
+    echo "${1##*/}: needs root and private namespaces (scripts/sandbox.sh); not run" >&2
+    exit 77
+  fi
 }

@@ -25,11 +25,9 @@
 # Usage: bench/soak.sh [JOBS]; SOAK_SEED (default 1) varies sizes and delays.
 # Runs in a sandbox of its own (scripts/sandbox.sh); needs a build (BUILD_DIR, default build).
 set -euo pipefail
-self=$(realpath "$0")
-cd "$(dirname "$self")/.."
-source scripts/private-cups.sh
+source "$(dirname "$0")/../scripts/private-cups.sh"
+zorv_own_sandbox "$0" "$@"
 source bench/lib.sh
-zorv_own_sandbox "$self" "$@"
 
 jobs=${1:-1000}
 RANDOM=${SOAK_SEED:-1}

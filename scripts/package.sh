@@ -13,6 +13,7 @@
 # Environment: PACKAGE_DIR (default build/package).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/stages.sh
 
 out=$(realpath -m "${PACKAGE_DIR:-build/package}")
 sandbox=$PWD/scripts/sandbox.sh
@@ -32,10 +33,10 @@ source_files() {
 }
 
 stage_build() {
-  rm -rf "$out"
   local tree=$out/$source_name-$version
-  mkdir -p "$tree"
-  source_files | tar --null -T - -cf - | tar -xf - -C "$tree"
+  rm -rf "$out"
+  mkdir -p "$tree" || return 1
+  source_files | tar --null -T - -cf - | tar -xf - -C "$tree" || return 1
   (cd "$out" && dpkg-source --build "$source_name-$version" >source.log 2>&1) ||
     { cat "$out/source.log" >&2; return 1; }
   # In the sandbox, so that the unit tests that use the filters' fixed paths as root touch
@@ -92,12 +93,4 @@ stage_autopkgtest() {
   echo "the machine has neither the package nor the test queue, as before"
 }
 
-overall=0
-for stage in "${stages[@]}"; do
-  start=$(date +%s)
-  result=passed
-  "stage_$stage" || { result=FAILED; overall=1; }
-  echo "=== package stage $stage: $result in $(($(date +%s) - start)) s"
-  if [ "$result" = FAILED ]; then break; fi
-done
-exit "$overall"
+zorv_run_stages package "${stages[@]}"

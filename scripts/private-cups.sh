@@ -125,16 +125,21 @@ zorv_wait_job() {
   return 1
 }
 
-# zorv_own_sandbox SCRIPT ARGS...: re-runs SCRIPT in a sandbox of its own (scripts/sandbox.sh),
-# even when started inside one (as by the test suite), so that it can clear the fixed paths
-# it uses without touching anyone else's; inside it, returns. Without root and namespaces it
-# exits 77 (not run). Call it from the top of the tree.
+# zorv_own_sandbox "$0" "$@": the preamble of a script one folder below the top of the tree
+# that runs in a sandbox of its own (scripts/sandbox.sh), even when started inside one (as by
+# the test suite), so that it can clear the fixed paths it uses without touching anyone else's.
+# Moves to the top of the tree and re-runs the script there in the sandbox; inside it, returns.
+# Without root and namespaces it exits 77 (not run).
 zorv_own_sandbox() {
-  if [ "${ZORV_OWN_SANDBOX:-}" != "$1" ]; then
-    exec env -u ZORV_IN_SANDBOX ZORV_OWN_SANDBOX="$1" scripts/sandbox.sh "$@"
+  local self
+  self=$(realpath "$1")
+  shift
+  cd "$(dirname "$self")/.."
+  if [ "${ZORV_OWN_SANDBOX:-}" != "$self" ]; then
+    exec env -u ZORV_IN_SANDBOX ZORV_OWN_SANDBOX="$self" scripts/sandbox.sh "$self" "$@"
   fi
   if [ "$(id -u)" -ne 0 ] || [ "${ZORV_IN_SANDBOX:-}" != 1 ]; then
-    echo "${1##*/}: needs root and private namespaces (scripts/sandbox.sh); not run" >&2
+    echo "${self##*/}: needs root and private namespaces (scripts/sandbox.sh); not run" >&2
     exit 77
   fi
 }

@@ -8,7 +8,8 @@
 #                inside `scripts/sandbox.sh --system`: the installation, the scheduler's queue,
 #                spool and logs and everything started for the test are discarded at the end,
 #                and the machine's own services are neither seen nor touched. The stage then
-#                checks that the machine has neither the package nor the test queue.
+#                checks that the package's state and the test queue on the machine are as
+#                they were.
 # Usage: scripts/package.sh [build] [lintian] [autopkgtest]   (no argument: all three)
 # Environment: PACKAGE_DIR (default build/package).
 set -euo pipefail
@@ -90,7 +91,7 @@ stage_autopkgtest() {
     printf 'the machine changed:\nbefore: %s\nafter: %s\n' "$before" "$after" >&2
     return 1
   fi
-  echo "the machine has neither the package nor the test queue, as before"
+  echo "the machine's package state and test queue are as they were before the test"
 }
 
 zorv_run_stages package "${stages[@]}"

@@ -298,7 +298,7 @@ memory_report() {
 echo "soak: $jobs jobs on 4 queues ($silent_jobs to the silent agent's queue)"
 echo "  printed whole $printed, cancelled part-way $cancelled (and $late_cancels cancels that came after the job ended), refused as empty $refused"
 awk -v s="$submitted_bytes" -v r="$received_bytes" -v t="$elapsed_ns" -v n="$jobs" 'BEGIN {
-  printf "  bytes submitted %d (%.1f MiB), received at the printers %d (%.1f MiB)\n", s, s / 1048576, r, r / 1048576
+  printf "  bytes submitted %.0f (%.1f MiB), received at the printers %.0f (%.1f MiB)\n", s, s / 1048576, r, r / 1048576
   printf "  time %.1f s, %.2f s per job\n", t / 1e9, t / 1e9 / n }'
 for filter in "${filters[@]}"; do memory_report "$filter"; done
 echo "  failures: $failures"

@@ -52,8 +52,10 @@ stage_build() {
 }
 
 stage_lintian() {
-  # Lintian warns on stderr that it runs as root; that line is dropped, nothing else.
-  lintian --fail-on error,warning "$out/${source_name}_$version.dsc" \
+  # Lintian leaves databases in TMPDIR: that is the package directory's, not the machine's.
+  # It warns on stderr that it runs as root; that line is dropped, nothing else.
+  mkdir -p "$out/lintian-tmp" || return 1
+  TMPDIR=$out/lintian-tmp lintian --fail-on error,warning "$out/${source_name}_$version.dsc" \
     "$out/${source_name}_${version}_$(dpkg --print-architecture).changes" \
     2> >(grep -v 'running with root privileges is not recommended' >&2)
 }

@@ -72,12 +72,12 @@ done
 # Queues 1 to 3: answering agents (queue 2's printer has the larger feeder); queue 3's printer
 # reads slowly (5 ms after each read of up to 64 KiB: about 13 MB/s), so that the jobs that
 # are cancelled there are still on their way. Queue 4: silent.
-sed 's/PF-500-EU/PF-1000-EU/' tests/data/ppd/worked-example-agent.conf >"$work/agent-2.conf"
+sed 's/PF-500-EU/PF-1000-EU/' docs/examples/worked-example-agent.conf >"$work/agent-2.conf"
 install -d -m 0755 /opt/Orvane/mfp/ucs
 for q in 1 2 3 4; do
   printer=127.0.0.4$q
   if ((q != silent)); then
-    agent=tests/data/ppd/worked-example-agent.conf
+    agent=docs/examples/worked-example-agent.conf
     if ((q == 2)); then agent=$work/agent-2.conf; fi
     zorv_snmpd_start "$base/agent-$q" "$printer" "$agent"
   fi
@@ -85,7 +85,7 @@ for q in 1 2 3 4; do
   if ((q == slow)); then pause=5000; fi
   ZORV_CAPTURE_PAUSE_US=$pause zorv_capture_start "$build" "$printer" "$base/printer-$q"
   touch "$base/printer-$q/jobs"
-  lpadmin -p "soak$q" -E -v "socket://$printer:9100" -P tests/data/ppd/worked-example.ppd \
+  lpadmin -p "soak$q" -E -v "socket://$printer:9100" -P docs/examples/worked-example.ppd \
     2>/dev/null
   for filter in "${filters[@]}"; do ln -s "$filter" "$base/real/$filter/soak$q"; done
   # A profile of its own per queue, all of one size so that the filters' memory is alike.

@@ -16,6 +16,7 @@ ppd=$PWD/tests/data/ppd/installable.ppd
 queue=zorvbench
 
 source scripts/private-cups.sh
+source bench/lib.sh
 
 base=$(mktemp -d /tmp/zorvbench-XXXXXX)
 trap 'zorv_stop_all; rm -rf "$base" "/var/tmp/autoconf/$queue.ppd"' EXIT
@@ -41,8 +42,6 @@ cmp -s "/var/tmp/autoconf/$queue.ppd" "$base/cups/root/ppd/$queue.ppd" ||
   { echo "the filter did not write the PPD copy" >&2; exit 1; }
 [ -z "$(ls -A "$base/filtertmp")" ] || { echo "fetched PPDs left in TMPDIR" >&2; exit 1; }
 
-now_ns() { date +%s%N; }
-median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 # Alternating runs, so that both see the same load on the machine.
 filter_times=()

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, testing and the demonstration need.
+# Installs the Debian packages that building, testing, the demonstration and the Debian
+# package (building, linting, the installed-package test) need.
 set -euo pipefail
 
 packages=(
@@ -9,6 +10,7 @@ packages=(
   googletest libgtest-dev
   iproute2 util-linux procps
   clang libclang-rt-14-dev valgrind
+  debhelper dpkg-dev lintian autopkgtest socat time
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,4 +1,4 @@
-# The whole system: installation and package, the real print path under a private scheduler,
+# The whole system: installation, the real print path under a private scheduler,
 # and the printer stand-in that the print-path test, the demonstration and the benchmark use.
 find_package(Threads REQUIRED)
 add_library(listener_support STATIC support/listener.cpp)
@@ -11,7 +11,7 @@ target_link_libraries(zorv_capture PRIVATE listener_support zorv_warnings)
 add_executable(zorv_agent support/agent_main.cpp)
 target_link_libraries(zorv_agent PRIVATE test_support Threads::Threads zorv_warnings)
 
-# Installation into a staging directory and the Debian package's contents and dependencies.
+# Installation into a staging directory: where the files go, their modes, the sample PPD.
 add_test(NAME install_check
          COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/install_check.sh ${CMAKE_BINARY_DIR})
 set_tests_properties(install_check PROPERTIES LABELS integration TIMEOUT 300)

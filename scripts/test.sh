@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The whole test suite: dependencies, a warning-clean build, every test inside the sandbox
+# The whole test suite: dependencies, a warning-clean build, clang-tidy on the program code
+# (scripts/tidy.sh), every test inside the sandbox
 # (see scripts/sandbox.sh), the Debian package (scripts/package.sh: built, linted, and tested
 # installed inside a system sandbox), the 100-job soak (bench/soak.sh), then the hardening
 # stages (scripts/hardening.sh: the suite again under ASan+UBSan, unit and program tests under
@@ -10,6 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 BUILD_DIR=build scripts/build.sh -DWARNINGS_AS_ERRORS=ON
+BUILD_DIR=build scripts/tidy.sh
 scripts/sandbox.sh ctest --test-dir build --output-on-failure -j2 "$@"
 if [ "${ZORV_SKIP_PACKAGE:-0}" != 1 ]; then
   scripts/package.sh

@@ -24,8 +24,8 @@ trap 'zorv_stop_all; rm -rf "$base" "/var/tmp/autoconf/$queue.ppd"' EXIT
 # The private scheduler of scripts/private-cups.sh (its filter directory gets the filters built
 # next to the program), on loopback TCP; HOME keeps the user's client.conf out of it.
 export HOME=$base
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-zorv_cupsd_start "$base" "$(dirname "$program")" "127.0.0.1:$port"
+# The sandbox has a network of its own, so the scheduler's usual port is free there.
+zorv_cupsd_start "$base" "$(dirname "$program")" 127.0.0.1:631
 lpadmin -p "$queue" -E -v file:/dev/null -P "$ppd" 2>/dev/null
 
 mkdir "$base/filtertmp"

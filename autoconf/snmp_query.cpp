@@ -1,6 +1,6 @@
 // Network path of the option query: the printer's host from the device URI, the SNMP community
-// from the vendor settings file, and one SNMP GET per installable option whose answer picks the
-// choice to mark. Every message goes to standard error.
+// from the vendor settings file, and the GETs of every installable option in one round, whose
+// answers then pick, option by option, the choice to mark. Every message goes to standard error.
 #include "autoconf/snmp_query.h"
 
 #include <net-snmp/net-snmp-config.h>

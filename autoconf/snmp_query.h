@@ -1,4 +1,5 @@
-// Network path of the option query: host, community and one SNMP GET per installable option.
+// Network path of the option query: host, community, and one SNMP GET per installable option,
+// all in one round (snmp_round.h).
 #ifndef ZORV_AUTOCONF_SNMP_QUERY_H
 #define ZORV_AUTOCONF_SNMP_QUERY_H
 

@@ -16,6 +16,7 @@ ppd=$PWD/tests/data/ppd/installable.ppd
 queue=zorvbench
 
 source scripts/private-cups.sh
+source bench/lib.sh
 
 base=$(mktemp -d /tmp/zorvbench-XXXXXX)
 trap 'zorv_stop_all; rm -rf "$base" "/var/tmp/autoconf/$queue.ppd"' EXIT
@@ -23,8 +24,8 @@ trap 'zorv_stop_all; rm -rf "$base" "/var/tmp/autoconf/$queue.ppd"' EXIT
 # The private scheduler of scripts/private-cups.sh (its filter directory gets the filters built
 # next to the program), on loopback TCP; HOME keeps the user's client.conf out of it.
 export HOME=$base
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-zorv_cupsd_start "$base" "$(dirname "$program")" "127.0.0.1:$port"
+# The sandbox has a network of its own, so the scheduler's usual port is free there.
+zorv_cupsd_start "$base" "$(dirname "$program")" 127.0.0.1:631
 lpadmin -p "$queue" -E -v file:/dev/null -P "$ppd" 2>/dev/null
 
 mkdir "$base/filtertmp"
@@ -41,8 +42,6 @@ cmp -s "/var/tmp/autoconf/$queue.ppd" "$base/cups/root/ppd/$queue.ppd" ||
   { echo "the filter did not write the PPD copy" >&2; exit 1; }
 [ -z "$(ls -A "$base/filtertmp")" ] || { echo "fetched PPDs left in TMPDIR" >&2; exit 1; }
 
-now_ns() { date +%s%N; }
-median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 # Alternating runs, so that both see the same load on the machine.
 filter_times=()

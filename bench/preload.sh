@@ -8,6 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ "${ZORV_IN_SANDBOX:-}" != 1 ]; then exec scripts/sandbox.sh "$0" "$@"; fi
+source bench/lib.sh
 
 program=$(realpath "${1:-build/zorvpreload}")
 [ -x "$program" ] || { echo "no program at $program (build first)" >&2; exit 1; }
@@ -27,8 +28,6 @@ cleanup() {
   if [ -n "$made_dir" ]; then rm -rf "$made_dir"; fi
 }
 trap cleanup EXIT
-
-now_ns() { date +%s%N; }
 
 # Runs two commands in turn $repeats times, so that both see the same load on the machine,
 # and sets best_a and best_b to the shortest wall time of each, in nanoseconds.

@@ -6,20 +6,14 @@
 # Usage: bench/print_path.sh [ROUNDS] (default 5); ZORV_BENCH_MIB sets the job size, ZORV_NICE
 # the print path's niceness (default -10). Runs in a sandbox of its own (scripts/sandbox.sh).
 set -euo pipefail
-cd "$(dirname "$0")/.."
-if [ "${ZORV_BENCH_SANDBOX:-}" != 1 ]; then
-  exec env -u ZORV_IN_SANDBOX ZORV_BENCH_SANDBOX=1 scripts/sandbox.sh "$0" "$@"
-fi
-if [ "$(id -u)" -ne 0 ] || [ "${ZORV_IN_SANDBOX:-}" != 1 ]; then
-  echo "print_path.sh: needs root and private namespaces (scripts/sandbox.sh)" >&2
-  exit 1
-fi
+source "$(dirname "$0")/../scripts/private-cups.sh"
+zorv_own_sandbox "$0" "$@"
+source bench/lib.sh
 rounds=${1:-5}
 # Both queues' print paths run above other work on the machine, so that it disturbs them less.
 export ZORV_NICE=${ZORV_NICE:--10}
 size_mib=${ZORV_BENCH_MIB:-50}
 build=$(cd "${BUILD_DIR:-build}" && pwd)
-source scripts/private-cups.sh
 
 printer=127.0.0.32
 base=$(mktemp -d /tmp/zorv-bench-XXXXXX)
@@ -56,7 +50,6 @@ time_job() {
   end=$(awk -v n="$received" '$1 == n {print $3}' "$lines")
   elapsed=$(((end - start) / 1000000))
 }
-median() { sort -n | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
 minimum() { sort -n | head -1; }
 
 time_job zorvplain  # warm-up: caches, first connection

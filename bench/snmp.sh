@@ -23,11 +23,10 @@ base=.1.3.6.1.4.1.64999
 rounds=${ROUNDS:-15}
 
 source scripts/private-cups.sh
+source bench/lib.sh
 
 work=$(mktemp -d /tmp/zorvbench-XXXXXX)
 trap 'zorv_stop_all; rm -rf "$work"' EXIT
-
-now_ns() { date +%s%N; }
 
 # Prints the wall time of "$@" in nanoseconds.
 time_ns() {

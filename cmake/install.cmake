@@ -1,20 +1,19 @@
-# Installation into the CUPS directories and the Debian package.
-# The filters go where the installed scheduler looks for them (cups-config --serverbin), the
-# sample PPD where its driver index finds it; both are absolute paths whatever the prefix.
+# Installation into the CUPS directories: the one list of installed files, which the Debian
+# package (debian/) takes whole. The filters go where the installed scheduler looks for them
+# (cups-config --serverbin), an absolute path whatever the prefix; the sample PPD goes to
+# <datadir>/ppd/zorv, a directory that the scheduler's driver index reads for /usr and
+# /usr/local alike (it lists the PPD as lsb/usr/zorv/... or lsb/local/zorv/...).
 
 find_program(CUPS_CONFIG cups-config)
 set(_zorv_serverbin /usr/lib/cups)
-set(_zorv_datadir /usr/share/cups)
 if(CUPS_CONFIG)
   execute_process(COMMAND ${CUPS_CONFIG} --serverbin OUTPUT_VARIABLE _zorv_serverbin
-                  OUTPUT_STRIP_TRAILING_WHITESPACE)
-  execute_process(COMMAND ${CUPS_CONFIG} --datadir OUTPUT_VARIABLE _zorv_datadir
                   OUTPUT_STRIP_TRAILING_WHITESPACE)
 endif()
 set(ZORV_FILTER_DIR "${_zorv_serverbin}/filter" CACHE PATH
     "Directory of the CUPS filters (the scheduler's ServerBin/filter)")
-set(ZORV_PPD_DIR "${_zorv_datadir}/model/zorv" CACHE PATH
-    "Directory of the sample PPD (a driver directory of the scheduler)")
+set(ZORV_PPD_INSTALL_DIR "${CMAKE_INSTALL_DATADIR}/ppd/zorv" CACHE PATH
+    "Directory of the sample PPD, under the install prefix (a driver directory of the scheduler)")
 
 # The scheduler refuses a filter that is not owned by root or that others may write: 0755.
 set(_zorv_program_mode OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
@@ -49,32 +48,10 @@ if(_zorv_man_outputs)
   add_custom_target(zorv_man_pages ALL DEPENDS ${_zorv_man_outputs})
 endif()
 
-install(FILES samples/zorv-sample.ppd DESTINATION ${ZORV_PPD_DIR}
+install(FILES samples/zorv-sample.ppd DESTINATION ${ZORV_PPD_INSTALL_DIR}
         PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ COMPONENT filters)
 install(FILES docs/ppd-attributes.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT filters)
 # The guide's worked example, the demonstration agent's answers and the first draft it checks.
 install(FILES docs/examples/worked-example.ppd docs/examples/worked-example-agent.conf
               docs/examples/first-draft.ppd
         DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT filters)
-
-# Debian package: cpack -G DEB in the build directory. The library dependencies are worked
-# out from the programs by dpkg-shlibdeps.
-set(CPACK_PACKAGE_NAME zorv-filters)
-set(CPACK_PACKAGE_VENDOR "Zorv")
-set(CPACK_PACKAGE_CONTACT "Zorv printer drivers <drivers@zorv.invalid>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "CUPS filters: printer option auto-configuration and colour-profile preload")
-set(CPACK_PACKAGE_DESCRIPTION
-    "zorvautoconf asks a network printer (SNMP) or a USB printer (endpoint 0 control request)\n\
-which installable options it has and writes the queue's PPD with those defaults to\n\
-/var/tmp/autoconf. zorvpreload puts the queue's colour profile (HD data) in front of\n\
-each job. Both pass the job through unchanged.")
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_STRIP_FILES ON)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION misc)
-set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "cups-daemon")
-set(CPACK_GENERATOR DEB)
-include(CPack)

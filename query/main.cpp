@@ -42,8 +42,6 @@ ppd_file_t* open_ppd(const char* path) {
 
 int main(int argc, char* argv[]) {
   setbuf(stdout, nullptr);
-  // Ctrl-C or SIGTERM ends the queries' wait at once, as a cancelled job does.
-  install_filter_signals();
   const bool check = argc == 3 && strcmp(argv[1], "--check") == 0;
   if (argc != 3 || (!check && argv[1][0] == '-')) {
     usage();
@@ -52,5 +50,13 @@ int main(int argc, char* argv[]) {
   UniquePpd ppd(open_ppd(argv[2]));
   if (ppd == nullptr) return kQueryUsage;
   if (check) return checkPpd(ppd.get(), stdout) == 0 ? kQueryAnswered : kQueryProblems;
-  return queryDevice(argv[1], ppd.get(), stdout);
+  // SIGTERM ends the queries' wait at once, as it does a cancelled job's; anywhere else it
+  // ends the tool as usual.
+  install_filter_signals();
+  const int status = queryDevice(argv[1], ppd.get(), stdout);
+  if (job_cancelled()) {
+    fputs("zorvquery: stopped by SIGTERM\n", stderr);
+    return kQueryNoAnswer;
+  }
+  return status;
 }

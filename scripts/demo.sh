@@ -7,22 +7,13 @@
 # /tmp, /var/tmp, /opt and the loopback addresses it uses are private.
 # Needs a build first: scripts/install-deps.sh && scripts/build.sh
 set -euo pipefail
-cd "$(dirname "$0")/.."
-# Always a sandbox of its own, even when started inside one (as by the test suite), so that
-# it can clear the fixed paths it used without touching anyone else's.
-if [ "${ZORV_DEMO_SANDBOX:-}" != 1 ]; then
-  exec env -u ZORV_IN_SANDBOX ZORV_DEMO_SANDBOX=1 scripts/sandbox.sh "$0" "$@"
-fi
-if [ "$(id -u)" -ne 0 ] || [ "${ZORV_IN_SANDBOX:-}" != 1 ]; then
-  echo "demo: needs root and private namespaces (scripts/sandbox.sh); not run" >&2
-  exit 77
-fi
+source "$(dirname "$0")/../scripts/private-cups.sh"
+zorv_own_sandbox "$0" "$@"
 build=$(cd "${BUILD_DIR:-build}" 2>/dev/null && pwd) || build=
 if [ -z "$build" ] || [ ! -x "$build/zorvautoconf" ] || [ ! -x "$build/tests/zorv_capture" ]; then
   echo "demo: no build found; run scripts/build.sh first" >&2
   exit 1
 fi
-source scripts/private-cups.sh
 
 printer=127.0.0.31
 queue=zorvdemo

@@ -10,6 +10,7 @@
 # or fuzzer report, including reports of programs that no test looked at.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/stages.sh
 
 plain=${PLAIN_BUILD:-build}
 asan=${ASAN_BUILD:-build-asan}
@@ -97,11 +98,4 @@ stage_fuzz() {
   FUZZ_BUILD="$fuzz" scripts/fuzz-long.sh "${FUZZ_SECONDS:-30}"
 }
 
-overall=0
-for stage in "${stages[@]}"; do
-  start=$(date +%s)
-  result=passed
-  "stage_$stage" || { result=FAILED; overall=1; }
-  echo "=== hardening stage $stage: $result in $(($(date +%s) - start)) s"
-done
-exit "$overall"
+zorv_run_stages hardening "${stages[@]}"

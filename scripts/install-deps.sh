@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, testing and the demonstration need.
+# Installs the Debian packages that building, testing, the demonstration and the Debian
+# package (building, linting, the installed-package test) need.
 set -euo pipefail
 
 packages=(
@@ -8,7 +9,8 @@ packages=(
   cups-daemon cups-client cups cups-bsd snmpd snmp
   googletest libgtest-dev
   iproute2 util-linux procps
-  clang libclang-rt-14-dev valgrind
+  clang libclang-rt-14-dev valgrind clang-tidy
+  debhelper dpkg-dev lintian autopkgtest socat time
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -23,7 +25,6 @@ if ((${#missing[@]})); then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
-# The packaged services are not wanted: the tests start private ones of their own.
-for service in cups snmpd; do
-  if command -v systemctl >/dev/null 2>&1; then systemctl stop "$service" >/dev/null 2>&1 || true; fi
-done
+# The machine's own cups and snmpd, when they run, are left alone: the tests start private
+# ones in namespaces of their own (scripts/sandbox.sh), where the machine's sockets and ports
+# are out of reach.

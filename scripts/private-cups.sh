@@ -10,7 +10,7 @@ zorv_pids=()
 
 # zorv_wait TRIES COMMAND...: runs COMMAND every 0.1 s until it succeeds, at most TRIES times.
 zorv_wait() {
-  local tries=$1
+  local tries=$1 i
   shift
   for ((i = 0; i < tries; i++)); do
     if "$@" >/dev/null 2>&1; then return 0; fi
@@ -72,6 +72,8 @@ DefaultAuthType None
   </Limit>
 </Policy>
 EOC
+  # ZORV_CUPSD_CONF: more cupsd.conf lines from the caller (e.g. "PreserveJobFiles No").
+  if [ -n "${ZORV_CUPSD_CONF:-}" ]; then printf '%s\n' "$ZORV_CUPSD_CONF" >>"$base/root/cupsd.conf"; fi
 }
 
 # zorv_cupsd_start BASE BUILD [LISTEN]: the scheduler of zorv_cupsd_configure, serving on
@@ -149,10 +151,29 @@ zorv_stop_all() {
 
 # zorv_wait_job QUEUE-ID: until the scheduler no longer lists the job as pending (bounded).
 zorv_wait_job() {
-  local tries=${2:-1200}
+  local tries=${2:-1200} i
   for ((i = 0; i < tries; i++)); do
     lpstat -o 2>/dev/null | grep -q "^$1 " || return 0
     sleep 0.1
   done
   return 1
+}
+
+# zorv_own_sandbox "$0" "$@": the preamble of a script one folder below the top of the tree
+# that runs in a sandbox of its own (scripts/sandbox.sh), even when started inside one (as by
+# the test suite), so that it can clear the fixed paths it uses without touching anyone else's.
+# Moves to the top of the tree and re-runs the script there in the sandbox; inside it, returns.
+# Without root and namespaces it exits 77 (not run).
+zorv_own_sandbox() {
+  local self
+  self=$(realpath "$1")
+  shift
+  cd "$(dirname "$self")/.."
+  if [ "${ZORV_OWN_SANDBOX:-}" != "$self" ]; then
+    exec env -u ZORV_IN_SANDBOX ZORV_OWN_SANDBOX="$self" scripts/sandbox.sh "$self" "$@"
+  fi
+  if [ "$(id -u)" -ne 0 ] || [ "${ZORV_IN_SANDBOX:-}" != 1 ]; then
+    echo "${self##*/}: needs root and private namespaces (scripts/sandbox.sh); not run" >&2
+    exit 77
+  fi
 }

@@ -3,6 +3,8 @@
 // Writes each connection's bytes to DIR/job-N.bin and a line "N LENGTH END_NS" to DIR/jobs
 // when the connection ends (END_NS: CLOCK_REALTIME of the last byte); ends after COUNT
 // connections, or on SIGTERM. With DIR "-", the bytes are only counted.
+// ZORV_CAPTURE_PAUSE_US in the environment: a pause after each read, a printer that takes
+// its time (so that a job can be cancelled while it is on its way).
 #include <signal.h>
 #include <unistd.h>
 
@@ -34,6 +36,7 @@ int main(int argc, char* argv[]) {
   signal(SIGINT, on_stop);
 
   Listener listener;
+  if (const char* pause = getenv("ZORV_CAPTURE_PAUSE_US")) listener.set_read_pause_us(atoi(pause));
   if (!listener.start(argv[1], atoi(argv[2]), keep)) {
     fprintf(stderr, "zorv_capture: cannot listen on %s:%s\n", argv[1], argv[2]);
     return 1;
@@ -41,9 +44,7 @@ int main(int argc, char* argv[]) {
   size_t written = 0;
   while (!g_stop && (count == 0 || written < count)) {
     if (!listener.wait_for_jobs(written + 1, 100)) continue;
-    std::vector<ReceivedJob> jobs = listener.jobs();
-    for (; written < jobs.size(); written++) {
-      const ReceivedJob& job = jobs[written];
+    for (const ReceivedJob& job : listener.take_jobs(written)) {
       std::string index = std::to_string(written + 1);
       if (keep) write_file(dir + "/job-" + index + ".bin", job.bytes);
       std::string line = index + " " + std::to_string(job.length) + " " +
@@ -58,6 +59,7 @@ int main(int argc, char* argv[]) {
         fputs(line.c_str(), stdout);
         fflush(stdout);
       }
+      written++;
     }
   }
   listener.stop();

@@ -131,3 +131,14 @@ std::vector<ReceivedJob> Listener::jobs() {
   std::lock_guard<std::mutex> lock(mutex_);
   return jobs_;
 }
+
+std::vector<ReceivedJob> Listener::take_jobs(size_t first) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<ReceivedJob> taken;
+  for (size_t i = first; i < jobs_.size(); i++) {
+    ReceivedJob& kept = jobs_[i];
+    taken.push_back(ReceivedJob{std::move(kept.bytes), kept.length, kept.end_realtime_ns});
+    kept.bytes = std::string();
+  }
+  return taken;
+}

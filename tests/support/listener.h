@@ -38,6 +38,9 @@ class Listener {
   // Waits until the connection in progress has delivered at least bytes, at most timeout_ms.
   bool wait_for_bytes(uint64_t bytes, int timeout_ms);
   std::vector<ReceivedJob> jobs();
+  // The jobs from index first on; their bytes move to the caller and the kept entries keep
+  // only length and end time, so that a capture that runs for many jobs holds each one once.
+  std::vector<ReceivedJob> take_jobs(size_t first);
 
  private:
   void run();

@@ -5,7 +5,6 @@
 // connections, or on SIGTERM. With DIR "-", the bytes are only counted.
 // ZORV_CAPTURE_PAUSE_US in the environment: a pause after each read, a printer that takes
 // its time (so that a job can be cancelled while it is on its way).
-#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -14,15 +13,7 @@
 
 #include "support/listener.h"
 #include "support/paths.h"
-
-namespace {
-
-volatile sig_atomic_t g_stop = 0;
-void on_stop(int) {
-  g_stop = 1;
-}
-
-}  // namespace
+#include "tools/stop_signal.h"
 
 int main(int argc, char* argv[]) {
   if (argc < 4 || argc > 5) {
@@ -32,8 +23,7 @@ int main(int argc, char* argv[]) {
   const std::string dir = argv[3];
   const bool keep = dir != "-";
   const size_t count = argc == 5 ? strtoul(argv[4], nullptr, 10) : 0;
-  signal(SIGTERM, on_stop);
-  signal(SIGINT, on_stop);
+  stop_on_signals();
 
   Listener listener;
   if (const char* pause = getenv("ZORV_CAPTURE_PAUSE_US")) listener.set_read_pause_us(atoi(pause));
@@ -42,7 +32,7 @@ int main(int argc, char* argv[]) {
     return 1;
   }
   size_t written = 0;
-  while (!g_stop && (count == 0 || written < count)) {
+  while (!stop_requested() && (count == 0 || written < count)) {
     if (!listener.wait_for_jobs(written + 1, 100)) continue;
     for (const ReceivedJob& job : listener.take_jobs(written)) {
       std::string index = std::to_string(written + 1);

@@ -491,29 +491,38 @@ std::string without_timeout_detail(std::string text) {
 
 }  // namespace
 
+// Runs of the filter on tests/data/fault/agent.ppd against the scripted agent on 127.0.0.77.
+class ScriptedAgentRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    REQUIRE_ROOT();
+    if (!agent_.bound()) GTEST_SKIP() << "UDP 127.0.0.77:161 or 127.0.0.78:161 is taken";
+  }
+  ProgramRun run() const { return shimmed_autoconf(tmp_, "ok", "socket://127.0.0.77:9100"); }
+
+  ScriptedAgent agent_{"127.0.0.77", ScriptedAgent::Mode::kScripted};
+  AutoconfPaths paths_;
+  TempDir tmp_;
+};
+
 // The same PPD against every agent behaviour at once: each option's outcome, the whole of
 // standard error and the rewritten PPD are those of GETs made one after another. An answer
 // given to the wrong option, a message out of order or a lost outcome changes the text.
-TEST(FaultAgent, EveryOutcomeIsReportedAsOneGetAfterAnother) {
-  REQUIRE_ROOT();
-  ScriptedAgent agent("127.0.0.77", ScriptedAgent::Mode::kScripted);
-  if (!agent.bound()) GTEST_SKIP() << "UDP 127.0.0.77:161 or 127.0.0.78:161 is taken";
-  AutoconfPaths paths;
-  TempDir tmp;
-  ProgramRun run = shimmed_autoconf(tmp, "ok", "socket://127.0.0.77:9100");
+TEST_F(ScriptedAgentRun, EveryOutcomeIsReportedAsOneGetAfterAnother) {
+  ProgramRun run = this->run();
   const std::string job = pseudo_random_bytes(20000);
   run.input = job;
   ProgramResult r = run_filter(run, 0);
   EXPECT_TRUE(same_bytes(r.out, job));
   EXPECT_EQ(without_timeout_detail(r.err), kAgentMessages);
-  EXPECT_EQ(agent.requests(), 11);
+  EXPECT_EQ(agent_.requests(), 11);
 
   std::string expected = read_file(kAgentPpd);
   for (const char* marked : {"Opaque", "Text", "Slow", "Twice", "Elsewhere", "BadRegex"}) {
     replace_text(expected, std::string("*Default") + marked + ": False\n",
                  std::string("*Default") + marked + ": True\n");
   }
-  EXPECT_EQ(read_file(paths.target), expected);
+  EXPECT_EQ(read_file(paths_.target), expected);
 }
 
 // A host that cannot be resolved: no session opens, and every option with a readable OID says
@@ -578,21 +587,16 @@ TEST(FaultAgent, HundredsOfOptionsAreAllAnswered) {
 
 // SIGTERM while the GETs wait: the wait ends at once, nothing is reported or written, and the
 // job is not copied; the exit status is that of a cancelled copy.
-TEST(FaultAgent, CancelEndsTheWaitAndWritesNothing) {
-  REQUIRE_ROOT();
-  ScriptedAgent agent("127.0.0.77", ScriptedAgent::Mode::kScripted);
-  if (!agent.bound()) GTEST_SKIP() << "UDP 127.0.0.77:161 or 127.0.0.78:161 is taken";
-  AutoconfPaths paths;
-  TempDir tmp;
-  ProgramRun run = shimmed_autoconf(tmp, "ok", "socket://127.0.0.77:9100");
+TEST_F(ScriptedAgentRun, CancelEndsTheWaitAndWritesNothing) {
+  ProgramRun run = this->run();
   run.input = "job";
   // Once every GET is out, the silent and late ones are being waited for.
-  run.term_when = [&agent] { return agent.requests() == 11; };
+  run.term_when = [this] { return agent_.requests() == 11; };
   ProgramResult r = run_filter(run, 2);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "");
-  EXPECT_FALSE(path_exists(paths.target));
-  EXPECT_NE(paths.log.text().find("ERROR: job cancelled after the device query"),
+  EXPECT_FALSE(path_exists(paths_.target));
+  EXPECT_NE(paths_.log.text().find("ERROR: job cancelled after the device query"),
             std::string::npos);
 }
 

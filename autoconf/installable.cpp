@@ -16,10 +16,9 @@
 
 #include "autoconf/ppd_handles.h"
 #include "common/handles.h"
-#include "common/handles.h"
-#include "log/text.h"
 #include "log/escape.h"
 #include "log/log.h"
+#include "log/text.h"
 
 namespace {
 

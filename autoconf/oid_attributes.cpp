@@ -10,8 +10,8 @@
 #include "autoconf/installable.h"
 #include "autoconf/ppd_handles.h"
 #include "common/handles.h"
-#include "log/text.h"
 #include "log/escape.h"
+#include "log/text.h"
 
 namespace {
 

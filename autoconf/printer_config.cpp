@@ -15,16 +15,15 @@
 
 #include "autoconf/installable.h"
 #include "autoconf/ppd_handles.h"
-#include "common/handles.h"
 #include "autoconf/queue_defaults.h"
 #include "autoconf/snmp_query.h"
 #include "autoconf/usb_query.h"
 #include "common/credentials.h"
 #include "common/handles.h"
 #include "common/signals.h"
-#include "log/text.h"
 #include "log/escape.h"
 #include "log/log.h"
+#include "log/text.h"
 
 namespace {
 

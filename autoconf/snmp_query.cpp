@@ -14,16 +14,15 @@
 #include <memory>
 
 #include "autoconf/installable.h"
-#include "autoconf/ppd_handles.h"
-#include "common/handles.h"
 #include "autoconf/oid_attributes.h"
+#include "autoconf/ppd_handles.h"
 #include "autoconf/snmp_get.h"
 #include "autoconf/snmp_round.h"
 #include "common/credentials.h"
 #include "common/handles.h"
-#include "log/text.h"
 #include "log/escape.h"
 #include "log/settings.h"
+#include "log/text.h"
 
 namespace {
 
@@ -262,10 +261,6 @@ int findSnmpCommunity(ppd_file_t* ppd, char* buffer, int size, char* source, siz
     }
   }
   return -1;
-}
-
-const char* snmpSettingsPattern() {
-  return kSettingsPattern;
 }
 
 const char* snmpDefaultCommunity() {

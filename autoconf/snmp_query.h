@@ -27,8 +27,7 @@ const char* hostFromUri(const char* uri);
 int getSnmpCommunity(ppd_file_t* ppd, char* buffer, int size);
 // The same, and the settings file it came from into source (when not null).
 int findSnmpCommunity(ppd_file_t* ppd, char* buffer, int size, char* source, size_t source_size);
-// "/opt/%s/mfp/share/OEM.ini", formed with a vendor name, and the community without one.
-const char* snmpSettingsPattern();
+// The community without a settings file.
 const char* snmpDefaultCommunity();
 // Settings-reader callback: 1 when line set the community in buffer (33 bytes), else 0.
 int parseCommunityLine(char* line, void* buffer);

@@ -15,8 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "autoconf/snmp_handles.h"
 #include "autoconf/snmp_get.h"
+#include "autoconf/snmp_handles.h"
 #include "common/signals.h"
 
 namespace {

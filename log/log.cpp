@@ -10,9 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "log/text.h"
 #include "log/escape.h"
 #include "log/log_internal.h"
+#include "log/text.h"
 
 extern "C" {
 int log_level = 0;

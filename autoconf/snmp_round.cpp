@@ -159,14 +159,18 @@ bool is_exception(u_char type) {
 
 }  // namespace
 
+bool snmpOidReadable(const char* text) {
+  oid name[MAX_OID_LEN];
+  size_t length = MAX_OID_LEN;
+  return read_oid(text, name, &length);
+}
+
 int snmpGetAll(netsnmp_session* session, SnmpRequest* requests, size_t count, int timeout_ms,
                int retries) {
   // A session is opened only when some OID can be read, as one GET after another would.
   bool any = false;
   for (size_t i = 0; i < count; ++i) {
-    oid name[MAX_OID_LEN];
-    size_t length = MAX_OID_LEN;
-    if (read_oid(requests[i].oid_text, name, &length)) {
+    if (snmpOidReadable(requests[i].oid_text)) {
       any = true;
     } else {
       requests[i].outcome = SnmpOutcome::kInvalidOid;

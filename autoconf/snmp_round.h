@@ -36,6 +36,10 @@ struct SnmpRequest {
   void* round = nullptr;
 };
 
+// Whether the OID text (numeric, or a name of a loaded MIB) can be read; the library's own
+// complaints are kept off standard error.
+bool snmpOidReadable(const char* text);
+
 // Results of snmpGetAll.
 inline constexpr int kSnmpRoundDone = 0;        // every request has its outcome
 inline constexpr int kSnmpRoundCancelled = -1;  // SIGTERM arrived: the rest were not waited for

@@ -129,6 +129,16 @@ int usb_device_has_class(struct usb_device* device, unsigned char device_class) 
   return found ? 1 : 0;
 }
 
+bool parseEp0Query(const char* text, unsigned char (&setup)[4], unsigned char (&mask)[8]) {
+  // Each %hhx stores one byte (the low byte of a larger number), so nothing lands outside
+  // the arrays whatever the attribute holds.
+  const int fields =
+      sscanf(text, "%hhx %hhx %hhx %hhx / %hhx %hhx %hhx %hhx %hhx %hhx %hhx %hhx", &setup[0],
+             &setup[1], &setup[2], &setup[3], &mask[0], &mask[1], &mask[2], &mask[3], &mask[4],
+             &mask[5], &mask[6], &mask[7]);
+  return fields > kSetupSize;
+}
+
 // A request in flight cannot be interrupted (the kernel waits out its time-out), but after a
 // cancellation no further one is sent.
 void usbQueryInstallableOptions(usb_dev_handle* handle, ppd_file_t* ppd, OptionObserver observer,
@@ -162,12 +172,7 @@ void usbQueryOption(usb_dev_handle* handle, ppd_file_t* ppd, ppd_option_t* optio
   unsigned char setup[kSetupSize] = {};
   unsigned char mask[kReplySize] = {};
   unsigned char reply[kReplySize] = {};
-  // Each %hhx stores one byte (the low byte of a larger number), so nothing lands outside
-  // the arrays whatever the attribute holds.
-  int fields = sscanf(query->value, "%hhx %hhx %hhx %hhx / %hhx %hhx %hhx %hhx %hhx %hhx %hhx %hhx",
-                      &setup[0], &setup[1], &setup[2], &setup[3], &mask[0], &mask[1], &mask[2],
-                      &mask[3], &mask[4], &mask[5], &mask[6], &mask[7]);
-  if (fields <= kSetupSize) {
+  if (!parseEp0Query(query->value, setup, mask)) {
     fprintf(stderr, "WARNING: query attribute '%s' has incorrect format '%s'\n", name,
             query->value);
     note_failure(seen, "the query is not 4 setup bytes, a slash and mask bytes");

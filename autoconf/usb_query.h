@@ -24,6 +24,10 @@ int usbQueryDevice(ppd_file_t* ppd, const char* device_uri, OptionObserver obser
 usb_dev_handle* usb_open_matched_device(ppd_file_t* ppd, const char* device_uri);
 // 1 when the device, or any alternate setting of any of its interfaces, has the class.
 int usb_device_has_class(struct usb_device* device, unsigned char device_class);
+// Reads the value of a "?Ep0<Keyword>" attribute: four setup bytes, a slash and up to eight
+// mask bytes, in hexadecimal. False when not even one mask byte follows the setup bytes; mask
+// bytes that are not given keep their value.
+bool parseEp0Query(const char* text, unsigned char (&setup)[4], unsigned char (&mask)[8]);
 // One request per installable option, in walk order; marks live in the PPD handle.
 void usbQueryInstallableOptions(usb_dev_handle* handle, ppd_file_t* ppd,
                                 OptionObserver observer = nullptr, void* context = nullptr);

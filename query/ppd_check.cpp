@@ -1,19 +1,16 @@
 // The --check mode of zorvquery.
 #include "query/ppd_check.h"
 
-#include <net-snmp/net-snmp-config.h>
-#include <net-snmp/net-snmp-includes.h>
 #include <regex.h>
-#include <strings.h>
-#include <unistd.h>
 
 #include <cstdarg>
 #include <cstring>
 
 #include "autoconf/installable.h"
 #include "autoconf/oid_attributes.h"
-#include "autoconf/snmp_get.h"
 #include "autoconf/snmp_query.h"
+#include "autoconf/snmp_round.h"
+#include "autoconf/usb_query.h"
 #include "log/escape.h"
 
 namespace {
@@ -50,17 +47,10 @@ struct Checker {
   }
 };
 
-bool oid_readable(const char* text) {
-  oid name[MAX_OID_LEN];
-  size_t length = MAX_OID_LEN;
-  SnmpLogHush hush;
-  return read_objid(text, name, &length) != 0;
-}
-
 bool usb_query_readable(const char* text) {
-  unsigned char b[12];
-  return sscanf(text, "%hhx %hhx %hhx %hhx / %hhx %hhx %hhx %hhx %hhx %hhx %hhx %hhx", &b[0], &b[1],
-                &b[2], &b[3], &b[4], &b[5], &b[6], &b[7], &b[8], &b[9], &b[10], &b[11]) > 4;
+  unsigned char setup[4];
+  unsigned char mask[8];
+  return parseEp0Query(text, setup, mask);
 }
 
 // The query attribute and the reply attributes of one family of one option.
@@ -108,7 +98,7 @@ void check_family(Checker& c, ppd_option_t* option, const Family& family) {
     }
   }
   const bool has_query = query != nullptr && query->value != nullptr && query->value[0] != '\0';
-  if (has_query && !(snmp ? oid_readable(query->value) : usb_query_readable(query->value))) {
+  if (has_query && !(snmp ? snmpOidReadable(query->value) : usb_query_readable(query->value))) {
     c.problem("%s: query attribute '%s' cannot be read: \"%s\"", option->keyword, query_name,
               ShownText(query->value).c_str());
   }

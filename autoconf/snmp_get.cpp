@@ -200,17 +200,7 @@ int snmpNaturalText(const netsnmp_variable_list* variable, char* buffer, size_t 
   return text.length();
 }
 
-// A round of one: the GET goes out and its outcome is reported at once.
 int snmpGetText(netsnmp_session* session, const char* oid_text, char* buffer, size_t size,
                 int timeout_ms, int retries) {
-  if (session == nullptr) {
-    fputs("invalid session value\n", stderr);
-    return -1;
-  }
-  SnmpRequest request;
-  request.oid_text = oid_text;
-  snmpGetAll(session, &request, 1, timeout_ms, retries);
-  const int result = snmpReportAnswer(request, buffer, size);
-  snmpRoundRelease(&request, 1);
-  return result;
+  return snmpGetOne(session, oid_text, buffer, size, timeout_ms, retries, SnmpTextForm::kReply);
 }

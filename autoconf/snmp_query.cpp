@@ -98,9 +98,9 @@ struct QueryLine {
   char name[kAttributeName] = "";
 };
 
-// Finds the option's query line. Without one, the warning names "?Snmp<Keyword>" when asked
-// to. A name beyond the PPD limit of 40 characters is cut, and the cut name is looked up.
-QueryLine find_query_line(ppd_file_t* ppd, ppd_option_t* option, bool warn = true) {
+// Finds the option's query line; without one, its name is "?Snmp<Keyword>". A name beyond the
+// PPD limit of 40 characters is cut, and the cut name is looked up.
+QueryLine find_query_line(ppd_file_t* ppd, ppd_option_t* option) {
   QueryLine line;
   format_text(line.name, sizeof(line.name), "?Snmp%s", option->keyword);
   line.attr = ppdFindAttr(ppd, line.name, nullptr);
@@ -110,13 +110,13 @@ QueryLine find_query_line(ppd_file_t* ppd, ppd_option_t* option, bool warn = tru
   if (line.attr != nullptr) {
     line.standard = true;
     copy_text(line.name, sizeof(line.name), standard_name);
-    return line;
-  }
-  if (warn) {
-    fprintf(stderr, "WARNING: option '%s' has no query attribute '%s'\n", option->keyword,
-            line.name);
   }
   return line;
+}
+
+void print_no_query(ppd_option_t* option, const QueryLine& query) {
+  fprintf(stderr, "WARNING: option '%s' has no query attribute '%s'\n", option->keyword,
+          query.name);
 }
 
 // Marks the option from an answer's text of length bytes, or reports that its query gave none.
@@ -168,7 +168,7 @@ int query_all_options(ppd_file_t* ppd, netsnmp_session* session, OptionObserver 
   for (ppd_option_t* o = firstInstallableOption(ppd); o != nullptr;
        o = nextInstallableOption(ppd), ++index) {
     options[index].option = o;
-    options[index].query = find_query_line(ppd, o, false);
+    options[index].query = find_query_line(ppd, o);
     if (options[index].query.attr == nullptr) continue;
     options[index].request = count;
     requests[count++].oid_text = options[index].query.attr->value;
@@ -180,7 +180,7 @@ int query_all_options(ppd_file_t* ppd, netsnmp_session* session, OptionObserver 
     AnswerNote note(observer, context, option);
     note.answer.query_name = query.name;
     if (query.attr == nullptr) {
-      find_query_line(ppd, option);
+      print_no_query(option, query);
       continue;
     }
     note.answer.query = query.attr->value;
@@ -280,20 +280,14 @@ int regexMatch(const char* pattern, const char* text) {
 
 void querySnmpOption(ppd_file_t* ppd, ppd_option_t* option, netsnmp_session* session) {
   const QueryLine query = find_query_line(ppd, option);
-  if (query.attr == nullptr) return;
-  if (session == nullptr) {
-    fputs("invalid session value\n", stderr);
-    print_query_failure(query.attr->value);
+  if (query.attr == nullptr) {
+    print_no_query(option, query);
     return;
   }
-  SnmpRequest request;
-  request.oid_text = query.attr->value;
-  snmpGetAll(session, &request, 1, kQueryTimeoutMs, kQueryRetries);
   char reply[kReplyText];
   const int length =
-      snmpReportAnswer(request, reply, sizeof(reply),
-                       query.standard ? SnmpTextForm::kNatural : SnmpTextForm::kReply);
-  snmpRoundRelease(&request, 1);
+      snmpGetOne(session, query.attr->value, reply, sizeof(reply), kQueryTimeoutMs, kQueryRetries,
+                 query.standard ? SnmpTextForm::kNatural : SnmpTextForm::kReply);
   apply_outcome(ppd, option, query, reply, length);
 }
 

@@ -248,6 +248,20 @@ int snmpReportAnswer(const SnmpRequest& request, char* buffer, size_t size, Snmp
   return -1;
 }
 
+int snmpGetOne(netsnmp_session* session, const char* oid_text, char* buffer, size_t size,
+               int timeout_ms, int retries, SnmpTextForm form) {
+  if (session == nullptr) {
+    fputs("invalid session value\n", stderr);
+    return -1;
+  }
+  SnmpRequest request;
+  request.oid_text = oid_text;
+  snmpGetAll(session, &request, 1, timeout_ms, retries);
+  const int result = snmpReportAnswer(request, buffer, size, form);
+  snmpRoundRelease(&request, 1);
+  return result;
+}
+
 void snmpFailureWords(const SnmpRequest& request, char* buffer, size_t size) {
   const char* error_text = request.error_text != nullptr ? request.error_text : "";
   switch (request.outcome) {

@@ -63,6 +63,10 @@ enum class SnmpTextForm { kReply, kNatural };
 // the text's length, or -1 when the GET gave no value.
 int snmpReportAnswer(const SnmpRequest& request, char* buffer, size_t size,
                      SnmpTextForm form = SnmpTextForm::kReply);
+// A round of one: the GET of oid_text goes out and its outcome is reported at once, as
+// snmpReportAnswer reports it. A null session is reported as "invalid session value" (-1).
+int snmpGetOne(struct snmp_session* session, const char* oid_text, char* buffer, size_t size,
+               int timeout_ms, int retries, SnmpTextForm form);
 // Why a GET gave no value, in words for people ("no answer: Timeout"), into buffer.
 void snmpFailureWords(const SnmpRequest& request, char* buffer, size_t size);
 

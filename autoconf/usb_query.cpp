@@ -3,6 +3,7 @@
 // message goes to standard error, where the scheduler collects it; nothing goes to the log.
 #include "autoconf/usb_query.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -45,9 +46,13 @@ bool has_value(const ppd_attr_t* attr) {
   return attr->value != nullptr && attr->value[0] != '\0';
 }
 
-void note_failure(UsbSeen* seen, const char* words) {
+// Tells the observer, when there is one, why the option has no usable reply.
+__attribute__((format(printf, 2, 3))) void note_failure(UsbSeen* seen, const char* format, ...) {
   if (seen == nullptr) return;
-  copy_text(seen->failure, sizeof(seen->failure), words);
+  va_list args;
+  va_start(args, format);
+  vsnprintf(seen->failure, sizeof(seen->failure), format, args);
+  va_end(args);
   seen->answer->failure = seen->failure;
 }
 
@@ -182,11 +187,7 @@ void usbQueryOption(usb_dev_handle* handle, ppd_file_t* ppd, ppd_option_t* optio
   long n = usb_ep0_request(handle, setup, reply, sizeof(reply));
   if (n < 0) {
     fprintf(stderr, "WARNING: USB query (%s) failure (%ld)\n", query->value, n);
-    if (seen != nullptr) {
-      snprintf(seen->failure, sizeof(seen->failure), "the request failed (%ld: %s)", n,
-               usb_strerror());
-      seen->answer->failure = seen->failure;
-    }
+    note_failure(seen, "the request failed (%ld: %s)", n, usb_strerror());
     return;
   }
   if (n == 0) {
@@ -196,11 +197,7 @@ void usbQueryOption(usb_dev_handle* handle, ppd_file_t* ppd, ppd_option_t* optio
   }
   if (n != kReplySize) {
     fprintf(stderr, "WARNING: USB reply (%s) has unexpected size (%ld)\n", query->value, n);
-    if (seen != nullptr) {
-      snprintf(seen->failure, sizeof(seen->failure), "a reply of %ld bytes, the rest taken as 00",
-               n);
-      seen->answer->failure = seen->failure;
-    }
+    note_failure(seen, "a reply of %ld bytes, the rest taken as 00", n);
     // Only what the device delivered counts; the rest compares as 0.
     if (n < kReplySize) memset(reply + n, 0, sizeof(reply) - static_cast<size_t>(n));
   }

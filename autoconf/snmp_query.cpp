@@ -34,7 +34,6 @@ constexpr size_t kCommunityKeyLength = sizeof(kCommunityKey) - 1;
 constexpr const char* kVendors[] = {"Orvane", "Kestrel", "TALMA", "Brightwell", "Pemberly"};
 
 constexpr size_t kHostBuffer = 256;
-constexpr size_t kCommunityBuffer = 33;
 constexpr size_t kSettingsPathBuffer = 256;
 constexpr size_t kAttributeName = 41;
 constexpr size_t kReplyText = 256;
@@ -238,7 +237,7 @@ int parseCommunityLine(char* line, void* buffer) {
   if (strlen(line) < kCommunityKeyLength) return 0;
   const char* equals = strchr(line + kCommunityKeyLength, '=');
   if (equals == nullptr) return 0;
-  copy_text(static_cast<char*>(buffer), kCommunityBuffer, equals + 1);
+  copy_text(static_cast<char*>(buffer), kSnmpCommunitySize, equals + 1);
   return 1;
 }
 
@@ -248,7 +247,7 @@ int getSnmpCommunity(ppd_file_t* ppd, char* buffer, int size) {
 
 int findSnmpCommunity(ppd_file_t* ppd, char* buffer, int size, char* source, size_t source_size) {
   if (ppd == nullptr || ppd->manufacturer == nullptr || buffer == nullptr ||
-      size < static_cast<int>(kCommunityBuffer)) {
+      size < static_cast<int>(kSnmpCommunitySize)) {
     return -1;
   }
   for (const char* vendor : kVendors) {
@@ -263,8 +262,12 @@ int findSnmpCommunity(ppd_file_t* ppd, char* buffer, int size, char* source, siz
   return -1;
 }
 
-const char* snmpDefaultCommunity() {
-  return kDefaultCommunity;
+void snmpRunCommunity(ppd_file_t* ppd, char (&community)[kSnmpCommunitySize], char* source,
+                      size_t source_size) {
+  if (source != nullptr && source_size > 0) source[0] = '\0';
+  if (findSnmpCommunity(ppd, community, sizeof(community), source, source_size) != 0) {
+    copy_text(community, sizeof(community), kDefaultCommunity);
+  }
 }
 
 int regexMatch(const char* pattern, const char* text) {
@@ -344,10 +347,8 @@ int snmpUpdateConfigOptions(ppd_file_t* ppd, const char* device_uri) {
     return -1;
   }
   snmpLibraryInit();
-  char community[kCommunityBuffer];
-  if (getSnmpCommunity(ppd, community, sizeof(community)) != 0) {
-    copy_text(community, sizeof(community), kDefaultCommunity);
-  }
+  char community[kSnmpCommunitySize];
+  snmpRunCommunity(ppd, community, nullptr, 0);
   snmpQueryOptions(ppd, host, community, nullptr, nullptr);
   return 0;
 }

@@ -27,8 +27,12 @@ const char* hostFromUri(const char* uri);
 int getSnmpCommunity(ppd_file_t* ppd, char* buffer, int size);
 // The same, and the settings file it came from into source (when not null).
 int findSnmpCommunity(ppd_file_t* ppd, char* buffer, int size, char* source, size_t source_size);
-// The community without a settings file.
-const char* snmpDefaultCommunity();
+// Room for a community: at most 32 characters.
+inline constexpr size_t kSnmpCommunitySize = 33;
+// The community a run uses: SNMP_COMMUNITY= of the manufacturer's settings file, with the
+// file's path into source (when not null), else the default, with source left empty.
+void snmpRunCommunity(ppd_file_t* ppd, char (&community)[kSnmpCommunitySize], char* source,
+                      size_t source_size);
 // Settings-reader callback: 1 when line set the community in buffer (33 bytes), else 0.
 int parseCommunityLine(char* line, void* buffer);
 void querySnmpOption(ppd_file_t* ppd, ppd_option_t* option, struct snmp_session* session);

@@ -12,7 +12,6 @@
 namespace {
 
 constexpr size_t kLineBuffer = 1024;
-constexpr size_t kCommunitySize = 33;
 
 struct PieceCheck {
   size_t pieces = 0;
@@ -29,7 +28,7 @@ int check_piece(char* line, void* context) {
 }
 
 void check_community(const char* community) {
-  if (memchr(community, 0, kCommunitySize) == nullptr) fuzz_fail("community not terminated");
+  if (memchr(community, 0, kSnmpCommunitySize) == nullptr) fuzz_fail("community not terminated");
 }
 
 }  // namespace
@@ -39,8 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!fuzz_write_file(path, data, size)) return 0;
 
   // Exactly 33 bytes, as the lookup passes it, so that an overrun is caught.
-  char* community = new char[kCommunitySize];
-  memset(community, 'x', kCommunitySize);
+  char* community = new char[kSnmpCommunitySize];
+  memset(community, 'x', kSnmpCommunitySize);
   int found = read_settings(path.c_str(), parseCommunityLine, community);
   if (found != 0 && found != 1) fuzz_fail("unexpected result of the community lookup");
   if (found == 1) check_community(community);

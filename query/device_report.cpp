@@ -16,7 +16,6 @@
 namespace {
 
 constexpr size_t kQuotedSize = escaped_size(256) + 256;
-constexpr size_t kCommunitySize = 33;
 constexpr size_t kSourceSize = 256;
 
 // The filter's own messages (what the scheduler's error log would show) are caught while the
@@ -128,11 +127,9 @@ int run_queries(const char* uri, ppd_file_t* ppd, Tally& tally) {
       const char* host = hostFromUri(uri);
       if (host == nullptr || host[0] == '\0') return kQueryUsage;
       snmpLibraryInit();
-      char community[kCommunitySize];
-      char source[kSourceSize] = "";
-      if (findSnmpCommunity(ppd, community, sizeof(community), source, sizeof(source)) != 0) {
-        snprintf(community, sizeof(community), "%s", snmpDefaultCommunity());
-      }
+      char community[kSnmpCommunitySize];
+      char source[kSourceSize];
+      snmpRunCommunity(ppd, community, source, sizeof(source));
       fprintf(tally.out, "# %s: SNMP to %s, community %s\n", ShownUri(uri).c_str(),
               ShownText(host).c_str(),
               source[0] != '\0' ? source : "the default (no settings file for this manufacturer)");

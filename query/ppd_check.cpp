@@ -18,7 +18,6 @@ namespace {
 constexpr size_t kNameLimit = 40;  // a PPD name longer than this is cut
 constexpr size_t kNameSize = kNameLimit + 1;
 constexpr size_t kMessageSize = 256;
-constexpr size_t kCommunitySize = 33;
 constexpr char kFilterName[] = "zorvautoconf";
 
 // The families of attributes: the query prefix, the reply prefix, and how their values read.
@@ -177,7 +176,7 @@ int checkPpd(ppd_file_t* ppd, FILE* out) {
         "none, or there is no such group");
   }
 
-  char community[kCommunitySize];
+  char community[kSnmpCommunitySize];
   char source[kMessageSize] = "";
   const char* manufacturer = ppd->manufacturer != nullptr ? ppd->manufacturer : "";
   if (findSnmpCommunity(ppd, community, sizeof(community), source, sizeof(source)) == 0) {

@@ -214,6 +214,34 @@ TEST_F(SnmpAgent, OptionWalkMarksTheFirstMatchingChoice) {
                      "WARNING: option 'Stapler' has no query attribute '?SnmpStapler'\n");
 }
 
+// OIDs that cannot be read get no request: each answer still reaches the option that asked
+// for it, whatever came before it.
+TEST_F(SnmpAgent, AnswersReachTheirOptionsPastUnreadableOids) {
+  const std::string options = installable_option("Bad1") + installable_option("Number") +
+                              installable_option("Bad2") + installable_option("Minus") +
+                              installable_option("Text");
+  const std::string attributes =
+      "*?SnmpBad1: \"NO-SUCH-MIB::nothing.0\"\n*SnmpBad1 True: \".*\"\n"
+      "*?SnmpNumber: \"" + test_oid(".1.1.0") + "\"\n*SnmpNumber True: \"^42$\"\n"
+      "*?SnmpBad2: \"1.3.6.x\"\n*SnmpBad2 True: \".*\"\n"
+      "*?SnmpMinus: \"" + test_oid(".1.2.0") + "\"\n*SnmpMinus True: \"^-1$\"\n"
+      "*?SnmpText: \"" + test_oid(".1.3.0") + "\"\n*SnmpText True: \"^Duplex Unit$\"\n";
+  ppd_file_t* ppd = open("Acme", options, attributes);
+  ASSERT_NE(ppd, nullptr);
+  StreamCapture capture(stderr);
+  EXPECT_EQ(snmpUpdateConfigOptions(ppd, (std::string("socket://") + kAgent).c_str()), 0);
+  EXPECT_EQ(capture.finish(),
+            "invalid OID string <NO-SUCH-MIB::nothing.0>\n"
+            "WARNING: SNMP query (NO-SUCH-MIB::nothing.0) failure\n"
+            "invalid OID string <1.3.6.x>\n"
+            "WARNING: SNMP query (1.3.6.x) failure\n");
+  for (const char* keyword : {"Number", "Minus", "Text"}) {
+    EXPECT_EQ(marked_choice(ppd, keyword), "True") << keyword;
+  }
+  EXPECT_EQ(marked_choice(ppd, "Bad1"), "");
+  EXPECT_EQ(marked_choice(ppd, "Bad2"), "");
+}
+
 // A PPD written to the CUPS extension's example auto-configures: its OID<Keyword> values are
 // compared with each answer's natural text, and ?Snmp<Keyword> wins where both are given.
 TEST_F(SnmpAgent, CupsStandardAttributesConfigureThePpd) {

@@ -394,12 +394,15 @@ TEST(FaultVarTmp, OutputDirectoryAttacksAreRefusedAndTheJobGoesOn) {
   REQUIRE_ROOT();
   TempDir elsewhere;
   chmod(elsewhere.path().c_str(), 0700);
+  const int nobody = user_id("nobody");
+  ASSERT_GE(nobody, 0);
   struct Case {
     const char* what;
     std::string extra_env;
     const char* prepare;  // shell commands run before the filter
     const char* err;      // expected standard error
     bool written;         // the copy lands in /var/tmp/autoconf
+    int uid = -1;         // the filter runs as this user; -1: as root
   } cases[] = {
       {"link planted by a racing mkdir", "ZORV_FAULT_MKDIR_LINK=" + elsewhere.path(), "",
        "ERROR: PPD directory </var/tmp/autoconf> is a symbolic link, nothing written\n", false},
@@ -408,6 +411,13 @@ TEST(FaultVarTmp, OutputDirectoryAttacksAreRefusedAndTheJobGoesOn) {
        "ERROR: </var/tmp/autoconf/faultq.ppd> is not a file, nothing written\n", false},
       {"directory of the filter user lp", "",
        "mkdir -m 1777 /var/tmp/autoconf && chown lp /var/tmp/autoconf", "", true},
+      // A run by hand as a user other than root or lp.
+      {"directory of the running user", "",
+       "mkdir -m 1777 /var/tmp/autoconf && chown nobody /var/tmp/autoconf", "", true, nobody},
+      {"directory of a third user", "",
+       "mkdir -m 1777 /var/tmp/autoconf && chown daemon /var/tmp/autoconf",
+       "ERROR: PPD directory </var/tmp/autoconf> belongs to another user, nothing written\n", false,
+       nobody},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -416,8 +426,10 @@ TEST(FaultVarTmp, OutputDirectoryAttacksAreRefusedAndTheJobGoesOn) {
     prepare.args = {"bash", "-c", c.prepare};
     ASSERT_EQ(run_program(prepare).status, 0);
     TempDir tmp;
+    chmod(tmp.path().c_str(), 0777);
     ProgramRun run = shimmed_autoconf(tmp, "ok", "file:/dev/null");
     if (!c.extra_env.empty()) run.env.push_back(c.extra_env);
+    run.uid = c.uid;
     run.input = "job";
     ProgramResult r = run_filter(run, 0);
     EXPECT_EQ(r.out, "job");
@@ -479,6 +491,19 @@ const std::string kAgentMessages =
     "WARNING: SNMP query (NO-SUCH-MIB::nothing.0) failure\n"
     "WARNING: option 'NoReply' has no reply attribute 'SnmpNoReply' with value 'abc'\n"
     "ERROR: regcomp failed: <Invalid regular expression>\n";
+
+// A PPD of count installable options, each asking for an OID of its own and marked by "1".
+constexpr int kManyOptions = 300;
+std::string many_options_ppd(int count) {
+  std::string options, attributes;
+  for (int k = 0; k < count; ++k) {
+    const std::string keyword = "Opt" + std::to_string(k);
+    options += installable_option(keyword);
+    attributes += "*?Snmp" + keyword + ": \".1.3.6.1.4.1.64999.3." + std::to_string(k) +
+                  "\"\n*Snmp" + keyword + " True: \"^1$\"\n";
+  }
+  return test_ppd("Acme", options, attributes);
+}
 
 std::string without_timeout_detail(std::string text) {
   const std::string timeout = "<Timeout";
@@ -556,33 +581,45 @@ TEST(FaultAgent, SessionThatCannotBeOpenedIsReportedForEveryQuery) {
 }
 
 // Hundreds of queried options: at most 64 GETs wait at a time, and every option still gets
-// its answer and its mark.
+// its answer and its mark. The agent answers only once the requests stop coming, so what waits
+// at once is exactly what the filter sends before it waits.
 TEST(FaultAgent, HundredsOfOptionsAreAllAnswered) {
   REQUIRE_ROOT();
-  ScriptedAgent agent("127.0.0.79", ScriptedAgent::Mode::kSlow, 20);
+  ScriptedAgent agent("127.0.0.79", ScriptedAgent::Mode::kQuiet, 100);
   if (!agent.bound()) GTEST_SKIP() << "UDP 127.0.0.79:161 is taken";
-  constexpr int kOptions = 300;
-  std::string options, attributes;
-  for (int k = 0; k < kOptions; ++k) {
-    const std::string keyword = "Opt" + std::to_string(k);
-    options += installable_option(keyword);
-    attributes += "*?Snmp" + keyword + ": \".1.3.6.1.4.1.64999.3." + std::to_string(k) +
-                  "\"\n*Snmp" + keyword + " True: \"^1$\"\n";
-  }
   TempDir tmp;
-  ASSERT_TRUE(write_file(tmp.file("many.ppd"), test_ppd("Acme", options, attributes)));
+  ASSERT_TRUE(write_file(tmp.file("many.ppd"), many_options_ppd(kManyOptions)));
   AutoconfPaths paths;
   ProgramRun run = shimmed_autoconf(tmp, "ok", "socket://127.0.0.79:9100", tmp.file("many.ppd"));
   ProgramResult r = run_filter(run, kAnyStatus);
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(agent.requests(), kOptions);
+  EXPECT_EQ(agent.requests(), kManyOptions);
+  EXPECT_EQ(agent.most_waiting(), 64);
   const std::string ppd = read_file(paths.target);
   size_t marked = 0;
   for (size_t at = ppd.find(": True\n"); at != std::string::npos;
        at = ppd.find(": True\n", at + 1)) {
     marked++;
   }
-  EXPECT_EQ(marked, static_cast<size_t>(kOptions));
+  EXPECT_EQ(marked, static_cast<size_t>(kManyOptions));
+}
+
+// SIGTERM while the first 64 of hundreds of GETs wait: no further GET goes out.
+TEST(FaultAgent, CancelAmongHundredsSendsNoFurtherRequest) {
+  REQUIRE_ROOT();
+  ScriptedAgent agent("127.0.0.80", ScriptedAgent::Mode::kQuiet, 300);
+  if (!agent.bound()) GTEST_SKIP() << "UDP 127.0.0.80:161 is taken";
+  TempDir tmp;
+  ASSERT_TRUE(write_file(tmp.file("many.ppd"), many_options_ppd(kManyOptions)));
+  AutoconfPaths paths;
+  ProgramRun run = shimmed_autoconf(tmp, "ok", "socket://127.0.0.80:9100", tmp.file("many.ppd"));
+  run.input = "job";
+  run.term_when = [&agent] { return agent.requests() >= 64; };
+  ProgramResult r = run_filter(run, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(agent.requests(), 64);
+  EXPECT_FALSE(path_exists(paths.target));
 }
 
 // SIGTERM while the GETs wait: the wait ends at once, nothing is reported or written, and the

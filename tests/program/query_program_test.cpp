@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "support/paths.h"
+#include "support/ppd.h"
 #include "support/program.h"
 
 namespace {
@@ -37,6 +38,22 @@ TEST(QueryProgram, CheckReportsEachMistakeOnceAndNothingForTheWorkedExample) {
 
   ProgramResult clean = zorvquery({"--check", kWorkedExample});
   EXPECT_EQ(clean.status, 0) << clean.out;
+}
+
+// The CUPS-standard query written without '?' and without a choice is a query, not a reply.
+TEST(QueryProgram, CheckTellsAStandardQueryLineFromItsReplies) {
+  TempDir dir;
+  ASSERT_TRUE(write_file(
+      dir.file("oid.ppd"),
+      test_ppd("Acme", installable_option("Tray") + installable_option("Disk"),
+               "*OIDTray: \".1.3.6.1.4.1.64999.1.13.0\"\n"
+               "*OIDDisk: \".1.3.6.1.4.1.64999.1.14.0\"\n*OIDDisk True: \"1\"\n")));
+  ProgramResult r = zorvquery({"--check", dir.file("oid.ppd")});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(r.out,
+            "Tray: query attribute 'OIDTray' but no reply attribute 'OIDTray'\n"
+            "# SNMP community: the default (manufacturer \"Acme\" leads to no settings file with "
+            "SNMP_COMMUNITY=)\n");
 }
 
 TEST(QueryProgram, BadArgumentsPpdsAndUrisAreStatusOne) {

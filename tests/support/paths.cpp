@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -169,4 +170,9 @@ bool make_dirs(const std::string& path, mode_t mode) {
     if (mkdir(prefix.c_str(), mode) != 0 && errno != EEXIST) return false;
     if (slash == std::string::npos) return true;
   }
+}
+
+int user_id(const std::string& name) {
+  const struct passwd* user = getpwnam(name.c_str());
+  return user != nullptr ? static_cast<int>(user->pw_uid) : -1;
 }

@@ -93,6 +93,9 @@ bool remove_tree(const std::string& path);
 // mkdir -p with the given mode for the directories it creates.
 bool make_dirs(const std::string& path, mode_t mode = 0755);
 
+// The uid of a user of the system, or -1 when there is none.
+int user_id(const std::string& name);
+
 inline bool running_as_root() {
   return geteuid() == 0;
 }

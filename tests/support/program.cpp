@@ -2,7 +2,9 @@
 #include "support/program.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -37,10 +39,11 @@ struct Launch {
   std::vector<std::string> env;
   std::string link_dir;  // removed after the run
   bool wrapped = false;
+  int uid = -1;
 };
 
 Launch make_launch(const ProgramRun& run) {
-  Launch launch{run.path, run.args, run.env, "", false};
+  Launch launch{run.path, run.args, run.env, "", false, run.uid};
   const char* wrapper = getenv("ZORV_TEST_WRAPPER");
   if (wrapper == nullptr || wrapper[0] == '\0' || run.args.empty()) return launch;
   if (run.path != ZORVPRELOAD_PATH && run.path != ZORVAUTOCONF_PATH) return launch;
@@ -87,6 +90,14 @@ void remove_launch_links(const Launch& launch, const ProgramRun& run) {
   dup2(err_fd, 2);
   for (int fd = 3; fd < 1024; fd++) close(fd);
   signal(SIGPIPE, SIG_DFL);
+  if (run.uid >= 0) {
+    const struct passwd* user = getpwuid(static_cast<uid_t>(run.uid));
+    const gid_t group = user != nullptr ? user->pw_gid : static_cast<gid_t>(run.uid);
+    if (setgroups(0, nullptr) != 0 || setgid(group) != 0 ||
+        setuid(static_cast<uid_t>(run.uid)) != 0) {
+      _exit(126);
+    }
+  }
   std::vector<char*> argv;
   for (const auto& a : run.args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);

@@ -26,6 +26,9 @@ struct ProgramRun {
   // When set, SIGTERM is sent as soon as it returns true (asked about every 50 ms): the moment
   // of a cancel tied to what the program is doing, however slowly it runs (under valgrind).
   std::function<bool()> term_when;
+  // When >= 0, the program runs as this user (and its primary group), as the scheduler runs
+  // filters as lp; the runner must be root for it.
+  int uid = -1;
 };
 
 struct ProgramResult {

@@ -166,8 +166,15 @@ void ScriptedAgent::serve() {
       queue.push_back(
           {Clock::now() + std::chrono::milliseconds(delay), from < 0 ? fd_ : from, bytes, peer});
     };
-    if (mode_ == Mode::kSlow) {
+    if (mode_ == Mode::kSlow || mode_ == Mode::kQuiet) {
       answer(delay_ms_, get_response(request_id, 0, oid, ber(0x02, std::string(1, '\1'))));
+      // Quiet: every request puts off all waiting answers.
+      if (mode_ == Mode::kQuiet) {
+        for (Outgoing& waiting : queue) waiting.due = queue.back().due;
+      }
+      if (static_cast<int>(queue.size()) > most_waiting_) {
+        most_waiting_ = static_cast<int>(queue.size());
+      }
       continue;
     }
 

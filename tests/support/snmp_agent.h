@@ -22,7 +22,10 @@ class ScriptedAgent {
   //   9 the string "elsewhere", from the next loopback address (a second socket)
   //   anything else: nothing.
   // kSlow answers every GET, with nothing else, with INTEGER 1 after delay_ms.
-  enum class Mode { kScripted, kSlow };
+  // kQuiet answers every GET with INTEGER 1 too, but only once no request has come for
+  // delay_ms: then all at once. What a client keeps in flight is then exactly what it sends
+  // before it waits (most_waiting()).
+  enum class Mode { kScripted, kSlow, kQuiet };
 
   ScriptedAgent(const std::string& address, Mode mode, int delay_ms = 0);
   ~ScriptedAgent();
@@ -32,6 +35,8 @@ class ScriptedAgent {
   // False when the address's port 161 could not be bound (taken, or not ours).
   bool bound() const { return bound_; }
   int requests() const { return requests_; }
+  // The most requests received and not yet answered at one time.
+  int most_waiting() const { return most_waiting_; }
 
  private:
   void serve();
@@ -43,6 +48,7 @@ class ScriptedAgent {
   bool bound_ = false;
   std::atomic<bool> stop_{false};
   std::atomic<int> requests_{0};
+  std::atomic<int> most_waiting_{0};
   std::thread thread_;
 };
 

@@ -326,6 +326,7 @@ TEST_F(OptionQueryOffline, StandardValuesAgainstTheAnswersText) {
   } cases[] = {
       {"Duplexer", "Duplex Paper Path", "True", ""},
       {"Duplexer", "Duplex Paper Path 2", "False", ""},  // the catch-all, not a search
+      {"Duplexer", "No Duplex Paper Path", "False", ""},  // nor a match that ends the text
       {"Duplexer", "", "False", ""},
       {"InstalledMemory", "262144", "256MB", ""},         // the number of "262144 KBytes"
       {"InstalledMemory", "131072 KBytes", "128MB", ""},  // equal text

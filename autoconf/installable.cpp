@@ -3,7 +3,6 @@
 #include "autoconf/installable.h"
 
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,9 +15,9 @@
 
 #include "autoconf/ppd_handles.h"
 #include "common/handles.h"
-#include "log/escape.h"
 #include "log/log.h"
 #include "log/text.h"
+#include "probe/ppd_attributes.h"
 
 namespace {
 
@@ -26,21 +25,11 @@ constexpr size_t kLineSize = 1024;
 constexpr size_t kKeywordMax = 40;
 constexpr char kDefaultPrefix[] = "*Default";
 constexpr size_t kDefaultPrefixLength = sizeof(kDefaultPrefix) - 1;
-constexpr char kGroupMark[] = "install";
 constexpr mode_t kPpdMode = 0666;
 
 // The walk: the group found by the last firstInstallableOption and the next index in it.
 ppd_group_t* g_walk_group = nullptr;
 int g_walk_index = 0;
-
-// Case-insensitive substring test; the PPD library's strings are ASCII.
-bool contains_ignoring_case(const char* text, const char* mark) {
-  size_t mark_length = strlen(mark);
-  for (const char* p = text; *p != '\0'; p++) {
-    if (strncasecmp(p, mark, mark_length) == 0) return true;
-  }
-  return false;
-}
 
 // fgets with the length it read, so that bytes after a NUL inside a line are copied too.
 // Reads at most size - 1 bytes, up to and including a newline; 0 at the end or on an error.
@@ -148,17 +137,9 @@ class TempFileAt {
 }  // namespace
 
 ppd_option_t* firstInstallableOption(ppd_file_t* ppd) {
-  g_walk_group = nullptr;
+  g_walk_group = installableGroup(ppd);
   g_walk_index = 0;
-  if (ppd == nullptr) return nullptr;
-  for (int i = 0; i < ppd->num_groups; i++) {
-    ppd_group_t* group = &ppd->groups[i];
-    if (contains_ignoring_case(group->text, kGroupMark)) {
-      g_walk_group = group;
-      return nextInstallableOption(ppd);
-    }
-  }
-  return nullptr;
+  return nextInstallableOption(ppd);
 }
 
 ppd_option_t* nextInstallableOption(ppd_file_t* ppd) {
@@ -174,17 +155,6 @@ ppd_option_t* findInstallableOption(ppd_file_t* ppd, const char* keyword) {
     if (strcmp(option->keyword, keyword) == 0) return option;
   }
   return nullptr;
-}
-
-void markReplyChoice(ppd_file_t* ppd, ppd_option_t* option, const char* reply_name,
-                     const char* choice) {
-  if (ppdFindChoice(option, choice) == nullptr) {
-    fprintf(stderr,
-            "WARNING: reply attribute '%s' names choice '%s', which option '%s' does not have\n",
-            reply_name, ShownText(choice).c_str(), option->keyword);
-    return;
-  }
-  ppdMarkOption(ppd, option->keyword, choice);
 }
 
 int rewritePpdDefaults(ppd_file_t* ppd, const char* sourcePath, const char* targetPath) {

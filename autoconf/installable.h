@@ -4,15 +4,11 @@
 
 #include <cups/ppd.h>
 
-// The walk has one program-wide state: only one walk is in progress at a time.
+// The walk over the installable options (probe/ppd_attributes.h: installableGroup) has one
+// program-wide state: only one walk is in progress at a time.
 ppd_option_t* firstInstallableOption(ppd_file_t* ppd);
 ppd_option_t* nextInstallableOption(ppd_file_t* ppd);
 ppd_option_t* findInstallableOption(ppd_file_t* ppd, const char* keyword);
-// Marks choice, named by the reply attribute reply_name that matched the device's answer. A
-// choice the option does not have marks nothing; a warning says so, since the PPD author
-// would otherwise see nothing at all.
-void markReplyChoice(ppd_file_t* ppd, ppd_option_t* option, const char* reply_name,
-                     const char* choice);
 // Number of rewritten *Default lines, or -1 on failure.
 int rewritePpdDefaults(ppd_file_t* ppd, const char* sourcePath, const char* targetPath);
 // The same, with the target named inside an open directory: everything, from the temporary

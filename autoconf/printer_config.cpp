@@ -34,16 +34,6 @@ constexpr mode_t kPpdMode = 0666;
 constexpr size_t kTargetSize = 256;
 constexpr size_t kMessageSize = 256;
 
-struct SchemeRow {
-  const char* scheme;
-  int type;
-};
-
-constexpr SchemeRow kSchemes[] = {
-    {"http:", kConnectionNetwork}, {"ipp:", kConnectionNetwork}, {"socket:", kConnectionNetwork},
-    {"lpd:", kConnectionNetwork},  {"usb:", kConnectionUsb},     {"mfp:", kConnectionUsb},
-};
-
 const char* or_nil(const char* text) {
   return text != nullptr ? text : "nil";
 }
@@ -147,14 +137,8 @@ bool ppd_target_path(const char* queue, char* target, size_t size) {
 
 int deviceConnectionType(const char* uri) {
   if (uri == nullptr) uri = "";
-  const char* colon = strchr(uri, ':');
-  size_t scheme_length = colon != nullptr ? static_cast<size_t>(colon - uri) + 1 : 0;
   log_printf(3, "DEBUG: deviceConnectionType(%s)\n", ShownUri(uri).c_str());
-  if (scheme_length == 0) return kConnectionUnsupported;
-  for (const SchemeRow& row : kSchemes) {
-    if (strncmp(uri, row.scheme, scheme_length) == 0) return row.type;
-  }
-  return kConnectionUnsupported;
+  return connectionType(uri);
 }
 
 int ppdUpdateConfigOptions(ppd_file_t* ppd) {

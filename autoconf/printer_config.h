@@ -7,10 +7,8 @@
 
 #include <cstddef>
 
-// Connection types of deviceConnectionType.
-inline constexpr int kConnectionUnsupported = 0;
-inline constexpr int kConnectionUsb = 1;
-inline constexpr int kConnectionNetwork = 2;
+#include "probe/device_uri.h"
+
 
 // 0 when the sequence ran to its end, -1 when a PPD fetch failed.
 int updatePrinterConfiguration(const char* queue);

@@ -1,206 +1,37 @@
-// The SNMP session parameters of a run, one GET on its own, and the reply text of a value.
+// One SNMP GET on its own, as the filter reports it.
 #include "autoconf/snmp_get.h"
 
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
 
-#include <cstdarg>
-#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <memory>
 
-#include "autoconf/snmp_round.h"
-
-namespace {
-
-constexpr char kIpv6PeerPrefix[] = "udp6:";
-constexpr int kLowBytes = 4;  // the 32-bit unsigned types render these bytes
-
-char* copy_heap_text(const char* text) {
-  return strdup(text != nullptr ? text : "");
-}
-
-// Appends to the reply text under the length rule: the length grows by what the print wanted,
-// and once it reaches size the text is full (false), its length then being size - 1.
-class ReplyText {
- public:
-  ReplyText(char* buffer, size_t size) : buffer_(buffer), size_(size) { buffer_[0] = '\0'; }
-
-  __attribute__((format(printf, 2, 3))) bool print(const char* format, ...) {
-    if (full()) return false;
-    va_list args;
-    va_start(args, format);
-    const int wanted = vsnprintf(buffer_ + length_, size_ - length_, format, args);
-    va_end(args);
-    if (wanted > 0) length_ += static_cast<size_t>(wanted);
-    return !full();
-  }
-
-  int length() const { return static_cast<int>(full() ? size_ - 1 : length_); }
-
- private:
-  bool full() const { return length_ >= size_; }
-
-  char* buffer_;
-  size_t size_;
-  size_t length_ = 0;
-};
-
-bool is_32bit_unsigned(u_char type) {
-  return type == ASN_COUNTER || type == ASN_GAUGE || type == ASN_TIMETICKS || type == ASN_UINTEGER;
-}
-
-void print_object_id(ReplyText& text, const netsnmp_variable_list* variable) {
-  if (variable->val.objid == nullptr) return;
-  const size_t count = variable->val_len / sizeof(oid);
-  for (size_t i = 0; i < count; ++i) {
-    if (!text.print("%s%lu", i == 0 ? "" : ".",
-                    static_cast<unsigned long>(variable->val.objid[i]))) {
-      return;
-    }
-  }
-}
-
-void print_bytes(ReplyText& text, const u_char* bytes, size_t count) {
-  if (bytes == nullptr) return;
-  for (size_t i = 0; i < count; ++i) {
-    if (!text.print("%02X", bytes[i])) return;
-  }
-}
-
-// The library stores these types as a native long; the reply text keeps the 4-byte form so
-// that a PPD's reply expressions mean the same on every machine.
-void print_low_32_bits(ReplyText& text, const netsnmp_variable_list* variable) {
-  if (variable->val.integer == nullptr || variable->val_len != sizeof(long)) {
-    print_bytes(text, variable->val.string, variable->val_len);
-    return;
-  }
-  const auto value = static_cast<uint32_t>(static_cast<unsigned long>(*variable->val.integer));
-  u_char bytes[kLowBytes];
-  for (int i = 0; i < kLowBytes; ++i) bytes[i] = static_cast<u_char>(value >> (8 * i));
-  print_bytes(text, bytes, sizeof(bytes));
-}
-
-}  // namespace
-
-SnmpLogHush::SnmpLogHush()
-    : handler_(netsnmp_register_loghandler(NETSNMP_LOGHANDLER_NONE, LOG_DEBUG)) {
-  // A registered handler that drops everything also keeps the library from falling back to
-  // standard error.
-  snmp_disable_stderrlog();
-}
-
-SnmpLogHush::~SnmpLogHush() {
-  if (handler_ != nullptr) netsnmp_remove_loghandler(handler_);
-  // snmp_sess_perror reports through the library's log, which must reach standard error.
-  snmp_enable_stderrlog();
-}
-
-void setupSnmpSession(netsnmp_session* session, const char* host, const char* community) {
-  snmp_sess_init(session);
-  session->version = SNMP_VERSION_1;
-  if (host != nullptr && strchr(host, ':') != nullptr) {
-    // An IPv6 address: sized to fit rather than cut, since a cut address names another host.
-    const size_t size = sizeof(kIpv6PeerPrefix) + strlen(host);
-    session->version = SNMP_VERSION_2c;
-    session->peername = static_cast<char*>(malloc(size));
-    if (session->peername != nullptr)
-      snprintf(session->peername, size, "%s%s", kIpv6PeerPrefix, host);
-  } else {
-    session->peername = copy_heap_text(host);
-  }
-  char* copy = copy_heap_text(community);
-  session->community = reinterpret_cast<u_char*>(copy);
-  session->community_len = copy != nullptr ? strlen(copy) : 0;
-}
-
-void releaseSnmpSession(netsnmp_session* session) {
-  if (session == nullptr) return;
-  free(session->peername);
-  session->peername = nullptr;
-  free(session->community);
-  session->community = nullptr;
-  session->community_len = 0;
-}
-
-int snmpValueText(const netsnmp_variable_list* variable, char* buffer, size_t size) {
-  if (variable == nullptr || buffer == nullptr || size == 0) return -1;
-  ReplyText text(buffer, size);
-  switch (variable->type) {
-    case ASN_INTEGER:
-      if (variable->val.integer != nullptr) text.print("%ld", *variable->val.integer);
-      break;
-    case ASN_OCTET_STR:
-      if (variable->val.string != nullptr) {
-        text.print("%.*s", static_cast<int>(variable->val_len), variable->val.string);
-      }
-      break;
-    case ASN_NULL:
-      text.print("<NULL>");
-      break;
-    case ASN_OBJECT_ID:
-      print_object_id(text, variable);
-      break;
-    default:
-      if (is_32bit_unsigned(variable->type)) {
-        print_low_32_bits(text, variable);
-      } else {
-        print_bytes(text, variable->val.string, variable->val_len);
-      }
-      break;
-  }
-  return text.length();
-}
-
-int snmpNaturalText(const netsnmp_variable_list* variable, char* buffer, size_t size) {
-  if (variable == nullptr || buffer == nullptr || size == 0) return -1;
-  ReplyText text(buffer, size);
-  const bool stored = variable->val.integer != nullptr;
-  switch (variable->type) {
-    case ASN_OCTET_STR:
-      if (variable->val.string != nullptr) {
-        text.print("%.*s", static_cast<int>(variable->val_len), variable->val.string);
-      }
-      break;
-    case ASN_INTEGER:
-      if (stored) text.print("%ld", *variable->val.integer);
-      break;
-    case ASN_COUNTER:
-    case ASN_GAUGE:
-    case ASN_TIMETICKS:
-    case ASN_UINTEGER:
-      if (stored) {
-        text.print("%lu",
-                   static_cast<unsigned long>(static_cast<uint32_t>(*variable->val.integer)));
-      }
-      break;
-    case ASN_COUNTER64:
-      if (variable->val.counter64 != nullptr) {
-        text.print("%llu", (static_cast<unsigned long long>(variable->val.counter64->high) << 32) |
-                               (variable->val.counter64->low & 0xFFFFFFFFu));
-      }
-      break;
-    case ASN_OBJECT_ID:
-      print_object_id(text, variable);
-      break;
-    case ASN_IPADDRESS:
-      if (variable->val.string != nullptr && variable->val_len == 4) {
-        text.print("%u.%u.%u.%u", variable->val.string[0], variable->val.string[1],
-                   variable->val.string[2], variable->val.string[3]);
-      } else {
-        print_bytes(text, variable->val.string, variable->val_len);
-      }
-      break;
-    default:
-      print_bytes(text, variable->val.string, variable->val_len);
-      break;
-  }
-  return text.length();
-}
+#include "probe/messages.h"
+#include "probe/snmp_probe.h"
+#include "probe/snmp_value.h"
 
 int snmpGetText(netsnmp_session* session, const char* oid_text, char* buffer, size_t size,
                 int timeout_ms, int retries) {
-  return snmpGetOne(session, oid_text, buffer, size, timeout_ms, retries, SnmpTextForm::kReply);
+  ProbeRecord record;
+  record.query = oid_text;
+  if (session == nullptr) {
+    record.outcome = ProbeOutcome::kNoSession;
+    writeGetFailure(stderr, record);
+    return -1;
+  }
+  SnmpRequest request;
+  request.oid_text = oid_text;
+  ProbeCancel cancel;
+  cancel.sigterm = true;
+  snmpGetAll(session, &request, 1, timeout_ms, retries, cancel);
+  snmpRecordOutcome(request, SnmpTextForm::kReply, record);
+  int length = -1;
+  if (record.outcome != ProbeOutcome::kAnswered) {
+    writeGetFailure(stderr, record);
+  } else if (buffer != nullptr && size > 0) {
+    // Rendered into the caller's buffer, whose size sets the length rule's limit.
+    length = snmpValueText(request.variable, buffer, size);
+  }
+  snmpRoundRelease(&request, 1);
+  return length;
 }

@@ -40,6 +40,44 @@ UniqueMalloc<T[]> make_array(size_t count) {
   return UniqueMalloc<T[]>(array);
 }
 
+// A list of trivially copyable T on the C heap that grows as elements are added, for lists
+// whose length is known only at their end. add() is false when memory runs out; the element
+// is then not kept and the list stays as it was.
+template <typename T>
+class HeapList {
+ public:
+  static_assert(std::is_trivially_copyable_v<T>, "realloc() moves the elements as bytes");
+  HeapList() = default;
+  HeapList(const HeapList&) = delete;
+  HeapList& operator=(const HeapList&) = delete;
+  HeapList(HeapList&& other) noexcept
+      : items_(other.items_), size_(other.size_), capacity_(other.capacity_) {
+    other.items_ = nullptr;
+    other.size_ = other.capacity_ = 0;
+  }
+  ~HeapList() { free(items_); }
+
+  bool add(const T& item) {
+    if (size_ == capacity_) {
+      const size_t capacity = capacity_ > 0 ? 2 * capacity_ : 8;
+      T* grown = static_cast<T*>(reallocarray(items_, capacity, sizeof(T)));
+      if (grown == nullptr) return false;
+      items_ = grown;
+      capacity_ = capacity;
+    }
+    items_[size_++] = item;
+    return true;
+  }
+  size_t size() const { return size_; }
+  const T& operator[](size_t i) const { return items_[i]; }
+  T& operator[](size_t i) { return items_[i]; }
+
+ private:
+  T* items_ = nullptr;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
+};
+
 // Owns a file descriptor; descriptors 0 to 2 are never closed by it.
 class UniqueFd {
  public:

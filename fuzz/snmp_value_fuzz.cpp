@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "autoconf/snmp_get.h"
+#include "probe/snmp_value.h"
 #include "fuzz_support.h"
 
 namespace {

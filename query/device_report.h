@@ -13,9 +13,9 @@ inline constexpr int kQueryUsage = 1;     // bad arguments, PPD or device URI
 inline constexpr int kQueryNoAnswer = 2;  // no query got an answer
 inline constexpr int kQueryProblems = 3;  // --check found something to report
 
-// Asks the device of uri about every installable option of ppd, the way the filter does (the
-// filter's own messages go to standard error as they would under the scheduler), and writes
-// one line per option to out. Returns one of the statuses above.
+// Asks the device of uri about every installable option of ppd, the way the filter does, and
+// writes one line per option to out, each followed by the messages the filter would write for
+// it, indented. Returns one of the statuses above.
 int queryDevice(const char* uri, ppd_file_t* ppd, FILE* out);
 
 // The text between double quotes as the reply attributes see it: control characters, '"' and

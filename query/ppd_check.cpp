@@ -7,29 +7,18 @@
 #include <cstring>
 
 #include "autoconf/installable.h"
-#include "autoconf/oid_attributes.h"
 #include "autoconf/snmp_query.h"
-#include "autoconf/snmp_round.h"
-#include "autoconf/usb_query.h"
 #include "log/escape.h"
+#include "probe/ppd_attributes.h"
+#include "probe/reply_match.h"
+#include "probe/snmp_round.h"
 
 namespace {
 
-constexpr size_t kNameLimit = 40;  // a PPD name longer than this is cut
-constexpr size_t kNameSize = kNameLimit + 1;
+constexpr size_t kNameLimit = kAttributeNameSize - 1;  // a PPD name longer than this is cut
 constexpr size_t kMessageSize = 256;
 constexpr char kFilterName[] = "zorvautoconf";
-
-// The families of attributes: the query prefix, the reply prefix, and how their values read.
-enum class Values { kExpressions, kUsbBytes, kStandard };
-struct Family {
-  const char* query;
-  const char* reply;
-  Values values;
-};
-constexpr Family kFamilies[] = {{"?Snmp", "Snmp", Values::kExpressions},
-                                {"?Ep0", "Ep0", Values::kUsbBytes},
-                                {"?OID", "OID", Values::kStandard}};
+constexpr ProbeFamily kFamilies[] = {ProbeFamily::kSnmp, ProbeFamily::kEp0, ProbeFamily::kOid};
 
 struct Checker {
   ppd_file_t* ppd;
@@ -47,26 +36,25 @@ struct Checker {
 };
 
 bool usb_query_readable(const char* text) {
-  unsigned char setup[4];
-  unsigned char mask[8];
+  unsigned char setup[kUsbSetupSize];
+  unsigned char mask[kUsbReplySize];
   return parseEp0Query(text, setup, mask);
 }
 
 // The query attribute and the reply attributes of one family of one option.
-void check_family(Checker& c, ppd_option_t* option, const Family& family) {
-  char query_name[kNameSize];
-  char reply_name[kNameSize];
-  snprintf(query_name, sizeof(query_name), "%s%s", family.query, option->keyword);
-  snprintf(reply_name, sizeof(reply_name), "%s%s", family.reply, option->keyword);
-  const bool snmp = family.values != Values::kUsbBytes;
+void check_family(Checker& c, ppd_option_t* option, ProbeFamily family) {
+  char query_name[kAttributeNameSize];
+  char reply_name[kAttributeNameSize];
+  formatQueryName(query_name, family, option->keyword);
+  formatReplyName(reply_name, family, option->keyword);
 
   // The standard family's query may also be written without its '?' and without a choice.
-  ppd_attr_t* query = family.values == Values::kStandard ? findOidQuery(c.ppd, option, query_name)
-                                                         : ppdFindAttr(c.ppd, query_name, nullptr);
+  ppd_attr_t* query = family == ProbeFamily::kOid ? findOidQuery(c.ppd, option, query_name)
+                                                  : ppdFindAttr(c.ppd, query_name, nullptr);
   int replies = 0;
   for (ppd_attr_t* attr = ppdFindAttr(c.ppd, reply_name, nullptr); attr != nullptr;
        attr = ppdFindNextAttr(c.ppd, reply_name, nullptr)) {
-    if (family.values == Values::kStandard && attr->spec[0] == '\0') continue;
+    if (!isReplyAttribute(family, attr)) continue;
     ++replies;
     if (ppdFindChoice(option, attr->spec) == nullptr) {
       char choices[kMessageSize] = "";
@@ -83,26 +71,23 @@ void check_family(Checker& c, ppd_option_t* option, const Family& family) {
     if (attr->value == nullptr || attr->value[0] == '\0') {
       c.problem("%s: reply attribute '%s %s' is empty and matches nothing", option->keyword,
                 reply_name, ShownText(attr->spec).c_str());
-    } else if (family.values == Values::kExpressions) {
-      regex_t regex;
-      const int error = regcomp(&regex, attr->value, REG_EXTENDED | REG_NOSUB);
-      if (error != 0) {
-        char message[kMessageSize];
-        regerror(error, &regex, message, sizeof(message));
+    } else if (family == ProbeFamily::kSnmp) {
+      char message[kMessageSize];
+      const int error = regexSearch(attr->value, "", message, sizeof(message));
+      if (error != 0 && error != REG_NOMATCH) {
         c.problem("%s: reply attribute '%s %s' does not compile: %s", option->keyword, reply_name,
                   ShownText(attr->spec).c_str(), message);
-      } else {
-        regfree(&regex);
       }
     }
   }
   const bool has_query = query != nullptr && query->value != nullptr && query->value[0] != '\0';
-  if (has_query && !(snmp ? snmpOidReadable(query->value) : usb_query_readable(query->value))) {
+  if (has_query && !(family == ProbeFamily::kEp0 ? usb_query_readable(query->value)
+                                                 : snmpOidReadable(query->value))) {
     c.problem("%s: query attribute '%s' cannot be read: \"%s\"", option->keyword, query_name,
               ShownText(query->value).c_str());
   }
-  if (family.values == Values::kStandard && query == nullptr) {
-    snprintf(query_name, sizeof(query_name), "%s%s", family.query, option->keyword);
+  if (family == ProbeFamily::kOid && query == nullptr) {
+    formatQueryName(query_name, family, option->keyword);
   }
   if (has_query && replies == 0) {
     c.problem("%s: query attribute '%s' but no reply attribute '%s'", option->keyword, query_name,
@@ -162,13 +147,13 @@ int checkPpd(ppd_file_t* ppd, FILE* out) {
   int options = 0;
   for (ppd_option_t* option = firstInstallableOption(ppd); option != nullptr;
        option = nextInstallableOption(ppd), ++options) {
-    if (strlen(option->keyword) + strlen("?Snmp") > kNameLimit) {
+    if (strlen(option->keyword) + strlen(familyNames(ProbeFamily::kSnmp).query) > kNameLimit) {
       c.problem(
           "%s: the keyword has %zu characters; its attribute names longer than %zu "
           "characters are cut, and the cut names are looked up",
           option->keyword, strlen(option->keyword), kNameLimit);
     }
-    for (const Family& family : kFamilies) check_family(c, option, family);
+    for (ProbeFamily family : kFamilies) check_family(c, option, family);
   }
   if (options == 0) {
     c.problem(

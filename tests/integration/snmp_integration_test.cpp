@@ -14,6 +14,7 @@
 
 #include "autoconf/snmp_get.h"
 #include "autoconf/snmp_query.h"
+#include "probe/snmp_round.h"
 #include "support/capture.h"
 #include "support/paths.h"
 #include "support/ppd.h"
@@ -29,10 +30,7 @@ class SnmpAgent : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     if (!running_as_root() || !snmpd_available()) return;
-    {
-      SnmpLogHush hush;
-      init_snmp("zorvautoconf");
-    }
+    snmpLibraryInit();
     agent_ = new Snmpd;
     SnmpdConfig config;
     config.address = kAgent;

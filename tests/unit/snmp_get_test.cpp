@@ -1,5 +1,7 @@
 // Reply text of hand-made variable records, the length rule and the session parameters.
 #include "autoconf/snmp_get.h"
+#include "probe/snmp_round.h"
+#include "probe/snmp_value.h"
 
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>

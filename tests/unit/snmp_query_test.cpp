@@ -1,7 +1,8 @@
 // The pure pieces of the network path: host extraction, the community line rule and lookup
 // order, the reply-expression test, and the option query up to the request.
 #include "autoconf/snmp_query.h"
-#include "autoconf/oid_attributes.h"
+#include "probe/ppd_attributes.h"
+#include "probe/reply_match.h"
 
 #include <regex.h>
 

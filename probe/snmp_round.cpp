@@ -1,27 +1,58 @@
-// All SNMP GETs of a run in flight together. One session carries every request: the library
+// All SNMP GETs of a query in flight together. One session carries every request: the library
 // matches each answer to its request by request id, drops an answer that comes twice, late or
-// for an id it never sent, and expires each request on its own time-out. The program stays
-// single-threaded: the round waits with ppoll on the session's socket until the next answer or
-// the next expiry, or SIGTERM.
-#include "autoconf/snmp_round.h"
+// for an id it never sent, and expires each request on its own time-out. The round waits with
+// ppoll on the session's socket until the next answer, the next expiry or a cancel. Net-SNMP is
+// not built reentrant here: every call into it holds one process-wide lock, taken only around
+// the calls, never across a wait, so that rounds of several threads interleave.
+#include "probe/snmp_round.h"
 
 #include <net-snmp/library/large_fd_set.h>
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
 #include <poll.h>
+#include <pthread.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
-#include "autoconf/snmp_get.h"
-#include "autoconf/snmp_handles.h"
 #include "common/signals.h"
+#include "probe/snmp_handles.h"
 
 namespace {
 
 constexpr long kMicrosecondsPerMillisecond = 1000;
+constexpr char kIpv6PeerPrefix[] = "udp6:";
+
+// The SNMP library's state is process-wide (the MIB tree, the request counter, the statistics):
+// one lock for every call into it, and one set-up for the process.
+pthread_mutex_t g_library = PTHREAD_MUTEX_INITIALIZER;
+pthread_once_t g_init_once = PTHREAD_ONCE_INIT;
+const char* g_program = "";
+
+class LibraryLock {
+ public:
+  LibraryLock() { pthread_mutex_lock(&g_library); }
+  ~LibraryLock() { pthread_mutex_unlock(&g_library); }
+  LibraryLock(const LibraryLock&) = delete;
+  LibraryLock& operator=(const LibraryLock&) = delete;
+};
+
+void init_library() {
+  // A registered handler that drops everything also keeps the library from falling back to
+  // standard error, which the scheduler shows to the user: a query never writes there itself.
+  netsnmp_register_loghandler(NETSNMP_LOGHANDLER_NONE, LOG_DEBUG);
+  snmp_disable_stderrlog();
+  init_snmp(g_program);
+  snmp_set_do_debugging(0);
+  netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DUMP_PACKET, 0);
+}
+
+char* copy_heap_text(const char* text) {
+  return strdup(text != nullptr ? text : "");
+}
 
 // The requests of one round and how far the round has got with them.
 struct Round {
@@ -56,9 +87,9 @@ char* session_error(netsnmp_session* session) {
 
 bool read_oid(const char* text, oid* name, size_t* length) {
   if (text == nullptr) return false;
-  // A MIB name that is not loaded must not bring the library's own lines to standard error.
-  SnmpLogHush hush;
   *length = MAX_OID_LEN;
+  // A MIB name that is not loaded yet is looked for, which changes the library's tree.
+  LibraryLock lock;
   return read_objid(text, name, length) != 0;
 }
 
@@ -108,6 +139,7 @@ void send_next(void* open, Round& round) {
   if (request.outcome == SnmpOutcome::kInvalidOid || !read_oid(request.oid_text, name, &length)) {
     return;
   }
+  LibraryLock lock;
   UniqueSnmpPdu pdu(snmp_pdu_create(SNMP_MSG_GET));
   if (!pdu) {
     fail_with_session_error(request, "snmp_pdu_create", snmp_sess_session(open));
@@ -126,26 +158,35 @@ void send_next(void* open, Round& round) {
   round.waiting++;
 }
 
-// Waits for the next answer or expiry, or SIGTERM, and hands what came to the library.
-void wait_and_read(void* open, const TermDeferred& deferred) {
+// Waits for the next answer or expiry, or a cancel, and hands what came to the library. With
+// the filter's SIGTERM, deferred holds it off except inside the wait.
+void wait_and_read(void* open, const std::optional<TermDeferred>& deferred, int cancel_fd) {
   FdSet fds;
   int count = 0;
   int block = 1;
   struct timeval timeout = {};
   NETSNMP_LARGE_FD_ZERO(fds.get());
-  snmp_sess_select_info2(open, &count, fds.get(), &timeout, &block);
+  {
+    LibraryLock lock;
+    snmp_sess_select_info2(open, &count, fds.get(), &timeout, &block);
+  }
   struct pollfd polled[4];
   nfds_t used = 0;
+  if (cancel_fd >= 0) polled[used++] = {cancel_fd, POLLIN, 0};
   for (int fd = 0; fd < count && used < sizeof(polled) / sizeof(polled[0]); ++fd) {
     if (netsnmp_large_fd_is_set(fd, fds.get())) polled[used++] = {fd, POLLIN, 0};
   }
   const struct timespec wait = {timeout.tv_sec, timeout.tv_usec * 1000};
-  const int ready = ppoll(polled, used, block != 0 ? nullptr : &wait, deferred.wait_mask());
+  const int ready =
+      ppoll(polled, used, block != 0 ? nullptr : &wait, deferred ? deferred->wait_mask() : nullptr);
   if (ready < 0 && errno == EINTR) return;
+  LibraryLock lock;
   if (ready > 0) {
     NETSNMP_LARGE_FD_ZERO(fds.get());
     for (nfds_t i = 0; i < used; ++i) {
-      if (polled[i].revents != 0) netsnmp_large_fd_setfd(polled[i].fd, fds.get());
+      if (polled[i].fd != cancel_fd && polled[i].revents != 0) {
+        netsnmp_large_fd_setfd(polled[i].fd, fds.get());
+      }
     }
     snmp_sess_read2(open, fds.get());
   }
@@ -153,11 +194,42 @@ void wait_and_read(void* open, const TermDeferred& deferred) {
   snmp_sess_timeout(open);
 }
 
-bool is_exception(u_char type) {
-  return type == SNMP_NOSUCHOBJECT || type == SNMP_NOSUCHINSTANCE || type == SNMP_ENDOFMIBVIEW;
+}  // namespace
+
+void probeSnmpInit(const char* program) {
+  g_program = program;
+  pthread_once(&g_init_once, init_library);
 }
 
-}  // namespace
+void setupSnmpSession(netsnmp_session* session, const char* host, const char* community) {
+  {
+    LibraryLock lock;
+    snmp_sess_init(session);
+  }
+  session->version = SNMP_VERSION_1;
+  if (host != nullptr && strchr(host, ':') != nullptr) {
+    // An IPv6 address: sized to fit rather than cut, since a cut address names another host.
+    const size_t size = sizeof(kIpv6PeerPrefix) + strlen(host);
+    session->version = SNMP_VERSION_2c;
+    session->peername = static_cast<char*>(malloc(size));
+    if (session->peername != nullptr)
+      snprintf(session->peername, size, "%s%s", kIpv6PeerPrefix, host);
+  } else {
+    session->peername = copy_heap_text(host);
+  }
+  char* copy = copy_heap_text(community);
+  session->community = reinterpret_cast<u_char*>(copy);
+  session->community_len = copy != nullptr ? strlen(copy) : 0;
+}
+
+void releaseSnmpSession(netsnmp_session* session) {
+  if (session == nullptr) return;
+  free(session->peername);
+  session->peername = nullptr;
+  free(session->community);
+  session->community = nullptr;
+  session->community_len = 0;
+}
 
 bool snmpOidReadable(const char* text) {
   oid name[MAX_OID_LEN];
@@ -166,7 +238,7 @@ bool snmpOidReadable(const char* text) {
 }
 
 int snmpGetAll(netsnmp_session* session, SnmpRequest* requests, size_t count, int timeout_ms,
-               int retries) {
+               int retries, const ProbeCancel& cancel) {
   // A session is opened only when some OID can be read, as one GET after another would.
   bool any = false;
   for (size_t i = 0; i < count; ++i) {
@@ -180,31 +252,39 @@ int snmpGetAll(netsnmp_session* session, SnmpRequest* requests, size_t count, in
 
   session->timeout = timeout_ms * kMicrosecondsPerMillisecond;
   session->retries = retries;
-  UniqueSnmpSession open(snmp_sess_open(session));
-  if (!open) {
-    char* text = session_error(session);
-    for (size_t i = 0; i < count; ++i) {
-      if (requests[i].outcome == SnmpOutcome::kInvalidOid) continue;
-      requests[i].outcome = SnmpOutcome::kOpenFailed;
-      requests[i].error_text = text != nullptr ? strdup(text) : nullptr;
+  UniqueSnmpSession open;
+  {
+    LibraryLock lock;
+    open.reset(snmp_sess_open(session));
+    if (!open) {
+      char* text = session_error(session);
+      for (size_t i = 0; i < count; ++i) {
+        if (requests[i].outcome == SnmpOutcome::kInvalidOid) continue;
+        requests[i].outcome = SnmpOutcome::kOpenFailed;
+        requests[i].error_text = text != nullptr ? strdup(text) : nullptr;
+      }
+      free(text);
+      return kSnmpRoundDone;
     }
-    free(text);
-    return kSnmpRoundDone;
   }
 
-  TermDeferred deferred;
+  std::optional<TermDeferred> deferred;
+  if (cancel.sigterm) deferred.emplace();
   Round round{requests, count};
+  int result = kSnmpRoundDone;
   for (;;) {
-    if (job_cancelled()) {
-      // Closing the session ends what is still waiting (as time-outs, which nobody reads).
-      open.reset();
-      return kSnmpRoundCancelled;
+    if (probeCancelled(cancel)) {
+      result = kSnmpRoundCancelled;
+      break;
     }
     while (round.waiting < kSnmpInFlight && round.next < count) send_next(open.get(), round);
     if (round.waiting == 0) break;
-    wait_and_read(open.get(), deferred);
+    wait_and_read(open.get(), deferred, cancel.fd);
   }
-  return kSnmpRoundDone;
+  // Closing the session ends what is still waiting (as time-outs, which nobody reads).
+  LibraryLock lock;
+  open.reset();
+  return result;
 }
 
 void snmpRoundRelease(SnmpRequest* requests, size_t count) {
@@ -213,78 +293,5 @@ void snmpRoundRelease(SnmpRequest* requests, size_t count) {
     requests[i].error_text = nullptr;
     if (requests[i].variable != nullptr) snmp_free_var(requests[i].variable);
     requests[i].variable = nullptr;
-  }
-}
-
-int snmpReportAnswer(const SnmpRequest& request, char* buffer, size_t size, SnmpTextForm form) {
-  const char* error_text = request.error_text != nullptr ? request.error_text : "";
-  switch (request.outcome) {
-    case SnmpOutcome::kInvalidOid:
-      fprintf(stderr, "invalid OID string <%s>\n",
-              request.oid_text != nullptr ? request.oid_text : "(null)");
-      return -1;
-    case SnmpOutcome::kOpenFailed:
-      // Through the library's log, as snmp_sess_perror reports a session that cannot be opened.
-      snmp_log(LOG_ERR, "snmp_sess_open: %s\n", error_text);
-      return -1;
-    case SnmpOutcome::kFailed:
-      fprintf(stderr, "%s failed: <%s>\n", request.failed_call, error_text);
-      return -1;
-    case SnmpOutcome::kErrorStatus:
-      fprintf(stderr, "Error in packet: <%s>\n",
-              snmp_errstring(static_cast<int>(request.error_status)));
-      return -1;
-    case SnmpOutcome::kAnswered:
-      // An SNMPv2c exception (noSuchObject, noSuchInstance, endOfMibView) carries no value.
-      if (request.variable == nullptr || buffer == nullptr || size == 0 ||
-          is_exception(request.variable->type)) {
-        return -1;
-      }
-      return form == SnmpTextForm::kNatural ? snmpNaturalText(request.variable, buffer, size)
-                                            : snmpValueText(request.variable, buffer, size);
-    case SnmpOutcome::kNotSent:
-      break;
-  }
-  return -1;
-}
-
-int snmpGetOne(netsnmp_session* session, const char* oid_text, char* buffer, size_t size,
-               int timeout_ms, int retries, SnmpTextForm form) {
-  if (session == nullptr) {
-    fputs("invalid session value\n", stderr);
-    return -1;
-  }
-  SnmpRequest request;
-  request.oid_text = oid_text;
-  snmpGetAll(session, &request, 1, timeout_ms, retries);
-  const int result = snmpReportAnswer(request, buffer, size, form);
-  snmpRoundRelease(&request, 1);
-  return result;
-}
-
-void snmpFailureWords(const SnmpRequest& request, char* buffer, size_t size) {
-  const char* error_text = request.error_text != nullptr ? request.error_text : "";
-  switch (request.outcome) {
-    case SnmpOutcome::kInvalidOid:
-      snprintf(buffer, size, "the OID cannot be read");
-      break;
-    case SnmpOutcome::kOpenFailed:
-      snprintf(buffer, size, "no session: %s", error_text);
-      break;
-    case SnmpOutcome::kFailed:
-      snprintf(buffer, size, "no answer: %s", error_text);
-      break;
-    case SnmpOutcome::kErrorStatus:
-      snprintf(buffer, size, "error status: %s",
-               snmp_errstring(static_cast<int>(request.error_status)));
-      break;
-    case SnmpOutcome::kAnswered:
-      snprintf(buffer, size, "%s",
-               request.variable == nullptr ? "an answer without a value"
-                                           : "no such object (an SNMPv2c exception)");
-      break;
-    case SnmpOutcome::kNotSent:
-      snprintf(buffer, size, "not asked");
-      break;
   }
 }

@@ -1,10 +1,13 @@
-// All SNMP GETs of a run in flight together: one session, one request per OID, each with its own
-// time-out, and the outcomes kept so that they can be reported afterwards in the order of the
-// options, exactly as GETs made one after another would report them.
-#ifndef ZORV_AUTOCONF_SNMP_ROUND_H
-#define ZORV_AUTOCONF_SNMP_ROUND_H
+// The SNMP side of a device query: the library set up once per process, the session parameters
+// of a printer, and a round that has all GETs of a query in flight together, each with its own
+// time-out, keeping the outcomes so that they can be read afterwards in the order of the
+// options. Writes nothing anywhere.
+#ifndef ZORV_PROBE_SNMP_ROUND_H
+#define ZORV_PROBE_SNMP_ROUND_H
 
 #include <cstddef>
+
+#include "probe/record.h"
 
 struct snmp_session;
 struct variable_list;
@@ -12,6 +15,19 @@ struct variable_list;
 // At most this many requests wait for an answer at a time: a PPD with hundreds of queried
 // options holds one socket and a bounded amount of memory.
 inline constexpr size_t kSnmpInFlight = 64;
+
+// Sets the SNMP library up for the process, once, whichever thread comes first: init_snmp under
+// program's name (it names the configuration files the library reads), with the library's own
+// log lines (MIB loading warnings, "Cannot find module") going nowhere, and packet dumps and
+// debugging off whatever the machine's snmp.conf says: packet dumps go through xdump, which
+// the filter exports and which writes to standard output, the job stream.
+void probeSnmpInit(const char* program);
+
+// Fills the session parameters for host and community: SNMPv1 to the host, or SNMPv2c over
+// "udp6:" when the host is an IPv6 address (it holds a colon). The heap copies of the peer name
+// and the community belong to the record until releaseSnmpSession frees them.
+void setupSnmpSession(struct snmp_session* session, const char* host, const char* community);
+void releaseSnmpSession(struct snmp_session* session);
 
 // What a GET gave.
 enum class SnmpOutcome {
@@ -36,38 +52,21 @@ struct SnmpRequest {
   void* round = nullptr;
 };
 
-// Whether the OID text (numeric, or a name of a loaded MIB) can be read; the library's own
-// complaints are kept off standard error.
+// Whether the OID text (numeric, or a name of a loaded MIB) can be read.
 bool snmpOidReadable(const char* text);
 
 // Results of snmpGetAll.
 inline constexpr int kSnmpRoundDone = 0;        // every request has its outcome
-inline constexpr int kSnmpRoundCancelled = -1;  // SIGTERM arrived: the rest were not waited for
+inline constexpr int kSnmpRoundCancelled = -1;  // cancelled: the rest were not waited for
 
 // Sends the GET of every request's OID to the host of the session parameters (one session for
 // all, opened only when some OID can be read), at most kSnmpInFlight at a time, each waiting at
-// most timeout_ms with the given retries, and collects the answers. Writes nothing: the
-// outcomes are reported by snmpReportAnswer. SIGTERM wakes the wait at once and ends the round;
-// no request is sent after it.
+// most timeout_ms with the given retries, and collects the answers. A cancel wakes the wait at
+// once and ends the round; no request is sent after it. Several rounds may run at once in
+// different threads, each with session parameters of its own.
 int snmpGetAll(struct snmp_session* session, SnmpRequest* requests, size_t count, int timeout_ms,
-               int retries);
+               int retries, const ProbeCancel& cancel);
 // Frees what snmpGetAll left in the requests.
 void snmpRoundRelease(SnmpRequest* requests, size_t count);
 
-// How an answer is rendered: the reply text of the Snmp<Keyword> attributes (snmpValueText), or
-// the natural text of the CUPS-standard OID<Keyword> attributes (snmpNaturalText).
-enum class SnmpTextForm { kReply, kNatural };
-
-// Writes the failure messages of one outcome to standard error, exactly as a GET made on its
-// own at that point writes them, and renders an answer's first variable into buffer. Returns
-// the text's length, or -1 when the GET gave no value.
-int snmpReportAnswer(const SnmpRequest& request, char* buffer, size_t size,
-                     SnmpTextForm form = SnmpTextForm::kReply);
-// A round of one: the GET of oid_text goes out and its outcome is reported at once, as
-// snmpReportAnswer reports it. A null session is reported as "invalid session value" (-1).
-int snmpGetOne(struct snmp_session* session, const char* oid_text, char* buffer, size_t size,
-               int timeout_ms, int retries, SnmpTextForm form);
-// Why a GET gave no value, in words for people ("no answer: Timeout"), into buffer.
-void snmpFailureWords(const SnmpRequest& request, char* buffer, size_t size);
-
-#endif  // ZORV_AUTOCONF_SNMP_ROUND_H
+#endif  // ZORV_PROBE_SNMP_ROUND_H

@@ -1,0 +1,230 @@
+// The words of a device query's records as the auto-configuration filter writes them.
+#include "probe/messages.h"
+
+#include <cstdarg>
+
+#include "common/credentials.h"
+#include "log/escape.h"
+#include "probe/reply_match.h"
+
+namespace {
+
+// One message: the layout's indent, then the text; ended with a newline when the layout wants
+// whole lines and the message has none of its own.
+__attribute__((format(printf, 4, 5))) void say(FILE* out, const MessageLayout& layout,
+                                               bool has_newline, const char* format, ...) {
+  fputs(layout.indent, out);
+  va_list args;
+  va_start(args, format);
+  vfprintf(out, format, args);
+  va_end(args);
+  if (!has_newline && layout.whole_lines) fputc('\n', out);
+}
+
+const char* keyword_of(const ProbeRecord& record) {
+  return record.option != nullptr ? record.option->keyword : "";
+}
+
+void write_note(FILE* out, const ProbeRecord& record, const ProbeNote& note,
+                const MessageLayout& layout) {
+  switch (note.kind) {
+    case ProbeNoteKind::kReplyEmpty:
+      say(out, layout, true, "WARNING: reply attribute '%s' is empty\n", record.reply_name);
+      break;
+    case ProbeNoteKind::kRegexInvalid:
+      say(out, layout, true, "ERROR: regcomp failed: <%s>\n", note.detail);
+      break;
+    case ProbeNoteKind::kReplyUnreadable:
+      say(out, layout, true, "WARNING: reply attribute '%s' has incorrect format '%s'\n",
+          record.reply_name, note.attr->value);
+      break;
+    case ProbeNoteKind::kChoiceMissing:
+      say(out, layout, true,
+          "WARNING: reply attribute '%s' names choice '%s', which option '%s' does not have\n",
+          record.reply_name, ShownText(note.attr->spec).c_str(), keyword_of(record));
+      break;
+  }
+}
+
+void write_usb_messages(FILE* out, const ProbeRecord& record, const ProbeNote* notes,
+                        const MessageLayout& layout) {
+  switch (record.outcome) {
+    case ProbeOutcome::kBadQuery:
+      say(out, layout, true, "WARNING: query attribute '%s' has incorrect format '%s'\n",
+          record.query_name, record.query);
+      return;
+    case ProbeOutcome::kNoAnswer:
+      if (record.transferred < 0) {
+        say(out, layout, true, "WARNING: USB query (%s) failure (%ld)\n", record.query,
+            record.transferred);
+      } else {
+        say(out, layout, true, "WARNING: USB query (%s) timeout\n", record.query);
+      }
+      return;
+    case ProbeOutcome::kAnswered:
+      break;
+    default:
+      return;
+  }
+  if (record.transferred != static_cast<long>(kUsbReplySize)) {
+    say(out, layout, true, "WARNING: USB reply (%s) has unexpected size (%ld)\n", record.query,
+        record.transferred);
+  }
+  for (size_t i = 0; i < record.note_count; ++i) write_note(out, record, notes[i], layout);
+  if (record.matched == nullptr) {
+    say(out, layout, true, "WARNING: option '%s' has no reply attribute '%s' with value '%s'\n",
+        keyword_of(record), record.reply_name, record.reply);
+  }
+}
+
+void write_snmp_messages(FILE* out, const ProbeRecord& record, const ProbeNote* notes,
+                         const MessageLayout& layout) {
+  if (record.outcome != ProbeOutcome::kAnswered) {
+    writeGetFailure(out, record, layout);
+    say(out, layout, true, "WARNING: SNMP query (%s) failure\n", record.query);
+    return;
+  }
+  for (size_t i = 0; i < record.note_count; ++i) write_note(out, record, notes[i], layout);
+  // The reply text is the device's: shown escaped, so that it can never end this line and
+  // start one of its own that the scheduler would act on.
+  if (record.matched == nullptr) {
+    say(out, layout, true, "WARNING: option '%s' has no reply attribute '%s' with value '%s'\n",
+        keyword_of(record), record.reply_name, ShownText(record.reply).c_str());
+  }
+}
+
+}  // namespace
+
+void writeDeviceNotes(FILE* out, const ProbeResult& result, bool after_records, const char* uri,
+                      const MessageLayout& layout) {
+  const size_t first = after_records ? result.notes_before : 0;
+  const size_t end = after_records ? result.device_notes.size() : result.notes_before;
+  for (size_t i = first; i < end; ++i) {
+    const DeviceNote& note = result.device_notes[i];
+    const char* detail = note.detail;
+    switch (note.kind) {
+      case DeviceNoteKind::kNoHost:
+        // The URI may carry a password in its user information.
+        say(out, layout, true, "ERROR: hostFromUri(%s) failed:\n",
+            ShownUri(uri != nullptr ? uri : "(null)").c_str());
+        break;
+      case DeviceNoteKind::kNoPpd:
+        say(out, layout, true, "ERROR: invalid ppd\n");
+        break;
+      case DeviceNoteKind::kFindBussesFailed:
+        say(out, layout, true, "ERROR: usb_find_busses() failed: <%s>\n", detail);
+        break;
+      case DeviceNoteKind::kFindDevicesFailed:
+        say(out, layout, true, "ERROR: usb_find_devices() failed: <%s>\n", detail);
+        break;
+      case DeviceNoteKind::kOpenFailed:
+        say(out, layout, true, "ERROR: usb_open() failed: <%s>\n", detail);
+        break;
+      case DeviceNoteKind::kStringFailed:
+        say(out, layout, true, "ERROR: usb_get_string_simple(,%hhu,,) failed: <%s>\n", note.index,
+            detail);
+        break;
+      case DeviceNoteKind::kCloseFailed:
+        // Without a prefix and without a newline, as the scheduler has always seen it.
+        say(out, layout, false, "usb_close() failed: <%s>", detail);
+        break;
+      case DeviceNoteKind::kNoDevice:
+        say(out, layout, true, "ERROR: usb_open_matched_device() failed: <%s>\n", detail);
+        break;
+      case DeviceNoteKind::kFinalCloseFailed:
+        // Without a newline, as the scheduler has always seen it.
+        say(out, layout, false, "ERROR: usb_close() failed: <%s>", detail);
+        break;
+    }
+  }
+}
+
+void writeRecordMessages(FILE* out, const ProbeResult& result, const ProbeRecord& record,
+                         const MessageLayout& layout) {
+  writeOptionMessages(out, record, result.notes_of(record), layout);
+}
+
+void writeOptionMessages(FILE* out, const ProbeRecord& record, const ProbeNote* notes,
+                         const MessageLayout& layout) {
+  if (record.outcome == ProbeOutcome::kNotAsked) return;
+  if (record.outcome == ProbeOutcome::kNoQuery) {
+    say(out, layout, true, "WARNING: option '%s' has no query attribute '%s'\n", keyword_of(record),
+        record.query_name);
+    return;
+  }
+  if (record.family == ProbeFamily::kEp0) {
+    write_usb_messages(out, record, notes, layout);
+  } else {
+    write_snmp_messages(out, record, notes, layout);
+  }
+}
+
+void writeGetFailure(FILE* out, const ProbeRecord& record, const MessageLayout& layout) {
+  switch (record.outcome) {
+    case ProbeOutcome::kBadQuery:
+      say(out, layout, true, "invalid OID string <%s>\n",
+          record.query != nullptr ? record.query : "(null)");
+      break;
+    case ProbeOutcome::kNoSession:
+      if (record.failed_call == nullptr) {
+        say(out, layout, true, "invalid session value\n");
+      } else {
+        // As the library's own report of a session that cannot be opened words it.
+        say(out, layout, true, "%s: %s\n", record.failed_call, record.detail);
+      }
+      break;
+    case ProbeOutcome::kNoAnswer:
+      say(out, layout, true, "%s failed: <%s>\n", record.failed_call, record.detail);
+      break;
+    case ProbeOutcome::kErrorStatus:
+      say(out, layout, true, "Error in packet: <%s>\n", record.detail);
+      break;
+    default:
+      break;
+  }
+}
+
+void probeFailureWords(const ProbeRecord& record, char* buffer, size_t size) {
+  if (buffer == nullptr || size == 0) return;
+  buffer[0] = '\0';
+  const bool usb = record.family == ProbeFamily::kEp0;
+  switch (record.outcome) {
+    case ProbeOutcome::kNotAsked:
+      snprintf(buffer, size, "not asked");
+      break;
+    case ProbeOutcome::kNoQuery:
+      snprintf(buffer, size, "no query attribute '%s'", record.query_name);
+      break;
+    case ProbeOutcome::kBadQuery:
+      snprintf(buffer, size, "%s",
+               usb ? "the query is not 4 setup bytes, a slash and mask bytes"
+                   : "the OID cannot be read");
+      break;
+    case ProbeOutcome::kNoSession:
+      snprintf(buffer, size, "no session: %s",
+               record.failed_call != nullptr ? record.detail : "no session parameters");
+      break;
+    case ProbeOutcome::kNoAnswer:
+      if (!usb) {
+        snprintf(buffer, size, "no answer: %s", record.detail);
+      } else if (record.transferred < 0) {
+        snprintf(buffer, size, "the request failed (%ld: %s)", record.transferred, record.detail);
+      } else {
+        snprintf(buffer, size, "no answer (time-out)");
+      }
+      break;
+    case ProbeOutcome::kErrorStatus:
+      snprintf(buffer, size, "error status: %s", record.detail);
+      break;
+    case ProbeOutcome::kNoValue:
+      snprintf(
+          buffer, size, "%s",
+          record.exception ? "no such object (an SNMPv2c exception)" : "an answer without a value");
+      break;
+    case ProbeOutcome::kAnswered:
+      if (usb && record.transferred != static_cast<long>(kUsbReplySize)) {
+        snprintf(buffer, size, "a reply of %ld bytes, the rest taken as 00", record.transferred);
+      }
+      break;
+  }
+}

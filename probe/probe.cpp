@@ -1,0 +1,38 @@
+// The device query as a library: the URI's kind chooses the path.
+#include "probe/probe.h"
+
+#include "probe/snmp_probe.h"
+#include "probe/snmp_settings.h"
+#include "probe/usb_probe.h"
+
+namespace {
+
+// The SNMP library reads its configuration files under this name, whichever program asks.
+constexpr char kSnmpProgram[] = "zorvautoconf";
+
+}  // namespace
+
+void probeDevice(ppd_file_t* ppd, const char* uri, const ProbeCancel& cancel, ProbeResult& result) {
+  switch (connectionType(uri)) {
+    case kConnectionNetwork: {
+      char host[kHostSize];
+      if (!hostOfUri(uri, host, sizeof(host))) {
+        addDeviceNote(result.device_notes, DeviceNoteKind::kNoHost, "");
+        result.notes_before = result.device_notes.size();
+        result.status = kProbeNoDevice;
+        return;
+      }
+      probeSnmpInit(kSnmpProgram);
+      char community[kSnmpCommunitySize];
+      snmpRunCommunity(ppd, community, nullptr, 0);
+      probeSnmpOptions(ppd, host, community, cancel, result);
+      return;
+    }
+    case kConnectionUsb:
+      probeUsbOptions(ppd, uri, cancel, result);
+      return;
+    default:
+      result.status = kProbeUnsupported;
+      return;
+  }
+}

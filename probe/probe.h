@@ -1,0 +1,20 @@
+// The device query as a library: given an open PPD and a device URI, one record per
+// installable option of what the printer answered and the choice it picks. It writes nothing
+// to standard error or to a log, marks nothing in the PPD, and keeps no state that two
+// threads could share, so a server may query several printers at once, each with a PPD
+// handle of its own (a handle's attribute lookups keep a position).
+#ifndef ZORV_PROBE_PROBE_H
+#define ZORV_PROBE_PROBE_H
+
+#include <cups/ppd.h>
+
+#include "probe/device_uri.h"
+#include "probe/record.h"
+
+// Queries the printer of uri about every installable option of ppd into result: by SNMP for a
+// network URI (the community from the manufacturer's settings file), by endpoint-0 requests
+// for a USB URI. result.status tells whether the printer was reached; a URI without a host is
+// kProbeNoDevice with a kNoHost note, one of another kind kProbeUnsupported.
+void probeDevice(ppd_file_t* ppd, const char* uri, const ProbeCancel& cancel, ProbeResult& result);
+
+#endif  // ZORV_PROBE_PROBE_H

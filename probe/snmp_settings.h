@@ -1,0 +1,29 @@
+// The SNMP settings of a printer's manufacturer: the community from the vendor settings file
+// "/opt/<vendor>/mfp/share/OEM.ini", else the default.
+#ifndef ZORV_PROBE_SNMP_SETTINGS_H
+#define ZORV_PROBE_SNMP_SETTINGS_H
+
+#include <cups/ppd.h>
+
+#include <cstddef>
+
+// Room for a community: at most 32 characters.
+inline constexpr size_t kSnmpCommunitySize = 33;
+// Room for the path of a settings file.
+inline constexpr size_t kSettingsPathSize = 256;
+
+// 0 with the community in buffer, -1 with buffer untouched: the PPD's manufacturer equals a
+// vendor of the list (in any letter case) whose settings file has a SNMP_COMMUNITY= line.
+int getSnmpCommunity(ppd_file_t* ppd, char* buffer, int size);
+// The same, and the settings file it came from into source (when not null).
+int findSnmpCommunity(ppd_file_t* ppd, char* buffer, int size, char* source, size_t source_size);
+// The community a query uses: SNMP_COMMUNITY= of the manufacturer's settings file, with the
+// file's path into source (when not null), else the default, with source left empty.
+void snmpRunCommunity(ppd_file_t* ppd, char (&community)[kSnmpCommunitySize], char* source,
+                      size_t source_size);
+// Settings-reader callback: 1 when line set the community in buffer (33 bytes), else 0. The
+// first 14 characters of a line that holds "SNMP_COMMUNITY" are passed over wherever the key
+// stands; the community is everything after the next '=', unchanged, cut to 32 characters.
+int parseCommunityLine(char* line, void* buffer);
+
+#endif  // ZORV_PROBE_SNMP_SETTINGS_H

@@ -1,6 +1,7 @@
-// Fuzzes the USB query and reply attribute parsing through usbQueryOption, on a small real PPD
-// handle whose ?Ep0Tray and Ep0Tray values are replaced by fuzzer text for each input, and a
-// stand-in for the libusb 0.1 calls that answers with fuzzer-chosen bytes and result.
+// Fuzzes the USB query and reply attribute parsing through probeUsbOption, on a small real PPD
+// handle whose ?Ep0Tray and Ep0Tray values are replaced by fuzzer text for each input, against
+// the tests' libusb double answering with fuzzer-chosen bytes and result; the record's
+// messages are then written as the filter writes them.
 // Input: result byte, 8 reply bytes, then the query value and up to three reply values
 // separated by zero bytes.
 #include <usb.h>
@@ -11,19 +12,17 @@
 #include <string>
 #include <vector>
 
-#include "autoconf/usb_query.h"
 #include "fuzz_support.h"
+#include "probe/messages.h"
+#include "probe/usb_probe.h"
+#include "support/fake_usb/fake_usb.h"
 
 namespace {
 
 constexpr size_t kReplySize = 8;
 
-struct Answer {
-  int result = 0;
-  uint8_t bytes[kReplySize] = {};
-} g_answer;
-
 ppd_file_t* g_ppd = nullptr;
+FILE* g_messages = nullptr;
 ppd_option_t* g_option = nullptr;
 ppd_attr_t* g_query = nullptr;
 std::vector<ppd_attr_t*> g_replies;
@@ -40,51 +39,24 @@ void open_fixture() {
   if (g_option == nullptr || g_query == nullptr || g_replies.size() != 3) {
     fuzz_fail("fixture PPD lacks the Tray attributes");
   }
+  g_messages = fopen("/dev/null", "w");
+  if (g_messages == nullptr) fuzz_fail("no /dev/null");
 }
 
 }  // namespace
 
-// The libusb 0.1 calls of the USB path; only the control request is reached from here.
-extern "C" {
-void usb_init(void) {}
-int usb_find_busses(void) {
-  return 0;
-}
-int usb_find_devices(void) {
-  return 0;
-}
-struct usb_bus* usb_get_busses(void) {
-  return nullptr;
-}
-usb_dev_handle* usb_open(struct usb_device*) {
-  return nullptr;
-}
-int usb_close(usb_dev_handle*) {
-  return 0;
-}
-int usb_get_string_simple(usb_dev_handle*, int, char* buf, size_t buflen) {
-  if (buflen > 0) buf[0] = '\0';
-  return 0;
-}
-char* usb_strerror(void) {
-  static char text[] = "fuzz";
-  return text;
-}
-int usb_control_msg(usb_dev_handle*, int, int, int, int, char* bytes, int size, int) {
-  // Like the library: at most size bytes arrive, whatever the device claims.
-  int stored = g_answer.result < 0 ? 0 : g_answer.result;
-  if (stored > size) stored = size;
-  if (stored > static_cast<int>(kReplySize)) stored = kReplySize;
-  memcpy(bytes, g_answer.bytes, static_cast<size_t>(stored));
-  return g_answer.result > size ? size : g_answer.result;
-}
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (g_ppd == nullptr) open_fixture();
   if (size < 1 + kReplySize) return 0;
-  g_answer.result = static_cast<int>(data[0] % 12) - 2;  // -2 to 9
-  memcpy(g_answer.bytes, data + 1, kReplySize);
+  // One printer that answers every request with the chosen result (-2 to 9) and bytes.
+  fake_usb::Scenario scenario;
+  scenario.buses.resize(1);
+  fake_usb::Device printer = fake_usb::printer("p1", "Fuzz");
+  printer.unknown_request.result = static_cast<int>(data[0] % 12) - 2;
+  printer.unknown_request.bytes.assign(data + 1, data + 1 + kReplySize);
+  printer.unknown_request.error = "fuzz";
+  scenario.buses[0].devices.push_back(printer);
+  fake_usb::install(scenario);
 
   // Values of exactly their length plus terminator, so that a read past them is caught.
   std::vector<std::vector<char>> values;
@@ -107,8 +79,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (i + 1 < values.size()) g_replies[i]->value = values[i + 1].data();
   }
 
-  char handle_storage[16] = {};
-  usbQueryOption(reinterpret_cast<usb_dev_handle*>(handle_storage), g_ppd, g_option);
+  usb_dev_handle* handle = usb_open(usb_get_busses()->devices);
+  ProbeRecord record;
+  HeapList<ProbeNote> notes;
+  probeUsbOption(handle, g_ppd, g_option, record, notes);
+  writeOptionMessages(g_messages, record, notes.size() > 0 ? &notes[0] : nullptr);
+  if (memchr(record.reply, 0, sizeof(record.reply)) == nullptr) fuzz_fail("reply not terminated");
+  if (record.choice != nullptr && record.matched == nullptr) fuzz_fail("a choice without a match");
+  usb_close(handle);
 
   g_query->value = saved_query;
   for (size_t i = 0; i < g_replies.size(); i++) g_replies[i]->value = saved_replies[i];

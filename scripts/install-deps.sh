@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libcups2-dev libusb-dev libsnmp-dev
-  cups-daemon cups-client cups cups-bsd snmpd snmp
+  cups-daemon cups-client cups cups-bsd snmpd snmp snmpsim
   googletest libgtest-dev
   iproute2 util-linux procps
   clang libclang-rt-14-dev valgrind clang-tidy

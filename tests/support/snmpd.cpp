@@ -1,6 +1,7 @@
 // The private Net-SNMP agent of the integration tests.
 #include "support/snmpd.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "support/program.h"
@@ -9,28 +10,26 @@ namespace {
 
 constexpr char kSnmpd[] = "/usr/sbin/snmpd";
 constexpr char kSnmpget[] = "/usr/bin/snmpget";
+constexpr char kSnmpsimd[] = "/usr/bin/snmpsimd";
+constexpr char kSysDescr[] = "1.3.6.1.2.1.1.1.0";
 constexpr int kReadyPolls = 100;  // times kPollPauseMs: ten seconds at most
 constexpr int kPollPauseMs = 100;
 
-// One GET of the readiness value with a short time-out.
-bool agent_answers(const SnmpdConfig& config) {
+// The value of one GET with a short time-out, as snmpget shows it; "" when none came.
+std::string agent_value(const std::string& address, const std::string& community,
+                        const std::string& oid) {
   ProgramRun run;
   run.path = kSnmpget;
-  run.args = {"snmpget",
-              "-v1",
-              "-c",
-              config.community,
-              "-t",
-              "0.2",
-              "-r",
-              "0",
-              "-Oqv",
-              config.address,
-              std::string(kTestOidBase) + ".9.0"};
+  run.args = {"snmpget", "-v1", "-c", community, "-t", "0.2", "-r", "0", "-Oqv", address, oid};
   run.env = filter_environment();
   run.timeout_seconds = 5;
   const ProgramResult result = run_program(run);
-  return result.exited && result.status == 0 && result.out == "1\n";
+  return result.exited && result.status == 0 ? result.out : "";
+}
+
+bool agent_answers(const SnmpdConfig& config) {
+  return agent_value(config.address, config.community, std::string(kTestOidBase) + ".9.0") ==
+         "1\n";
 }
 
 }  // namespace
@@ -94,6 +93,46 @@ bool Snmpd::start(const SnmpdConfig& config) {
   }
   stop();
   error_ = "snmpd did not answer in time; its log:\n" + log();
+  base_.keep();
+  return false;
+}
+
+bool snmpsim_available() {
+  return access(kSnmpsimd, X_OK) == 0 && access(kSnmpget, X_OK) == 0;
+}
+
+bool SimulatedPrinters::start(const std::string& address, const std::vector<Walk>& walks) {
+  const std::string data = base_.file("data");
+  const std::string cache = base_.file("cache");
+  if (base_.path().empty() || walks.empty() || !make_dirs(data) || !make_dirs(cache)) {
+    error_ = "no directories for the simulator";
+    return false;
+  }
+  // The simulator drops its privileges and reads its data and cache as that user.
+  chmod(base_.path().c_str(), 0755);
+  chmod(cache.c_str(), 0777);
+  for (const Walk& walk : walks) {
+    if (!write_file(data + "/" + walk.community + ".snmprec", read_file(walk.path))) {
+      error_ = "cannot copy " + walk.path;
+      return false;
+    }
+  }
+  const std::string log = base_.file("snmpsimd.log");
+  if (!process_.start(kSnmpsimd,
+                      {"snmpsimd", "--data-dir=" + data, "--cache-dir=" + cache,
+                       "--agent-udpv4-endpoint=" + address + ":161", "--process-user=nobody",
+                       "--process-group=nogroup"},
+                      {}, log)) {
+    error_ = process_.error();
+    return false;
+  }
+  for (int i = 0; i < kReadyPolls; ++i) {
+    if (!process_.running()) break;
+    if (!agent_value(address, walks[0].community, kSysDescr).empty()) return true;
+    sleep_ms(kPollPauseMs);
+  }
+  process_.stop();
+  error_ = "snmpsimd did not answer in time; its log:\n" + read_file(log);
   base_.keep();
   return false;
 }

@@ -51,4 +51,31 @@ class Snmpd {
 // Whether snmpd and snmpget are installed where the fixture runs them.
 bool snmpd_available();
 
+// Recorded walks of real printers (snmprec files) served by snmpsimd on one loopback address,
+// each walk under a community of its own. Stopped by pid.
+class SimulatedPrinters {
+ public:
+  struct Walk {
+    std::string community;  // at most 32 characters
+    std::string path;       // an "OID|TYPE|VALUE" recording
+  };
+
+  SimulatedPrinters() = default;
+  ~SimulatedPrinters() { process_.stop(); }
+  SimulatedPrinters(const SimulatedPrinters&) = delete;
+  SimulatedPrinters& operator=(const SimulatedPrinters&) = delete;
+
+  // Starts the simulator and waits (bounded) until the first walk answers its sysDescr.
+  bool start(const std::string& address, const std::vector<Walk>& walks);
+  const std::string& error() const { return error_; }
+
+ private:
+  TempDir base_;
+  BackgroundProcess process_;
+  std::string error_;
+};
+
+// Whether snmpsimd is installed.
+bool snmpsim_available();
+
 #endif  // ZORV_TESTS_SUPPORT_SNMPD_H

@@ -1,5 +1,7 @@
 // Reply text of hand-made variable records, the length rule and the session parameters.
 #include "autoconf/snmp_get.h"
+#include "probe/messages.h"
+#include "probe/snmp_probe.h"
 #include "probe/snmp_round.h"
 #include "probe/snmp_value.h"
 
@@ -249,6 +251,94 @@ TEST(SnmpSession, EmptyCommunityIsKept) {
   EXPECT_STREQ(reinterpret_cast<char*>(session.community), "");
   EXPECT_EQ(session.community_len, 0u);
   releaseSnmpSession(&session);
+}
+
+// Each way a GET of a round can end is one kind of record, with words for people; only an
+// answer with a value is tried against the reply attributes.
+TEST(SnmpRecordOutcome, EachEndOfAGetIsARecord) {
+  Variable text = Variable::string(ASN_OCTET_STR, "Duplex");
+  Variable gauge = Variable::integer(ASN_GAUGE, 1);
+  Variable exception = Variable::string(SNMP_NOSUCHINSTANCE, "");
+  char timeout[] = "Timeout";
+  char unknown_host[] = "Unknown host (nohost.invalid)";
+  struct Case {
+    const char* what;
+    SnmpRequest request;
+    SnmpTextForm form;
+    ProbeOutcome outcome;
+    const char* reply;
+    const char* words;
+  } cases[] = {
+      {"not sent", {}, SnmpTextForm::kReply, ProbeOutcome::kNotAsked, "", "not asked"},
+      {"unreadable OID",
+       {nullptr, SnmpOutcome::kInvalidOid},
+       SnmpTextForm::kReply,
+       ProbeOutcome::kBadQuery,
+       "",
+       "the OID cannot be read"},
+      {"no session",
+       {nullptr, SnmpOutcome::kOpenFailed, 0, nullptr, unknown_host},
+       SnmpTextForm::kReply,
+       ProbeOutcome::kNoSession,
+       "",
+       "no session: Unknown host (nohost.invalid)"},
+      {"time-out",
+       {nullptr, SnmpOutcome::kFailed, 0, "snmp_sess_synch_response", timeout},
+       SnmpTextForm::kReply,
+       ProbeOutcome::kNoAnswer,
+       "",
+       "no answer: Timeout"},
+      {"error status",
+       {nullptr, SnmpOutcome::kErrorStatus, SNMP_ERR_NOSUCHNAME},
+       SnmpTextForm::kReply,
+       ProbeOutcome::kErrorStatus,
+       "",
+       "error status: (noSuchName) There is no such variable name in this MIB."},
+      {"answer without a variable",
+       {nullptr, SnmpOutcome::kAnswered},
+       SnmpTextForm::kReply,
+       ProbeOutcome::kNoValue,
+       "",
+       "an answer without a value"},
+      {"SNMPv2c exception",
+       {nullptr, SnmpOutcome::kAnswered, 0, nullptr, nullptr,
+        const_cast<netsnmp_variable_list*>(exception.get())},
+       SnmpTextForm::kReply,
+       ProbeOutcome::kNoValue,
+       "",
+       "no such object (an SNMPv2c exception)"},
+      {"reply text",
+       {nullptr, SnmpOutcome::kAnswered, 0, nullptr, nullptr,
+        const_cast<netsnmp_variable_list*>(gauge.get())},
+       SnmpTextForm::kReply,
+       ProbeOutcome::kAnswered,
+       "01000000",
+       ""},
+      {"natural text",
+       {nullptr, SnmpOutcome::kAnswered, 0, nullptr, nullptr,
+        const_cast<netsnmp_variable_list*>(gauge.get())},
+       SnmpTextForm::kNatural,
+       ProbeOutcome::kAnswered,
+       "1",
+       ""},
+      {"string",
+       {nullptr, SnmpOutcome::kAnswered, 0, nullptr, nullptr,
+        const_cast<netsnmp_variable_list*>(text.get())},
+       SnmpTextForm::kReply,
+       ProbeOutcome::kAnswered,
+       "Duplex",
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ProbeRecord record;
+    snmpRecordOutcome(c.request, c.form, record);
+    EXPECT_EQ(record.outcome, c.outcome);
+    EXPECT_STREQ(record.reply, c.reply);
+    char words[256];
+    probeFailureWords(record, words, sizeof(words));
+    EXPECT_STREQ(words, c.words);
+  }
 }
 
 TEST(SnmpGetText, NoSessionIsReported) {

@@ -1,12 +1,18 @@
 // The endpoint-0 query of one installable option and the walk over all of them, against the
 // libusb double: request fields, mask and skip, reply attributes, and every warning's words.
-#include <gtest/gtest.h>
+#include "autoconf/usb_query.h"
 
+#include <sys/eventfd.h>
+
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "autoconf/usb_query.h"
+#include <gtest/gtest.h>
+
+#include "common/handles.h"
+#include "probe/messages.h"
 #include "support/capture.h"
 #include "support/fake_usb/fake_usb.h"
 #include "support/paths.h"
@@ -234,6 +240,83 @@ TEST_F(UsbOptionQuery, WalkSendsOneRequestPerQueryableOptionInGroupOrder) {
   EXPECT_NE(err.find("WARNING: option 'NoQuery' has no query attribute '?Ep0NoQuery'\n"),
             std::string::npos);
   EXPECT_EQ(fake_usb::open_handles(), 1);  // the walk leaves closing to its caller
+}
+
+// The whole USB path as records: each option's outcome, the choice it picks (nothing is marked
+// in the PPD), and the words for people; the device is closed again.
+TEST_F(UsbOptionQuery, EveryOptionIsARecordOfItsOutcome) {
+  fake_usb::Scenario scenario;
+  scenario.buses.resize(1);
+  scenario.buses[0].devices.push_back(fake_usb::printer("p1", "ZX 500"));
+  scenario.buses[0].devices[0].replies = {
+      {Request{0xc1, 0x01, 0, 0}, reply8({0x01, 0xaa, 0x55})},
+      {Request{0xc1, 0x03, 0, 0}, reply8({0x12})},
+      {Request{0xc1, 0x0a, 0, 0}, Reply{3, {1, 2, 3}, ""}},
+      {Request{0xc1, 0x0b, 0, 0}, Reply{-110, {}, "Connection timed out"}},
+      {Request{0xc1, 0x0c, 0, 0}, Reply{0, {}, ""}},
+  };
+  fake_usb::install(scenario);
+  ProbeResult result;
+  probeUsbOptions(ppd_.get(), "usb://Orvane/ZX%20500", ProbeCancel{}, result);
+  EXPECT_EQ(result.status, kProbeDone);
+  EXPECT_EQ(fake_usb::open_handles(), 0);
+  struct Row {
+    const char* keyword;
+    ProbeOutcome outcome;
+    const char* reply;
+    const char* choice;  // "" for none
+    const char* words;
+    size_t notes;
+  } rows[] = {
+      {"Tray", ProbeOutcome::kAnswered, "01 00 00 00 00 00 00 00", "True", "", 0},
+      {"NoMask", ProbeOutcome::kBadQuery, "", "",
+       "the query is not 4 setup bytes, a slash and mask bytes", 0},
+      {"ZeroMask", ProbeOutcome::kAnswered, "00 00 00 00 00 00 00 00", "First", "", 2},
+      {"NoQuery", ProbeOutcome::kNoQuery, "", "", "no query attribute '?Ep0NoQuery'", 0},
+      {"EmptyQuery", ProbeOutcome::kNoQuery, "", "", "no query attribute '?Ep0EmptyQuery'", 0},
+      {"Short", ProbeOutcome::kAnswered, "01 02 03 00 00 00 00 00", "Three",
+       "a reply of 3 bytes, the rest taken as 00", 0},
+      {"Silent", ProbeOutcome::kNoAnswer, "", "",
+       "the request failed (-110: Connection timed out)", 0},
+      {"NoReply", ProbeOutcome::kNoAnswer, "", "", "no answer (time-out)", 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.keyword);
+    const ProbeRecord* record = nullptr;
+    for (size_t i = 0; i < result.count; ++i) {
+      if (strcmp(result.records[i].option->keyword, row.keyword) == 0) record = &result.records[i];
+    }
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(record->outcome, row.outcome);
+    EXPECT_EQ(record->family, ProbeFamily::kEp0);
+    EXPECT_STREQ(record->reply, row.reply);
+    EXPECT_STREQ(record->choice != nullptr ? record->choice : "", row.choice);
+    char words[256];
+    probeFailureWords(*record, words, sizeof(words));
+    EXPECT_STREQ(words, row.words);
+    EXPECT_EQ(record->note_count, row.notes);
+    EXPECT_EQ(marked_choice(ppd_.get(), row.keyword), "");
+  }
+}
+
+// A cancel seen before the first request: nothing is sent, and no record is an answer.
+TEST_F(UsbOptionQuery, CancelledQueryLeavesEveryRecordUnasked) {
+  fake_usb::Scenario scenario;
+  scenario.buses.resize(1);
+  scenario.buses[0].devices.push_back(fake_usb::printer("p1", "ZX 500"));
+  fake_usb::install(scenario);
+  UniqueFd cancel(eventfd(1, EFD_CLOEXEC));
+  ProbeCancel by_descriptor;
+  by_descriptor.fd = cancel.get();
+  ProbeResult result;
+  probeUsbOptions(ppd_.get(), "usb://x", by_descriptor, result);
+  EXPECT_EQ(result.status, kProbeCancelled);
+  EXPECT_TRUE(control_calls().empty());
+  EXPECT_EQ(fake_usb::open_handles(), 0);
+  ASSERT_GT(result.count, 0u);
+  for (size_t i = 0; i < result.count; ++i) {
+    EXPECT_EQ(result.records[i].outcome, ProbeOutcome::kNotAsked);
+  }
 }
 
 TEST_F(UsbOptionQuery, FailedOptionDoesNotStopTheWalk) {

@@ -1,16 +1,21 @@
-// All SNMP GETs of a query in flight together. One session carries every request: the library
-// matches each answer to its request by request id, drops an answer that comes twice, late or
-// for an id it never sent, and expires each request on its own time-out. The round waits with
-// ppoll on the session's socket until the next answer, the next expiry or a cancel. Net-SNMP is
-// not built reentrant here: every call into it holds one process-wide lock, taken only around
-// the calls, never across a wait, so that rounds of several threads interleave.
+// All SNMP GETs of a query in flight together. One session carries every request: only
+// datagrams from the printer's address and port reach its socket, each request has a random id,
+// and the library matches each answer to its request by that id, drops an answer that comes
+// twice, late or for an id it never sent, and expires each request on its own time-out. The round
+// waits with ppoll on the session's socket until the next answer, the next expiry or a cancel.
+// Net-SNMP is not built reentrant here: every call into it holds one process-wide lock, taken only
+// around the calls, never across a wait, so that rounds of several threads interleave.
 #include "probe/snmp_round.h"
 
+#include <linux/filter.h>
 #include <net-snmp/library/large_fd_set.h>
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/random.h>
+#include <sys/socket.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -48,6 +53,79 @@ void init_library() {
   init_snmp(g_program);
   snmp_set_do_debugging(0);
   netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DUMP_PACKET, 0);
+}
+
+// Only the printer may answer. The library matches an answer to its request by request id
+// alone and reads its socket with recvfrom: a socket filter lets only datagrams from the
+// printer's address and port reach the socket, and the kernel drops every other. (Connecting
+// the socket would do the same, but would also turn a printer's ICMP "port unreachable" into
+// failed sends, where a silent printer is a time-out.) Datagrams that came before the filter
+// are read away. False when the transport is not a UDP one whose peer can be told.
+bool restrict_to_printer(void* open) {
+  const netsnmp_transport* transport = snmp_sess_transport(open);
+  if (transport == nullptr || transport->sock < 0 || transport->data == nullptr ||
+      transport->data_length < static_cast<int>(sizeof(netsnmp_indexed_addr_pair))) {
+    return false;
+  }
+  const auto* pair = static_cast<const netsnmp_indexed_addr_pair*>(transport->data);
+  const auto* peer = reinterpret_cast<const struct sockaddr*>(&pair->remote_addr);
+  // The filter sees a datagram from its UDP header on; the IP header is reached through
+  // SKF_NET_OFF. It compares the source address a word at a time, then the source port; every
+  // comparison that fails jumps to the last instruction, which drops the datagram.
+  const bool ipv6 = peer->sa_family == AF_INET6;
+  if (!ipv6 && peer->sa_family != AF_INET) return false;
+  uint32_t address[4] = {};
+  uint32_t words = 1;
+  uint32_t address_offset = 12;
+  uint16_t port = 0;
+  if (ipv6) {
+    const auto* in6 = reinterpret_cast<const struct sockaddr_in6*>(peer);
+    memcpy(address, in6->sin6_addr.s6_addr, sizeof(address));
+    words = 4;
+    address_offset = 8;
+    port = ntohs(in6->sin6_port);
+  } else {
+    const auto* in = reinterpret_cast<const struct sockaddr_in*>(peer);
+    address[0] = in->sin_addr.s_addr;
+    port = ntohs(in->sin_port);
+  }
+  const unsigned short total = static_cast<unsigned short>(2 * words + 4);
+  struct sock_filter code[12];
+  unsigned short n = 0;
+  const auto expect = [&](uint32_t value) {
+    code[n] =
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, value, 0, static_cast<unsigned char>(total - n - 2));
+    ++n;
+  };
+  for (uint32_t word = 0; word < words; ++word) {
+    code[n++] = BPF_STMT(BPF_LD | BPF_W | BPF_ABS,
+                         static_cast<uint32_t>(SKF_NET_OFF) + address_offset + 4 * word);
+    expect(ntohl(address[word]));
+  }
+  code[n++] = BPF_STMT(BPF_LD | BPF_H | BPF_ABS, 0);
+  expect(port);
+  code[n++] = BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFF);
+  code[n++] = BPF_STMT(BPF_RET | BPF_K, 0);
+  const struct sock_fprog program = {n, code};
+  if (setsockopt(transport->sock, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof(program)) != 0) {
+    return false;
+  }
+  char discarded[1];
+  while (recv(transport->sock, discarded, sizeof(discarded), MSG_DONTWAIT) >= 0) {
+  }
+  return true;
+}
+
+// A request id from the kernel's random source: the library's own ids start from the time of
+// day and count up by one, which anyone who sees the socket can follow. Positive, as the
+// library's own, and never 0.
+long random_request_id() {
+  uint32_t bits = 0;
+  while (bits == 0) {
+    if (getrandom(&bits, sizeof(bits), 0) != static_cast<ssize_t>(sizeof(bits))) bits = 0;
+    bits &= 0x7FFFFFFF;
+  }
+  return static_cast<long>(bits);
 }
 
 char* copy_heap_text(const char* text) {
@@ -146,6 +224,7 @@ void send_next(void* open, Round& round) {
     return;
   }
   snmp_add_null_var(pdu.get(), name, length);
+  pdu->reqid = random_request_id();
   // The library takes the PDU when the send succeeds and leaves it to the caller otherwise.
   request.round = &round;
   if (snmp_sess_async_send(open, pdu.get(), on_answer, &request) == 0) {
@@ -256,6 +335,11 @@ int snmpGetAll(netsnmp_session* session, SnmpRequest* requests, size_t count, in
   {
     LibraryLock lock;
     open.reset(snmp_sess_open(session));
+    if (open && !restrict_to_printer(open.get())) {
+      open.reset();
+      snmp_set_detail("cannot restrict the session to the printer's address");
+      session->s_snmp_errno = SNMPERR_BAD_ADDRESS;
+    }
     if (!open) {
       char* text = session_error(session);
       for (size_t i = 0; i < count; ++i) {

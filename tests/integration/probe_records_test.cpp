@@ -91,6 +91,9 @@ TEST_F(ScriptedAgentRecords, EveryWayOfAnsweringIsARecord) {
       {"Slow", ProbeOutcome::kAnswered, "slow", "True", "", 0},
       {"Twice", ProbeOutcome::kAnswered, "first", "True", "", 0},
       {"Late", ProbeOutcome::kNoAnswer, "", "", "no answer: Timeout", 0},
+      {"Elsewhere", ProbeOutcome::kNoAnswer, "", "", "no answer: Timeout", 0},
+      {"OtherPort", ProbeOutcome::kNoAnswer, "", "", "no answer: Timeout", 0},
+      {"Neighbour", ProbeOutcome::kNoAnswer, "", "", "no answer: Timeout", 0},
       {"NoQuery", ProbeOutcome::kNoQuery, "", "", "no query attribute '?SnmpNoQuery'", 0},
       {"BadOid", ProbeOutcome::kBadQuery, "", "", "the OID cannot be read", 0},
       {"NoReply", ProbeOutcome::kAnswered, "abc", "", "", 0},
@@ -122,7 +125,7 @@ TEST_F(ScriptedAgentRecords, ADescriptorCancelsTheWait) {
   UniqueFd cancel(eventfd(0, EFD_CLOEXEC));
   ASSERT_GE(cancel.get(), 0);
   std::thread canceller([&] {
-    while (agent_.requests() < 11) sleep_ms(10);
+    while (agent_.requests() < 13) sleep_ms(10);
     const uint64_t one = 1;
     EXPECT_EQ(write(cancel.get(), &one, sizeof(one)), static_cast<ssize_t>(sizeof(one)));
   });

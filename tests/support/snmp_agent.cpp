@@ -86,11 +86,28 @@ std::string get_response(const std::string& request_id, int error_status, const 
   return ber(0x30, ber(0x02, std::string(1, '\0')) + ber(0x04, "mirelo") + ber(0xA2, pdu));
 }
 
-int bind_udp(const std::string& address) {
+// The value of a BER INTEGER's contents, and the shortest contents of a value.
+long integer_value(const std::string& contents) {
+  long value = contents.empty() || (contents[0] & 0x80) == 0 ? 0 : -1;
+  for (char c : contents) value = value * 256 + static_cast<unsigned char>(c);
+  return value;
+}
+
+std::string integer_contents(long value) {
+  std::string bytes;
+  for (int i = 3; i >= 0; --i) bytes += static_cast<char>((value >> (8 * i)) & 0xFF);
+  while (bytes.size() > 1 && ((bytes[0] == 0 && (bytes[1] & 0x80) == 0) ||
+                              (bytes[0] == '\xff' && (bytes[1] & 0x80) != 0))) {
+    bytes.erase(0, 1);
+  }
+  return bytes;
+}
+
+int bind_udp(const std::string& address, int port = 161) {
   int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
-  a.sin_port = htons(161);
+  a.sin_port = htons(static_cast<uint16_t>(port));
   inet_pton(AF_INET, address.c_str(), &a.sin_addr);
   if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0) return fd;
   if (fd >= 0) close(fd);
@@ -119,8 +136,11 @@ struct Outgoing {
 ScriptedAgent::ScriptedAgent(const std::string& address, Mode mode, int delay_ms)
     : mode_(mode), delay_ms_(delay_ms) {
   fd_ = bind_udp(address);
-  if (mode_ == Mode::kScripted) elsewhere_fd_ = bind_udp(next_address(address));
-  if (fd_ < 0 || (mode_ == Mode::kScripted && elsewhere_fd_ < 0)) return;
+  if (mode_ == Mode::kScripted) {
+    elsewhere_fd_ = bind_udp(next_address(address));
+    other_port_fd_ = bind_udp(address, 0);
+  }
+  if (fd_ < 0 || (mode_ == Mode::kScripted && (elsewhere_fd_ < 0 || other_port_fd_ < 0))) return;
   bound_ = true;
   thread_ = std::thread([this] { serve(); });
 }
@@ -130,6 +150,7 @@ ScriptedAgent::~ScriptedAgent() {
   if (thread_.joinable()) thread_.join();
   if (fd_ >= 0) close(fd_);
   if (elsewhere_fd_ >= 0) close(elsewhere_fd_);
+  if (other_port_fd_ >= 0) close(other_port_fd_);
 }
 
 void ScriptedAgent::serve() {
@@ -162,6 +183,10 @@ void ScriptedAgent::serve() {
     std::string request_id, oid;
     if (!parse_get(packet, request_id, oid)) continue;
     requests_++;
+    {
+      std::lock_guard<std::mutex> lock(ids_mutex_);
+      request_ids_.push_back(integer_value(request_id));
+    }
     auto answer = [&](int delay, const std::string& bytes, int from = -1) {
       queue.push_back(
           {Clock::now() + std::chrono::milliseconds(delay), from < 0 ? fd_ : from, bytes, peer});
@@ -216,8 +241,29 @@ void ScriptedAgent::serve() {
       case 9:
         answer(0, text("elsewhere"), elsewhere_fd_);
         break;
+      case 10:
+        answer(0, text("other port"), other_port_fd_);
+        break;
+      case 11: {
+        const long id = integer_value(request_id);
+        for (long guess = id - 1500; guess <= id + 1500; ++guess) {
+          const std::string forged =
+              get_response(integer_contents(guess), 0, oid, ber(0x04, "forged"));
+          for (int from : {elsewhere_fd_, other_port_fd_}) {
+            sendto(from, forged.data(), forged.size(), 0, reinterpret_cast<const sockaddr*>(&peer),
+                   sizeof(peer));
+            forged_++;
+          }
+        }
+        break;
+      }
       default:
         break;
     }
   }
+}
+
+std::vector<long> ScriptedAgent::request_ids() const {
+  std::lock_guard<std::mutex> lock(ids_mutex_);
+  return request_ids_;
 }

@@ -5,8 +5,10 @@
 #define ZORV_TESTS_SUPPORT_SNMP_AGENT_H
 
 #include <atomic>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 // Scheduler control lines hidden in an answer (behaviour 5).
 extern const std::string kHostileAnswer;
@@ -20,6 +22,10 @@ class ScriptedAgent {
   //   5 the string kHostileAnswer                6 the string "slow", after 500 ms
   //   7 the string "first", then "second"        8 the string "late", after 3500 ms
   //   9 the string "elsewhere", from the next loopback address (a second socket)
+  //  10 the string "other port", from the agent's address but another port
+  //  11 nothing from the agent; a neighbour floods the asker with answers "forged" for every
+  //     request id within 1500 of the request's, from the next loopback address and from
+  //     another port of the agent's
   //   anything else: nothing.
   // kSlow answers every GET, with nothing else, with INTEGER 1 after delay_ms.
   // kQuiet answers every GET with INTEGER 1 too, but only once no request has come for
@@ -37,6 +43,10 @@ class ScriptedAgent {
   int requests() const { return requests_; }
   // The most requests received and not yet answered at one time.
   int most_waiting() const { return most_waiting_; }
+  // The request ids of the GETs received, in order.
+  std::vector<long> request_ids() const;
+  // Datagrams the neighbour of behaviour 11 sent.
+  int forged() const { return forged_; }
 
  private:
   void serve();
@@ -45,10 +55,14 @@ class ScriptedAgent {
   int delay_ms_;
   int fd_ = -1;
   int elsewhere_fd_ = -1;
+  int other_port_fd_ = -1;
   bool bound_ = false;
   std::atomic<bool> stop_{false};
   std::atomic<int> requests_{0};
   std::atomic<int> most_waiting_{0};
+  std::atomic<int> forged_{0};
+  mutable std::mutex ids_mutex_;
+  std::vector<long> request_ids_;
   std::thread thread_;
 };
 

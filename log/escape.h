@@ -11,11 +11,13 @@ constexpr size_t escaped_size(size_t length) {
   return 4 * length + 1;
 }
 
-// Writes text into out with every control character (below 0x20, and 0x7f) escaped as "\n",
-// "\r", "\t" or "\xHH", and a backslash as "\\"; every other byte is copied. The result is
-// always terminated when size > 0, and an escape is never cut in half: a text that does not
-// fit ends before the first escape or byte that does not fit whole. Returns the length of the
-// whole escaped text, so that a result >= size tells that it was cut.
+// Writes text into out with every control character escaped as "\n", "\r", "\t" or "\xHH",
+// and a backslash as "\\": the C0 controls below 0x20, 0x7f, and the C1 controls both as
+// single bytes 0x80 to 0x9f (which 8-bit terminals obey) and as their UTF-8 forms C2 80 to
+// C2 9F (both bytes escaped). Every other byte is copied, well-formed UTF-8 characters whole.
+// The result is always terminated when size > 0, and an escape or a character is never cut in
+// half: a text that does not fit ends before the first piece that does not fit whole. Returns
+// the length of the whole escaped text, so that a result >= size tells that it was cut.
 size_t escape_control(char* out, size_t size, const char* text);
 
 // The escaped form of a text of any length, in a heap buffer owned by this object; the empty

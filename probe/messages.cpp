@@ -9,6 +9,10 @@
 
 namespace {
 
+// Text from the PPD, the device or a library, as it may stand in a message: it can never end
+// the line and start one of its own that the scheduler would act on, nor drive a terminal.
+using S = ShownText;
+
 // One message: the layout's indent, then the text; ended with a newline when the layout wants
 // whole lines and the message has none of its own.
 __attribute__((format(printf, 4, 5))) void say(FILE* out, const MessageLayout& layout,
@@ -29,19 +33,21 @@ void write_note(FILE* out, const ProbeRecord& record, const ProbeNote& note,
                 const MessageLayout& layout) {
   switch (note.kind) {
     case ProbeNoteKind::kReplyEmpty:
-      say(out, layout, true, "WARNING: reply attribute '%s' is empty\n", record.reply_name);
+      say(out, layout, true, "WARNING: reply attribute '%s' is empty\n",
+          S(record.reply_name).c_str());
       break;
     case ProbeNoteKind::kRegexInvalid:
+      // The C library's own words.
       say(out, layout, true, "ERROR: regcomp failed: <%s>\n", note.detail);
       break;
     case ProbeNoteKind::kReplyUnreadable:
       say(out, layout, true, "WARNING: reply attribute '%s' has incorrect format '%s'\n",
-          record.reply_name, note.attr->value);
+          S(record.reply_name).c_str(), S(note.attr->value).c_str());
       break;
     case ProbeNoteKind::kChoiceMissing:
       say(out, layout, true,
           "WARNING: reply attribute '%s' names choice '%s', which option '%s' does not have\n",
-          record.reply_name, ShownText(note.attr->spec).c_str(), keyword_of(record));
+          S(record.reply_name).c_str(), S(note.attr->spec).c_str(), S(keyword_of(record)).c_str());
       break;
   }
 }
@@ -51,14 +57,14 @@ void write_usb_messages(FILE* out, const ProbeRecord& record, const ProbeNote* n
   switch (record.outcome) {
     case ProbeOutcome::kBadQuery:
       say(out, layout, true, "WARNING: query attribute '%s' has incorrect format '%s'\n",
-          record.query_name, record.query);
+          S(record.query_name).c_str(), S(record.query).c_str());
       return;
     case ProbeOutcome::kNoAnswer:
       if (record.transferred < 0) {
-        say(out, layout, true, "WARNING: USB query (%s) failure (%ld)\n", record.query,
+        say(out, layout, true, "WARNING: USB query (%s) failure (%ld)\n", S(record.query).c_str(),
             record.transferred);
       } else {
-        say(out, layout, true, "WARNING: USB query (%s) timeout\n", record.query);
+        say(out, layout, true, "WARNING: USB query (%s) timeout\n", S(record.query).c_str());
       }
       return;
     case ProbeOutcome::kAnswered:
@@ -67,13 +73,13 @@ void write_usb_messages(FILE* out, const ProbeRecord& record, const ProbeNote* n
       return;
   }
   if (record.transferred != static_cast<long>(kUsbReplySize)) {
-    say(out, layout, true, "WARNING: USB reply (%s) has unexpected size (%ld)\n", record.query,
-        record.transferred);
+    say(out, layout, true, "WARNING: USB reply (%s) has unexpected size (%ld)\n",
+        S(record.query).c_str(), record.transferred);
   }
   for (size_t i = 0; i < record.note_count; ++i) write_note(out, record, notes[i], layout);
   if (record.matched == nullptr) {
     say(out, layout, true, "WARNING: option '%s' has no reply attribute '%s' with value '%s'\n",
-        keyword_of(record), record.reply_name, record.reply);
+        S(keyword_of(record)).c_str(), S(record.reply_name).c_str(), record.reply);
   }
 }
 
@@ -81,7 +87,7 @@ void write_snmp_messages(FILE* out, const ProbeRecord& record, const ProbeNote* 
                          const MessageLayout& layout) {
   if (record.outcome != ProbeOutcome::kAnswered) {
     writeGetFailure(out, record, layout);
-    say(out, layout, true, "WARNING: SNMP query (%s) failure\n", record.query);
+    say(out, layout, true, "WARNING: SNMP query (%s) failure\n", S(record.query).c_str());
     return;
   }
   for (size_t i = 0; i < record.note_count; ++i) write_note(out, record, notes[i], layout);
@@ -89,7 +95,7 @@ void write_snmp_messages(FILE* out, const ProbeRecord& record, const ProbeNote* 
   // start one of its own that the scheduler would act on.
   if (record.matched == nullptr) {
     say(out, layout, true, "WARNING: option '%s' has no reply attribute '%s' with value '%s'\n",
-        keyword_of(record), record.reply_name, ShownText(record.reply).c_str());
+        S(keyword_of(record)).c_str(), S(record.reply_name).c_str(), S(record.reply).c_str());
   }
 }
 
@@ -101,7 +107,8 @@ void writeDeviceNotes(FILE* out, const ProbeResult& result, bool after_records, 
   const size_t end = after_records ? result.device_notes.size() : result.notes_before;
   for (size_t i = first; i < end; ++i) {
     const DeviceNote& note = result.device_notes[i];
-    const char* detail = note.detail;
+    const S shown(note.detail);
+    const char* detail = shown.c_str();
     switch (note.kind) {
       case DeviceNoteKind::kNoHost:
         // The URI may carry a password in its user information.
@@ -148,8 +155,8 @@ void writeOptionMessages(FILE* out, const ProbeRecord& record, const ProbeNote* 
                          const MessageLayout& layout) {
   if (record.outcome == ProbeOutcome::kNotAsked) return;
   if (record.outcome == ProbeOutcome::kNoQuery) {
-    say(out, layout, true, "WARNING: option '%s' has no query attribute '%s'\n", keyword_of(record),
-        record.query_name);
+    say(out, layout, true, "WARNING: option '%s' has no query attribute '%s'\n",
+        S(keyword_of(record)).c_str(), S(record.query_name).c_str());
     return;
   }
   if (record.family == ProbeFamily::kEp0) {
@@ -163,21 +170,21 @@ void writeGetFailure(FILE* out, const ProbeRecord& record, const MessageLayout& 
   switch (record.outcome) {
     case ProbeOutcome::kBadQuery:
       say(out, layout, true, "invalid OID string <%s>\n",
-          record.query != nullptr ? record.query : "(null)");
+          S(record.query != nullptr ? record.query : "(null)").c_str());
       break;
     case ProbeOutcome::kNoSession:
       if (record.failed_call == nullptr) {
         say(out, layout, true, "invalid session value\n");
       } else {
         // As the library's own report of a session that cannot be opened words it.
-        say(out, layout, true, "%s: %s\n", record.failed_call, record.detail);
+        say(out, layout, true, "%s: %s\n", record.failed_call, S(record.detail).c_str());
       }
       break;
     case ProbeOutcome::kNoAnswer:
-      say(out, layout, true, "%s failed: <%s>\n", record.failed_call, record.detail);
+      say(out, layout, true, "%s failed: <%s>\n", record.failed_call, S(record.detail).c_str());
       break;
     case ProbeOutcome::kErrorStatus:
-      say(out, layout, true, "Error in packet: <%s>\n", record.detail);
+      say(out, layout, true, "Error in packet: <%s>\n", S(record.detail).c_str());
       break;
     default:
       break;

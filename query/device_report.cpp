@@ -21,12 +21,16 @@ constexpr size_t kWordsSize = 512;
 constexpr MessageLayout kIndented = {"    ", true};
 
 // One line per option: keyword, query, what it gave, the choice it picks, the PPD's default.
+// Everything from the PPD or the device is shown escaped: a copy from "/var/tmp/autoconf" is
+// anyone's to write, and its text must not drive the administrator's terminal.
 void show_option_line(FILE* out, const ProbeRecord& record) {
   const ppd_option_t* option = record.option;
-  const char* default_choice = option->defchoice[0] != '\0' ? option->defchoice : "-";
+  const ShownText keyword(option->keyword);
+  const ShownText query_name(record.query_name);
+  const ShownText default_choice(option->defchoice[0] != '\0' ? option->defchoice : "-");
   if (record.outcome == ProbeOutcome::kNoQuery) {
-    fprintf(out, "%s: no query attribute '%s'; default %s\n", option->keyword, record.query_name,
-            default_choice);
+    fprintf(out, "%s: no query attribute '%s'; default %s\n", keyword.c_str(), query_name.c_str(),
+            default_choice.c_str());
     return;
   }
   char query[kQuotedSize];
@@ -34,16 +38,17 @@ void show_option_line(FILE* out, const ProbeRecord& record) {
   char words[kWordsSize];
   probeFailureWords(record, words, sizeof(words));
   if (record.outcome != ProbeOutcome::kAnswered) {
-    fprintf(out, "%s: %s \"%s\" -> %s; default %s\n", option->keyword, record.query_name, query,
-            ShownText(words).c_str(), default_choice);
+    fprintf(out, "%s: %s \"%s\" -> %s; default %s\n", keyword.c_str(), query_name.c_str(), query,
+            ShownText(words).c_str(), default_choice.c_str());
     return;
   }
   char reply[kQuotedSize];
   quoteReply(record.reply, reply, sizeof(reply));
-  fprintf(out, "%s: %s \"%s\" -> \"%s\" -> %s%s%s%s; default %s\n", option->keyword,
-          record.query_name, query, reply, record.choice != nullptr ? record.choice : "-",
+  fprintf(out, "%s: %s \"%s\" -> \"%s\" -> %s%s%s%s; default %s\n", keyword.c_str(),
+          query_name.c_str(), query, reply,
+          ShownText(record.choice != nullptr ? record.choice : "-").c_str(),
           record.choice != nullptr ? "" : " (no reply attribute matches)",
-          words[0] != '\0' ? ", " : "", ShownText(words).c_str(), default_choice);
+          words[0] != '\0' ? ", " : "", ShownText(words).c_str(), default_choice.c_str());
 }
 
 // Shows the query's records, each option's line followed by its messages. Returns the number

@@ -42,7 +42,9 @@ bool usb_query_readable(const char* text) {
 }
 
 // The query attribute and the reply attributes of one family of one option.
+// Everything from the PPD is shown escaped: it may be a copy anyone could write.
 void check_family(Checker& c, ppd_option_t* option, ProbeFamily family) {
+  const ShownText keyword(option->keyword);
   char query_name[kAttributeNameSize];
   char reply_name[kAttributeNameSize];
   formatQueryName(query_name, family, option->keyword);
@@ -66,35 +68,36 @@ void check_family(Checker& c, ppd_option_t* option, ProbeFamily family) {
       c.problem(
           "%s: reply attribute '%s %s' names a choice that the option does not have "
           "(choices: %s)",
-          option->keyword, reply_name, ShownText(attr->spec).c_str(), ShownText(choices).c_str());
+          keyword.c_str(), ShownText(reply_name).c_str(), ShownText(attr->spec).c_str(),
+          ShownText(choices).c_str());
     }
     if (attr->value == nullptr || attr->value[0] == '\0') {
-      c.problem("%s: reply attribute '%s %s' is empty and matches nothing", option->keyword,
-                reply_name, ShownText(attr->spec).c_str());
+      c.problem("%s: reply attribute '%s %s' is empty and matches nothing", keyword.c_str(),
+                ShownText(reply_name).c_str(), ShownText(attr->spec).c_str());
     } else if (family == ProbeFamily::kSnmp) {
       char message[kMessageSize];
       const int error = regexSearch(attr->value, "", message, sizeof(message));
       if (error != 0 && error != REG_NOMATCH) {
-        c.problem("%s: reply attribute '%s %s' does not compile: %s", option->keyword, reply_name,
-                  ShownText(attr->spec).c_str(), message);
+        c.problem("%s: reply attribute '%s %s' does not compile: %s", keyword.c_str(),
+                  ShownText(reply_name).c_str(), ShownText(attr->spec).c_str(), message);
       }
     }
   }
   const bool has_query = query != nullptr && query->value != nullptr && query->value[0] != '\0';
   if (has_query && !(family == ProbeFamily::kEp0 ? usb_query_readable(query->value)
                                                  : snmpOidReadable(query->value))) {
-    c.problem("%s: query attribute '%s' cannot be read: \"%s\"", option->keyword, query_name,
-              ShownText(query->value).c_str());
+    c.problem("%s: query attribute '%s' cannot be read: \"%s\"", keyword.c_str(),
+              ShownText(query_name).c_str(), ShownText(query->value).c_str());
   }
   if (family == ProbeFamily::kOid && query == nullptr) {
     formatQueryName(query_name, family, option->keyword);
   }
   if (has_query && replies == 0) {
-    c.problem("%s: query attribute '%s' but no reply attribute '%s'", option->keyword, query_name,
-              reply_name);
+    c.problem("%s: query attribute '%s' but no reply attribute '%s'", keyword.c_str(),
+              ShownText(query_name).c_str(), ShownText(reply_name).c_str());
   } else if (!has_query && replies > 0) {
-    c.problem("%s: reply attributes '%s' but no query attribute '%s'", option->keyword, reply_name,
-              query_name);
+    c.problem("%s: reply attributes '%s' but no query attribute '%s'", keyword.c_str(),
+              ShownText(reply_name).c_str(), ShownText(query_name).c_str());
   }
 }
 
@@ -133,7 +136,7 @@ void check_prefilters(Checker& c) {
       c.problem(
           "*cupsPreFilter \"%s\": no *cupsFilter or *cupsFilter2 line takes %s, so "
           "%s never runs",
-          ShownText(pre->value).c_str(), type, kFilterName);
+          ShownText(pre->value).c_str(), ShownText(type).c_str(), kFilterName);
     }
   }
 }
@@ -151,7 +154,7 @@ int checkPpd(ppd_file_t* ppd, FILE* out) {
       c.problem(
           "%s: the keyword has %zu characters; its attribute names longer than %zu "
           "characters are cut, and the cut names are looked up",
-          option->keyword, strlen(option->keyword), kNameLimit);
+          ShownText(option->keyword).c_str(), strlen(option->keyword), kNameLimit);
     }
     for (ProbeFamily family : kFamilies) check_family(c, option, family);
   }

@@ -483,7 +483,7 @@ const std::string kAgentMessages =
     "WARNING: SNMP query (1.3.6.1.4.1.64999.1.4) failure\n"
     "WARNING: option 'Hostile' has no reply attribute 'SnmpHostile' with value "
     "'x\\nPPD: DefaultX=Y cupsFilter2=\"a b 0 /bin/sh\"\\r\\nSTATE: +media-empty-error\\n"
-    "ATTR: marker-levels=1\\x1B\\\\'\n"
+    "ATTR: marker-levels=1\\x1B\\\\ \\x9B31m\\xC2\\x9D0;title\\x07'\n"
     "snmp_sess_synch_response failed: <Timeout>\n"
     "WARNING: SNMP query (1.3.6.1.4.1.64999.1.8) failure\n"
     "snmp_sess_synch_response failed: <Timeout>\n"

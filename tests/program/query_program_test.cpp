@@ -40,6 +40,39 @@ TEST(QueryProgram, CheckReportsEachMistakeOnceAndNothingForTheWorkedExample) {
   EXPECT_EQ(clean.status, 0) << clean.out;
 }
 
+// A PPD is shown to the administrator's terminal escaped, whatever it holds: ESC, CSI and OSC
+// in their 7-bit, 8-bit and UTF-8 forms in a query, a reply attribute and a pre-filter line
+// (a copy in /var/tmp/autoconf is anyone's to write).
+TEST(QueryProgram, PpdTextReachesTheTerminalEscaped) {
+  const std::string controls = "\x1b]0;x\x07\x9b" "2J\xc2\x9b" "31m";
+  TempDir dir;
+  ASSERT_TRUE(write_file(
+      dir.file("controls.ppd"),
+      test_ppd("Acme", installable_option("Tray") + installable_option("Disk"),
+               "*cupsPreFilter: \"" + controls + " 0 zorvautoconf\"\n*?SnmpTray: \"" +
+                   controls + "\"\n*SnmpTray True: \"" + controls + "(\"\n*?Ep0Disk: \"" +
+                   controls + "\"\n")));
+  const auto clean = [](const std::string& text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+      const auto c = static_cast<unsigned char>(text[i]);
+      if ((c < 0x20 && c != '\n') || (c >= 0x7f && c <= 0x9f)) return false;
+      if (c == 0xc2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) <= 0x9f) {
+        return false;
+      }
+    }
+    return true;
+  };
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--check", dir.file("controls.ppd")},
+        std::vector<std::string>{"socket://127.0.0.1:1", dir.file("controls.ppd")}}) {
+    SCOPED_TRACE(args[0]);
+    ProgramResult r = zorvquery(args);
+    EXPECT_NE(r.out.find("\\x1B]0;x\\x07\\x9B2J\\xC2\\x9B31m"), std::string::npos) << r.out;
+    EXPECT_TRUE(clean(r.out)) << r.out;
+    EXPECT_TRUE(clean(r.err)) << r.err;
+  }
+}
+
 // The CUPS-standard query written without '?' and without a choice is a query, not a reply.
 TEST(QueryProgram, CheckTellsAStandardQueryLineFromItsReplies) {
   TempDir dir;

@@ -15,7 +15,7 @@
 
 const std::string kHostileAnswer =
     "x\nPPD: DefaultX=Y cupsFilter2=\"a b 0 /bin/sh\"\r\nSTATE: +media-empty-error\n"
-    "ATTR: marker-levels=1\x1b\\";
+    "ATTR: marker-levels=1\x1b\\ \x9b" "31m\xc2\x9d" "0;title\x07";
 
 namespace {
 

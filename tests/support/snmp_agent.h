@@ -10,7 +10,8 @@
 #include <thread>
 #include <vector>
 
-// Scheduler control lines hidden in an answer (behaviour 5).
+// Scheduler control lines and terminal controls (7-bit, 8-bit and UTF-8) hidden in an answer
+// (behaviour 5).
 extern const std::string kHostileAnswer;
 
 class ScriptedAgent {

@@ -24,7 +24,21 @@ TEST(EscapeControl, ControlCharactersAndTheBackslashAreEscaped) {
       {"a\nb\rc\td", "a\\nb\\rc\\td"},
       {"\x01\x1b\x1f\x7f", "\\x01\\x1B\\x1F\\x7F"},
       {"C:\\x\\n", "C:\\\\x\\\\n"},
-      {"\xc3\xa9 \x80\xff", "\xc3\xa9 \x80\xff"},  // bytes above 0x7f are shown as they are
+      {"\xc3\xa9 \xa0\xff", "\xc3\xa9 \xa0\xff"},  // other bytes above 0x7f as they are
+      // The C1 controls, CSI, OSC and the rest, in their 8-bit and UTF-8 forms.
+      {"\x9b"
+       "31m \x9d"
+       "0;x\x07",
+       "\\x9B31m \\x9D0;x\\x07"},
+      {"\x80\x9f", "\\x80\\x9F"},
+      {"\xc2\x9b"
+       "2J \xc2\x80",
+       "\\xC2\\x9B2J \\xC2\\x80"},
+      {"\x1b[2J \x1b]0;t\x1b\\", "\\x1B[2J \\x1B]0;t\\x1B\\\\"},
+      // UTF-8 characters whose continuation bytes lie in 0x80 to 0x9f are kept whole; a lone
+      // lead byte is not a character, and the C1 byte after it is escaped.
+      {"\xe2\x82\xac \xf0\x9f\x98\x80 \xc2\xa9", "\xe2\x82\xac \xf0\x9f\x98\x80 \xc2\xa9"},
+      {"\xe2\x82 \xc3\x9b", "\xe2\\x82 \xc3\x9b"},
       {"", ""},
   };
   for (const Case& c : cases) {
@@ -42,6 +56,11 @@ TEST(EscapeControl, ACutNeverSplitsAnEscape) {
   EXPECT_EQ(escaped("ab\x01", 2), "a");
   EXPECT_EQ(escaped("ab\x01", 1), "");
   EXPECT_EQ(escaped("\nz", 3), "\\n");
+  // Nor a character or a C1 pair: "a\xe2\x82\xac" needs 5 bytes, "a\xC2\x9B" 10.
+  EXPECT_EQ(escaped("a\xe2\x82\xac", 4), "a");
+  EXPECT_EQ(escaped("a\xe2\x82\xac", 5), "a\xe2\x82\xac");
+  EXPECT_EQ(escaped("a\xc2\x9b", 9), "a");
+  EXPECT_EQ(escaped("a\xc2\x9b", 10), "a\\xC2\\x9B");
 }
 
 }  // namespace

@@ -11,8 +11,7 @@
 
 // 0 when a device was found and queried; -1 on an enumeration failure or no matching device.
 int usbUpdateConfigOptions(ppd_file_t* ppd, const char* device_uri);
-// The first printer-class device whose product string and the PPD's model name contain one
-// another, open and owned by the caller; null when none matched. The URI is not consulted.
+// The printer of the PPD (probeUsbMatch), open and owned by the caller; null when none matched.
 usb_dev_handle* usb_open_matched_device(ppd_file_t* ppd, const char* device_uri);
 // One request per installable option, in walk order; marks live in the PPD handle.
 void usbQueryInstallableOptions(usb_dev_handle* handle, ppd_file_t* ppd);

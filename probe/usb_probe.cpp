@@ -42,10 +42,53 @@ void read_string(usb_dev_handle* handle, unsigned char index, char (&text)[kStri
 }
 
 // A product string and a model name belong together when either contains the other. A PPD
-// without a model name belongs to no device.
+// without a model name belongs to no device, and an empty product string (what a string that
+// could not be read leaves) to no PPD: every model name contains it.
 bool product_matches(const char* product, const char* model) {
-  if (model == nullptr) return false;
+  if (model == nullptr || product[0] == '\0') return false;
   return strstr(product, model) != nullptr || strstr(model, product) != nullptr;
+}
+
+int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The serial number of a device URI, "usb://Make/Model?serial=S", %XX escapes decoded, into
+// serial; false when the URI names none. A serial number that cannot stand in a USB string
+// (too long, or with a zero byte) is kept as one that no device has.
+bool serial_of_uri(const char* uri, char (&serial)[kStringSize]) {
+  serial[0] = '\0';
+  const char* p = uri != nullptr ? strchr(uri, '?') : nullptr;
+  if (p == nullptr) return false;
+  constexpr char kKey[] = "serial=";
+  constexpr size_t kKeyLength = sizeof(kKey) - 1;
+  for (++p; *p != '\0';) {
+    const size_t field = strcspn(p, "&#");
+    if (field >= kKeyLength && strncmp(p, kKey, kKeyLength) == 0) {
+      size_t length = 0;
+      for (const char* v = p + kKeyLength; v < p + field; ++v) {
+        char c = *v;
+        if (c == '%' && v + 2 < p + field && hex_digit(v[1]) >= 0 && hex_digit(v[2]) >= 0) {
+          c = static_cast<char>(hex_digit(v[1]) * 16 + hex_digit(v[2]));
+          v += 2;
+        }
+        if (c == '\0' || length + 1 >= sizeof(serial)) {
+          copy_text(serial, sizeof(serial), "\n");
+          return true;
+        }
+        serial[length++] = c;
+      }
+      serial[length] = '\0';
+      return true;
+    }
+    p += field;
+    if (*p != '&') break;
+    ++p;
+  }
+  return false;
 }
 
 bool has_value(const ppd_attr_t* attr) {
@@ -105,12 +148,14 @@ void probeUsbOptions(ppd_file_t* ppd, const char* device_uri, const ProbeCancel&
 }
 
 // The returned handle belongs to the caller; every other device opened here is closed here.
-usb_dev_handle* probeUsbMatch(ppd_file_t* ppd, const char* /*device_uri*/,
+usb_dev_handle* probeUsbMatch(ppd_file_t* ppd, const char* device_uri,
                               HeapList<DeviceNote>& notes) {
   if (ppd == nullptr) {
     addDeviceNote(notes, DeviceNoteKind::kNoPpd, "");
     return nullptr;
   }
+  char wanted_serial[kStringSize];
+  const bool serial_wanted = serial_of_uri(device_uri, wanted_serial);
   for (struct usb_bus* bus = usb_get_busses(); bus != nullptr; bus = bus->next) {
     for (struct usb_device* device = bus->devices; device != nullptr; device = device->next) {
       if (!usb_device_has_class(device, kPrinterClass)) continue;
@@ -125,7 +170,11 @@ usb_dev_handle* probeUsbMatch(ppd_file_t* ppd, const char* /*device_uri*/,
       read_string(handle, device->descriptor.iManufacturer, manufacturer, notes);
       read_string(handle, device->descriptor.iProduct, product, notes);
       read_string(handle, device->descriptor.iSerialNumber, serial, notes);
-      if (product_matches(product, ppd->modelname)) return handle;
+      // A serial number that could not be read (or is empty) is none the URI can name.
+      if (product_matches(product, ppd->modelname) &&
+          (!serial_wanted || (serial[0] != '\0' && strcmp(serial, wanted_serial) == 0))) {
+        return handle;
+      }
       if (usb_close(handle) < 0) {
         addDeviceNote(notes, DeviceNoteKind::kCloseFailed, usb_strerror());
       }

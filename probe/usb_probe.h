@@ -19,8 +19,10 @@ void probeUsbOptions(ppd_file_t* ppd, const char* device_uri, const ProbeCancel&
                      ProbeResult& result);
 
 // The first printer-class device, in the library's bus and device order, whose product string
-// and the PPD's model name contain one another; open and owned by the caller, null when none
-// matched. The URI is not consulted. What went wrong on the way goes to notes.
+// (which must not be empty) and the PPD's model name contain one another, and, when the device
+// URI names a serial number ("usb://Make/Model?serial=S"), whose serial number is that one;
+// open and owned by the caller, null when none matched. What went wrong on the way goes to
+// notes.
 usb_dev_handle* probeUsbMatch(ppd_file_t* ppd, const char* device_uri, HeapList<DeviceNote>& notes);
 
 // Sends the request of the option's query attribute and tries the masked answer against its

@@ -63,28 +63,56 @@ class UsbProgram : public ::testing::Test {
   Cupsd cupsd_;
 };
 
-TEST_F(UsbProgram, UsbAndMfpUrisRewriteTheDefaultsTheFirstMatchingPrinterReports) {
-  std::string expected = read_file(kPpd);
-  replace_text(expected, "*DefaultTray: False\n", "*DefaultTray: True\n");
-  replace_text(expected, "*DefaultDuplex: None\n", "*DefaultDuplex: Unit\n");
-  ASSERT_NE(expected, read_file(kPpd));
-  for (const char* uri : {"usb://Orvane/ZX%20500?serial=Z0002", "mfp:/dev/usb/lp0"}) {
-    SCOPED_TRACE(uri);
+TEST_F(UsbProgram, UsbAndMfpUrisRewriteTheDefaultsTheirPrinterReports) {
+  // p1 has the tray and the duplex unit, p2 neither; both are of the PPD's model.
+  std::string with_both = read_file(kPpd);
+  replace_text(with_both, "*DefaultTray: False\n", "*DefaultTray: True\n");
+  replace_text(with_both, "*DefaultDuplex: None\n", "*DefaultDuplex: Unit\n");
+  const std::vector<std::string> lx = {"usb_open(lx)", "usb_get_string_simple(lx,1,256)",
+                                       "usb_get_string_simple(lx,2,256)",
+                                       "usb_get_string_simple(lx,3,256)", "usb_close(lx)"};
+  auto asked = [](const std::string& id) {
+    return std::vector<std::string>{"usb_open(" + id + ")",
+                                    "usb_get_string_simple(" + id + ",1,256)",
+                                    "usb_get_string_simple(" + id + ",2,256)",
+                                    "usb_get_string_simple(" + id + ",3,256)",
+                                    "usb_control_msg(" + id + ",c1,01,0000,0000,8,3000)",
+                                    "usb_control_msg(" + id + ",c1,02,0000,0001,8,3000)",
+                                    "usb_close(" + id + ")"};
+  };
+  std::vector<std::string> passed_over = {"usb_open(p1)", "usb_get_string_simple(p1,1,256)",
+                                          "usb_get_string_simple(p1,2,256)",
+                                          "usb_get_string_simple(p1,3,256)", "usb_close(p1)"};
+  struct Case {
+    const char* uri;
+    std::string expected;
+    std::vector<std::string> opened;  // after the enumeration
+  } cases[] = {
+      // Without a serial number the first printer of the model is taken; p2 is never opened.
+      {"mfp:/dev/usb/lp0", with_both, {}},
+      {"usb://Orvane/ZX%20500", with_both, {}},
+      // The serial number of the URI chooses p2.
+      {"usb://Orvane/ZX%20500?serial=Z0002", read_file(kPpd), {}},
+  };
+  const std::vector<std::string> p1 = asked("p1");
+  const std::vector<std::string> p2 = asked("p2");
+  cases[0].opened = lx;
+  cases[0].opened.insert(cases[0].opened.end(), p1.begin(), p1.end());
+  cases[1].opened = cases[0].opened;
+  cases[2].opened = lx;
+  cases[2].opened.insert(cases[2].opened.end(), passed_over.begin(), passed_over.end());
+  cases[2].opened.insert(cases[2].opened.end(), p2.begin(), p2.end());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.uri);
     remove_tree(trace_path());
     remove_tree(kTarget);
-    ProgramResult result = run(uri, "two_printers.scenario");
+    ProgramResult result = run(c.uri, "two_printers.scenario");
     EXPECT_EQ(result.err, "");
-    EXPECT_EQ(read_file(kTarget), expected);
-    // The serial number in the URI does not choose the device: p2 is never opened.
-    EXPECT_EQ(
-        usb_calls(),
-        (std::vector<std::string>{
-            "usb_init()", "usb_find_busses()", "usb_find_devices()", "usb_get_busses()",
-            "usb_open(lx)", "usb_get_string_simple(lx,1,256)", "usb_get_string_simple(lx,2,256)",
-            "usb_get_string_simple(lx,3,256)", "usb_close(lx)", "usb_open(p1)",
-            "usb_get_string_simple(p1,1,256)", "usb_get_string_simple(p1,2,256)",
-            "usb_get_string_simple(p1,3,256)", "usb_control_msg(p1,c1,01,0000,0000,8,3000)",
-            "usb_control_msg(p1,c1,02,0000,0001,8,3000)", "usb_close(p1)"}));
+    EXPECT_EQ(read_file(kTarget), c.expected);
+    std::vector<std::string> expected_calls = {"usb_init()", "usb_find_busses()",
+                                               "usb_find_devices()", "usb_get_busses()"};
+    expected_calls.insert(expected_calls.end(), c.opened.begin(), c.opened.end());
+    EXPECT_EQ(usb_calls(), expected_calls);
   }
 }
 

@@ -71,10 +71,12 @@ class UsbMatch : public ::testing::Test {
 
   // Runs the matcher on a scenario; returns its standard error, the id of the matched device
   // (or "") in *matched, and closes the matched handle outside the record.
-  std::string match(const Scenario& scenario, std::string* matched) {
+  std::string match(const Scenario& scenario, std::string* matched,
+                    const std::string& uri = "usb://x") {
     fake_usb::install(scenario);
     usb_dev_handle* handle = nullptr;
-    std::string err = stderr_of([&] { handle = usb_open_matched_device(ppd_.get(), "usb://x"); });
+    std::string err =
+        stderr_of([&] { handle = usb_open_matched_device(ppd_.get(), uri.c_str()); });
     trace_ = fake_usb::trace();
     matched->clear();
     if (handle != nullptr) {
@@ -167,7 +169,7 @@ TEST_F(UsbMatch, ProductAndModelNameMustContainOneAnother) {
       {"Orvane ZX 500 Series PCL", true},
       {"orvane zx 500 series", false},
       {"ZX 5000", false},
-      {"", true},
+      {"", false},  // every model name contains the empty string
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.product);
@@ -179,7 +181,7 @@ TEST_F(UsbMatch, ProductAndModelNameMustContainOneAnother) {
   }
 }
 
-TEST_F(UsbMatch, UnreadableProductMatchesAndEveryIndexIsRead) {
+TEST_F(UsbMatch, UnreadableProductMatchesNothingAndEveryIndexIsRead) {
   Device device = fake_usb::printer("p", "LX 9");
   device.strings[2].fails = true;
   device.serial_index = 0;
@@ -193,9 +195,40 @@ TEST_F(UsbMatch, UnreadableProductMatchesAndEveryIndexIsRead) {
             "<error sending control message: Broken pipe>\n"
             "ERROR: usb_get_string_simple(,0,,) failed: "
             "<error sending control message: Broken pipe>\n");
-  EXPECT_EQ(matched, "p");
+  EXPECT_EQ(matched, "");
   EXPECT_EQ(trace_, (Trace{"usb_get_busses()", "usb_open(p)", "usb_get_string_simple(p,200,256)",
-                           "usb_get_string_simple(p,2,256)", "usb_get_string_simple(p,0,256)"}));
+                           "usb_get_string_simple(p,2,256)", "usb_get_string_simple(p,0,256)",
+                           "usb_close(p)"}));
+}
+
+// A serial number in the device URI chooses among printers of the same model; without one, the
+// first printer of the model is taken.
+TEST_F(UsbMatch, SerialNumberOfTheUriMustMatch) {
+  Device unreadable = fake_usb::printer("u", "ZX 500", "Orvane", "Z0002");
+  unreadable.strings[3].fails = true;
+  Scenario scenario;
+  scenario.buses = {Bus{{unreadable, fake_usb::printer("p1", "ZX 500", "Orvane", "Z0001"),
+                         fake_usb::printer("p2", "ZX 500", "Orvane", "Z 0/2&3")}}};
+  struct Case {
+    const char* uri;
+    const char* matched;
+  } cases[] = {
+      {"usb://Orvane/ZX%20500", "u"},
+      {"mfp:/dev/usb/lp0", "u"},
+      {"usb://Orvane/ZX%20500?serial=Z0001", "p1"},
+      {"usb://Orvane/ZX%20500?interface=1&serial=Z%300%30%31", "p1"},
+      {"usb://Orvane/ZX%20500?serial=Z%200%2F2%263&interface=0", "p2"},
+      {"usb://Orvane/ZX%20500?serial=Z0002", ""},  // only the device that cannot tell has it
+      {"usb://Orvane/ZX%20500?serial=", ""},
+      {"usb://Orvane/ZX%20500?serial=Z0001%00x", ""},
+      {"usb://Orvane/ZX%20500?serialnumber=Z0009", "u"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.uri);
+    std::string matched;
+    match(scenario, &matched, c.uri);
+    EXPECT_EQ(matched, c.matched);
+  }
 }
 
 TEST_F(UsbMatch, StringsAreCutAtTheLengthTheLibraryReports) {
@@ -339,26 +372,35 @@ TEST_F(UsbPath, FailedFinalCloseIsReportedWithoutNewlineAndKeepsTheMarks) {
   EXPECT_EQ(marked_choice(ppd_.get(), "Tray"), "True");
 }
 
+// Unplugged after its product string was read: every later step fails and is reported, and the
+// run goes on. Unplugged before it: no product string, so it is not the PPD's printer.
 TEST_F(UsbPath, PrinterUnpluggedAfterOpenFailsEachStepAndTheRunGoesOn) {
-  Device device = tray_printer();
-  device.replies.clear();
-  device.unknown_request = Reply{-19, {}, "No such device"};
-  for (auto& [index, string] : device.strings) {
-    string.fails = true;
-    string.error = "No such device";
+  for (bool product_read : {true, false}) {
+    SCOPED_TRACE(product_read ? "product read" : "nothing read");
+    Device device = tray_printer();
+    device.replies.clear();
+    device.unknown_request = Reply{-19, {}, "No such device"};
+    for (auto& [index, string] : device.strings) {
+      string.fails = !product_read || index != 2;
+      string.error = "No such device";
+    }
+    device.close_result = -19;
+    device.close_error = "No such device";
+    int result = 1;
+    const std::string strings =
+        std::string("ERROR: usb_get_string_simple(,1,,) failed: <No such device>\n") +
+        (product_read ? "" : "ERROR: usb_get_string_simple(,2,,) failed: <No such device>\n") +
+        "ERROR: usb_get_string_simple(,3,,) failed: <No such device>\n";
+    EXPECT_EQ(run(Scenario{{Bus{{device}}}}, &result),
+              strings + (product_read ? "WARNING: USB query (c1 01 00 00 / ff) failure (-19)\n"
+                                        "WARNING: USB query (c1 02 00 01 / 00 ff) failure (-19)\n"
+                                        "ERROR: usb_close() failed: <No such device>"
+                                      : "usb_close() failed: <No such device>"
+                                        "ERROR: usb_open_matched_device() failed: "
+                                        "<No such device>\n"));
+    EXPECT_EQ(result, product_read ? 0 : -1);
+    EXPECT_EQ(marked_choice(ppd_.get(), "Tray"), "");
   }
-  device.close_result = -19;
-  device.close_error = "No such device";
-  int result = 1;
-  EXPECT_EQ(run(Scenario{{Bus{{device}}}}, &result),
-            "ERROR: usb_get_string_simple(,1,,) failed: <No such device>\n"
-            "ERROR: usb_get_string_simple(,2,,) failed: <No such device>\n"
-            "ERROR: usb_get_string_simple(,3,,) failed: <No such device>\n"
-            "WARNING: USB query (c1 01 00 00 / ff) failure (-19)\n"
-            "WARNING: USB query (c1 02 00 01 / 00 ff) failure (-19)\n"
-            "ERROR: usb_close() failed: <No such device>");
-  EXPECT_EQ(result, 0);
-  EXPECT_EQ(marked_choice(ppd_.get(), "Tray"), "");
 }
 
 }  // namespace

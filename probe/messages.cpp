@@ -13,16 +13,14 @@ namespace {
 // the line and start one of its own that the scheduler would act on, nor drive a terminal.
 using S = ShownText;
 
-// One message: the layout's indent, then the text; ended with a newline when the layout wants
-// whole lines and the message has none of its own.
-__attribute__((format(printf, 4, 5))) void say(FILE* out, const MessageLayout& layout,
-                                               bool has_newline, const char* format, ...) {
+// One message: the layout's indent, then the text, which ends its own line.
+__attribute__((format(printf, 3, 4))) void say(FILE* out, const MessageLayout& layout,
+                                               const char* format, ...) {
   fputs(layout.indent, out);
   va_list args;
   va_start(args, format);
   vfprintf(out, format, args);
   va_end(args);
-  if (!has_newline && layout.whole_lines) fputc('\n', out);
 }
 
 const char* keyword_of(const ProbeRecord& record) {
@@ -33,19 +31,18 @@ void write_note(FILE* out, const ProbeRecord& record, const ProbeNote& note,
                 const MessageLayout& layout) {
   switch (note.kind) {
     case ProbeNoteKind::kReplyEmpty:
-      say(out, layout, true, "WARNING: reply attribute '%s' is empty\n",
-          S(record.reply_name).c_str());
+      say(out, layout, "WARNING: reply attribute '%s' is empty\n", S(record.reply_name).c_str());
       break;
     case ProbeNoteKind::kRegexInvalid:
       // The C library's own words.
-      say(out, layout, true, "ERROR: regcomp failed: <%s>\n", note.detail);
+      say(out, layout, "ERROR: regcomp failed: <%s>\n", note.detail);
       break;
     case ProbeNoteKind::kReplyUnreadable:
-      say(out, layout, true, "WARNING: reply attribute '%s' has incorrect format '%s'\n",
+      say(out, layout, "WARNING: reply attribute '%s' has incorrect format '%s'\n",
           S(record.reply_name).c_str(), S(note.attr->value).c_str());
       break;
     case ProbeNoteKind::kChoiceMissing:
-      say(out, layout, true,
+      say(out, layout,
           "WARNING: reply attribute '%s' names choice '%s', which option '%s' does not have\n",
           S(record.reply_name).c_str(), S(note.attr->spec).c_str(), S(keyword_of(record)).c_str());
       break;
@@ -56,15 +53,15 @@ void write_usb_messages(FILE* out, const ProbeRecord& record, const ProbeNote* n
                         const MessageLayout& layout) {
   switch (record.outcome) {
     case ProbeOutcome::kBadQuery:
-      say(out, layout, true, "WARNING: query attribute '%s' has incorrect format '%s'\n",
+      say(out, layout, "WARNING: query attribute '%s' has incorrect format '%s'\n",
           S(record.query_name).c_str(), S(record.query).c_str());
       return;
     case ProbeOutcome::kNoAnswer:
       if (record.transferred < 0) {
-        say(out, layout, true, "WARNING: USB query (%s) failure (%ld)\n", S(record.query).c_str(),
+        say(out, layout, "WARNING: USB query (%s) failure (%ld)\n", S(record.query).c_str(),
             record.transferred);
       } else {
-        say(out, layout, true, "WARNING: USB query (%s) timeout\n", S(record.query).c_str());
+        say(out, layout, "WARNING: USB query (%s) timeout\n", S(record.query).c_str());
       }
       return;
     case ProbeOutcome::kAnswered:
@@ -73,12 +70,12 @@ void write_usb_messages(FILE* out, const ProbeRecord& record, const ProbeNote* n
       return;
   }
   if (record.transferred != static_cast<long>(kUsbReplySize)) {
-    say(out, layout, true, "WARNING: USB reply (%s) has unexpected size (%ld)\n",
-        S(record.query).c_str(), record.transferred);
+    say(out, layout, "WARNING: USB reply (%s) has unexpected size (%ld)\n", S(record.query).c_str(),
+        record.transferred);
   }
   for (size_t i = 0; i < record.note_count; ++i) write_note(out, record, notes[i], layout);
   if (record.matched == nullptr) {
-    say(out, layout, true, "WARNING: option '%s' has no reply attribute '%s' with value '%s'\n",
+    say(out, layout, "WARNING: option '%s' has no reply attribute '%s' with value '%s'\n",
         S(keyword_of(record)).c_str(), S(record.reply_name).c_str(), record.reply);
   }
 }
@@ -87,14 +84,14 @@ void write_snmp_messages(FILE* out, const ProbeRecord& record, const ProbeNote* 
                          const MessageLayout& layout) {
   if (record.outcome != ProbeOutcome::kAnswered) {
     writeGetFailure(out, record, layout);
-    say(out, layout, true, "WARNING: SNMP query (%s) failure\n", S(record.query).c_str());
+    say(out, layout, "WARNING: SNMP query (%s) failure\n", S(record.query).c_str());
     return;
   }
   for (size_t i = 0; i < record.note_count; ++i) write_note(out, record, notes[i], layout);
   // The reply text is the device's: shown escaped, so that it can never end this line and
   // start one of its own that the scheduler would act on.
   if (record.matched == nullptr) {
-    say(out, layout, true, "WARNING: option '%s' has no reply attribute '%s' with value '%s'\n",
+    say(out, layout, "WARNING: option '%s' has no reply attribute '%s' with value '%s'\n",
         S(keyword_of(record)).c_str(), S(record.reply_name).c_str(), S(record.reply).c_str());
   }
 }
@@ -112,35 +109,33 @@ void writeDeviceNotes(FILE* out, const ProbeResult& result, bool after_records, 
     switch (note.kind) {
       case DeviceNoteKind::kNoHost:
         // The URI may carry a password in its user information.
-        say(out, layout, true, "ERROR: hostFromUri(%s) failed:\n",
+        say(out, layout, "ERROR: hostFromUri(%s) failed:\n",
             ShownUri(uri != nullptr ? uri : "(null)").c_str());
         break;
       case DeviceNoteKind::kNoPpd:
-        say(out, layout, true, "ERROR: invalid ppd\n");
+        say(out, layout, "ERROR: invalid ppd\n");
         break;
       case DeviceNoteKind::kFindBussesFailed:
-        say(out, layout, true, "ERROR: usb_find_busses() failed: <%s>\n", detail);
+        say(out, layout, "ERROR: usb_find_busses() failed: <%s>\n", detail);
         break;
       case DeviceNoteKind::kFindDevicesFailed:
-        say(out, layout, true, "ERROR: usb_find_devices() failed: <%s>\n", detail);
+        say(out, layout, "ERROR: usb_find_devices() failed: <%s>\n", detail);
         break;
       case DeviceNoteKind::kOpenFailed:
-        say(out, layout, true, "ERROR: usb_open() failed: <%s>\n", detail);
+        say(out, layout, "ERROR: usb_open() failed: <%s>\n", detail);
         break;
       case DeviceNoteKind::kStringFailed:
-        say(out, layout, true, "ERROR: usb_get_string_simple(,%hhu,,) failed: <%s>\n", note.index,
+        say(out, layout, "ERROR: usb_get_string_simple(,%hhu,,) failed: <%s>\n", note.index,
             detail);
         break;
       case DeviceNoteKind::kCloseFailed:
-        // Without a prefix and without a newline, as the scheduler has always seen it.
-        say(out, layout, false, "usb_close() failed: <%s>", detail);
+        say(out, layout, "ERROR: usb_close() failed: <%s>\n", detail);
         break;
       case DeviceNoteKind::kNoDevice:
-        say(out, layout, true, "ERROR: usb_open_matched_device() failed: <%s>\n", detail);
+        say(out, layout, "ERROR: usb_open_matched_device() failed: <%s>\n", detail);
         break;
       case DeviceNoteKind::kFinalCloseFailed:
-        // Without a newline, as the scheduler has always seen it.
-        say(out, layout, false, "ERROR: usb_close() failed: <%s>", detail);
+        say(out, layout, "ERROR: usb_close() failed: <%s>\n", detail);
         break;
     }
   }
@@ -155,7 +150,7 @@ void writeOptionMessages(FILE* out, const ProbeRecord& record, const ProbeNote* 
                          const MessageLayout& layout) {
   if (record.outcome == ProbeOutcome::kNotAsked) return;
   if (record.outcome == ProbeOutcome::kNoQuery) {
-    say(out, layout, true, "WARNING: option '%s' has no query attribute '%s'\n",
+    say(out, layout, "WARNING: option '%s' has no query attribute '%s'\n",
         S(keyword_of(record)).c_str(), S(record.query_name).c_str());
     return;
   }
@@ -169,22 +164,22 @@ void writeOptionMessages(FILE* out, const ProbeRecord& record, const ProbeNote* 
 void writeGetFailure(FILE* out, const ProbeRecord& record, const MessageLayout& layout) {
   switch (record.outcome) {
     case ProbeOutcome::kBadQuery:
-      say(out, layout, true, "invalid OID string <%s>\n",
+      say(out, layout, "invalid OID string <%s>\n",
           S(record.query != nullptr ? record.query : "(null)").c_str());
       break;
     case ProbeOutcome::kNoSession:
       if (record.failed_call == nullptr) {
-        say(out, layout, true, "invalid session value\n");
+        say(out, layout, "invalid session value\n");
       } else {
         // As the library's own report of a session that cannot be opened words it.
-        say(out, layout, true, "%s: %s\n", record.failed_call, S(record.detail).c_str());
+        say(out, layout, "%s: %s\n", record.failed_call, S(record.detail).c_str());
       }
       break;
     case ProbeOutcome::kNoAnswer:
-      say(out, layout, true, "%s failed: <%s>\n", record.failed_call, S(record.detail).c_str());
+      say(out, layout, "%s failed: <%s>\n", record.failed_call, S(record.detail).c_str());
       break;
     case ProbeOutcome::kErrorStatus:
-      say(out, layout, true, "Error in packet: <%s>\n", S(record.detail).c_str());
+      say(out, layout, "Error in packet: <%s>\n", S(record.detail).c_str());
       break;
     default:
       break;

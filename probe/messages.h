@@ -1,5 +1,5 @@
 // The words of a device query's records as the auto-configuration filter writes them to the
-// scheduler: each message exact, with its own prefix and newline, the device's text escaped.
+// scheduler: each message exact, a line of its own, the PPD's and the device's text escaped.
 // The filter writes them to standard error; the query tool writes them indented under the
 // option they belong to.
 #ifndef ZORV_PROBE_MESSAGES_H
@@ -12,9 +12,6 @@
 
 struct MessageLayout {
   const char* indent = "";  // written before every message
-  // Two messages of the USB path end without a newline, as the scheduler has always seen them;
-  // true ends them with one.
-  bool whole_lines = false;
 };
 
 // The device notes of result that come before its records (after_records false) or after

@@ -17,8 +17,8 @@ constexpr size_t kQuotedSize = escaped_size(256) + 256;
 constexpr size_t kSourceSize = 256;
 constexpr size_t kWordsSize = 512;
 // The filter's own messages (what the scheduler's error log would show) are shown indented
-// under the option they belong to, each on a line of its own.
-constexpr MessageLayout kIndented = {"    ", true};
+// under the option they belong to.
+constexpr MessageLayout kIndented = {"    "};
 
 // One line per option: keyword, query, what it gave, the choice it picks, the PPD's default.
 // Everything from the PPD or the device is shown escaped: a copy from "/var/tmp/autoconf" is

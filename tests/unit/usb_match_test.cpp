@@ -2,6 +2,7 @@
 // library call order, class test at every level, string reads, failures and their messages.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "support/fake_usb/fake_usb.h"
 #include "support/paths.h"
 #include "support/ppd.h"
+#include "support/text.h"
 
 using fake_usb::Bus;
 using fake_usb::Config;
@@ -75,8 +77,7 @@ class UsbMatch : public ::testing::Test {
                     const std::string& uri = "usb://x") {
     fake_usb::install(scenario);
     usb_dev_handle* handle = nullptr;
-    std::string err =
-        stderr_of([&] { handle = usb_open_matched_device(ppd_.get(), uri.c_str()); });
+    std::string err = stderr_of([&] { handle = usb_open_matched_device(ppd_.get(), uri.c_str()); });
     trace_ = fake_usb::trace();
     matched->clear();
     if (handle != nullptr) {
@@ -264,14 +265,14 @@ TEST_F(UsbMatch, DeviceThatCannotBeOpenedIsPassedOver) {
   EXPECT_EQ(matched, "p");
 }
 
-TEST_F(UsbMatch, FailedCloseOfOtherPrinterIsReportedWithoutNewline) {
+TEST_F(UsbMatch, FailedCloseOfOtherPrinterIsReportedOnALineOfItsOwn) {
   Device lx = fake_usb::printer("lx", "LX 9");
   lx.close_result = -9;
   lx.close_error = "Bad file descriptor";
   Scenario scenario;
   scenario.buses = {Bus{{lx, fake_usb::printer("p", "ZX 500")}}};
   std::string matched;
-  EXPECT_EQ(match(scenario, &matched), "usb_close() failed: <Bad file descriptor>");
+  EXPECT_EQ(match(scenario, &matched), "ERROR: usb_close() failed: <Bad file descriptor>\n");
   EXPECT_EQ(matched, "p");
 }
 
@@ -362,12 +363,70 @@ TEST_F(UsbPath, NoMatchingDeviceReportsTheLastLibraryError) {
   EXPECT_TRUE(fake_usb::control_calls().empty());
 }
 
-TEST_F(UsbPath, FailedFinalCloseIsReportedWithoutNewlineAndKeepsTheMarks) {
+// Whatever fails on the USB path, standard error is whole lines, each with its prefix: the
+// scheduler reads it line by line, and a message glued to the next would swallow a PPD: line.
+TEST_F(UsbPath, EveryFailureIsWholeLinesWithTheirPrefix) {
+  // Another printer, then the PPD's, changed by the case.
+  using Change = std::function<void(Scenario&, Device & other, Device & printer)>;
+  const auto answer = [](Device& printer, Reply reply) {
+    printer.replies[Request{0xc1, 0x01, 0, 0}] = std::move(reply);
+  };
+  const struct Case {
+    const char* what;
+    Change change;
+  } cases[] = {
+      {"no bus list", [](Scenario& s, Device&, Device&) { s.find_busses_result = -1; }},
+      {"no device list", [](Scenario& s, Device&, Device&) { s.find_devices_result = -1; }},
+      {"open fails", [](Scenario&, Device&, Device& p) { p.open_error = "Permission denied"; }},
+      {"string fails", [](Scenario&, Device&, Device& p) { p.strings[1].fails = true; }},
+      {"no such printer", [](Scenario&, Device&, Device& p) { p.strings[2].text = "QX 1"; }},
+      {"close of the other fails",
+       [](Scenario&, Device& o, Device&) {
+         o.close_result = -9;
+         o.close_error = "Bad file descriptor";
+       }},
+      {"request fails",
+       [&](Scenario&, Device&, Device& p) {
+         answer(p, Reply{-32, {}, "Broken pipe"});
+       }},
+      {"time-out",
+       [&](Scenario&, Device&, Device& p) {
+         answer(p, Reply{0, {}, ""});
+       }},
+      {"short reply",
+       [&](Scenario&, Device&, Device& p) {
+         answer(p, Reply{3, {1, 2, 3}, ""});
+       }},
+      {"final close fails",
+       [](Scenario&, Device&, Device& p) {
+         p.close_result = -19;
+         p.close_error = "No such device";
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Scenario scenario;
+    Device other = fake_usb::printer("lx", "LX 9");
+    Device printer = tray_printer();
+    c.change(scenario, other, printer);
+    scenario.buses = {Bus{{other, printer}}};
+    int result = 0;
+    const std::string err = run(scenario, &result);
+    ASSERT_FALSE(err.empty());
+    EXPECT_EQ(err.back(), '\n') << err;
+    for (const std::string& line : split_lines(err)) {
+      EXPECT_TRUE(full_match(line, "(ERROR|WARNING): [^\n]*")) << line;
+    }
+  }
+}
+
+TEST_F(UsbPath, FailedFinalCloseIsReportedOnALineOfItsOwnAndKeepsTheMarks) {
   Device device = tray_printer();
   device.close_result = -19;
   device.close_error = "No such device";
   int result = 1;
-  EXPECT_EQ(run(Scenario{{Bus{{device}}}}, &result), "ERROR: usb_close() failed: <No such device>");
+  EXPECT_EQ(run(Scenario{{Bus{{device}}}}, &result),
+            "ERROR: usb_close() failed: <No such device>\n");
   EXPECT_EQ(result, 0);
   EXPECT_EQ(marked_choice(ppd_.get(), "Tray"), "True");
 }
@@ -394,8 +453,8 @@ TEST_F(UsbPath, PrinterUnpluggedAfterOpenFailsEachStepAndTheRunGoesOn) {
     EXPECT_EQ(run(Scenario{{Bus{{device}}}}, &result),
               strings + (product_read ? "WARNING: USB query (c1 01 00 00 / ff) failure (-19)\n"
                                         "WARNING: USB query (c1 02 00 01 / 00 ff) failure (-19)\n"
-                                        "ERROR: usb_close() failed: <No such device>"
-                                      : "usb_close() failed: <No such device>"
+                                        "ERROR: usb_close() failed: <No such device>\n"
+                                      : "ERROR: usb_close() failed: <No such device>\n"
                                         "ERROR: usb_open_matched_device() failed: "
                                         "<No such device>\n"));
     EXPECT_EQ(result, product_read ? 0 : -1);

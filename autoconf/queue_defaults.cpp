@@ -11,40 +11,36 @@ namespace {
 
 constexpr char kUpdateAttribute[] = "zorvUpdateQueue";
 constexpr char kLinePrefix[] = "PPD:";
-// The scheduler reads a filter's messages in lines of at most 2047 bytes; a line is closed
-// before it could come near that.
-constexpr size_t kLineLimit = 1024;
 constexpr char kUnsafe[] = "\"'\\={}";
 
-// Collects "PPD:" pairs into lines of at most kLineLimit bytes.
-class PpdLine {
- public:
-  ~PpdLine() { flush(); }
-  PpdLine() = default;
-  PpdLine(const PpdLine&) = delete;
-  PpdLine& operator=(const PpdLine&) = delete;
-
-  void add(const char* keyword, const char* choice) {
-    char pair[kLineLimit];
-    const int length = snprintf(pair, sizeof(pair), " Default%s=%s", keyword, choice);
-    if (length < 0 || static_cast<size_t>(length) >= sizeof(pair)) return;
-    if (used_ > 0 && used_ + static_cast<size_t>(length) + 1 >= kLineLimit) flush();
-    if (used_ == 0) used_ = static_cast<size_t>(snprintf(line_, sizeof(line_), "%s", kLinePrefix));
-    memcpy(line_ + used_, pair, static_cast<size_t>(length) + 1);
-    used_ += static_cast<size_t>(length);
-  }
-  void flush() {
-    if (used_ == 0) return;
-    fprintf(stderr, "%s\n", line_);
-    used_ = 0;
-  }
-
- private:
-  char line_[kLineLimit + 1] = {};
-  size_t used_ = 0;
-};
-
 }  // namespace
+
+PpdLine::~PpdLine() {
+  flush();
+}
+
+bool PpdLine::add(const char* keyword, const char* choice) {
+  char pair[kPpdLineLimit];
+  const int length = snprintf(pair, sizeof(pair), " Default%s=%s", keyword, choice);
+  if (length < 0 || static_cast<size_t>(length) >= sizeof(pair)) return false;
+  // Every pair, the first of a line too, must leave room for the newline.
+  const size_t prefix = sizeof(kLinePrefix) - 1;
+  if (prefix + static_cast<size_t>(length) + 1 >= kPpdLineLimit) return false;
+  if (used_ > 0 && used_ + static_cast<size_t>(length) + 1 >= kPpdLineLimit) flush();
+  if (used_ == 0) {
+    memcpy(line_, kLinePrefix, prefix + 1);
+    used_ = prefix;
+  }
+  memcpy(line_ + used_, pair, static_cast<size_t>(length) + 1);
+  used_ += static_cast<size_t>(length);
+  return true;
+}
+
+void PpdLine::flush() {
+  if (used_ == 0) return;
+  fprintf(out_, "%s\n", line_);
+  used_ = 0;
+}
 
 bool queueUpdateWanted(ppd_file_t* ppd) {
   ppd_attr_t* attr = ppd != nullptr ? ppdFindAttr(ppd, kUpdateAttribute, nullptr) : nullptr;
@@ -61,7 +57,7 @@ bool safeOnPpdLine(const char* text) {
 
 int reportQueueDefaults(ppd_file_t* ppd) {
   int reported = 0;
-  PpdLine line;
+  PpdLine line(stderr);
   for (ppd_option_t* option = firstInstallableOption(ppd); option != nullptr;
        option = nextInstallableOption(ppd)) {
     ppd_choice_t* choice = ppdFindMarkedChoice(ppd, option->keyword);
@@ -73,7 +69,13 @@ int reportQueueDefaults(ppd_file_t* ppd) {
               ShownText(option->keyword).c_str(), ShownText(choice->choice).c_str());
       continue;
     }
-    line.add(option->keyword, choice->choice);
+    if (!line.add(option->keyword, choice->choice)) {
+      fprintf(stderr,
+              "WARNING: option '%s' choice '%s' cannot be passed to the queue safely, not "
+              "reported\n",
+              ShownText(option->keyword).c_str(), ShownText(choice->choice).c_str());
+      continue;
+    }
     ++reported;
   }
   return reported;

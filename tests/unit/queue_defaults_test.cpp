@@ -3,11 +3,13 @@
 #include "autoconf/queue_defaults.h"
 
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "support/capture.h"
 #include "support/ppd.h"
+#include "support/text.h"
 
 namespace {
 
@@ -47,6 +49,43 @@ TEST(QueueDefaults, OnlyMarkedSafeChoicesAreReportedAndOnlyWhenAsked) {
     const int reported = queueUpdateWanted(ppd.get()) ? reportQueueDefaults(ppd.get()) : 0;
     EXPECT_EQ(err.finish(), c.err);
     EXPECT_EQ(reported, c.reported);
+  }
+}
+
+// Every pair, the first of a line too, is checked for room: a line never passes its limit, and
+// a pair too long for any line is refused whole. (The PPD library's 40-character names keep
+// real pairs far below that.)
+TEST(QueueDefaults, EveryPairIsCheckedForRoomOnItsLine) {
+  // " Default" + keyword + "=" + choice: 9 bytes besides the keyword and the choice.
+  const auto pair = [](size_t length) { return std::string(length - 10, 'K'); };
+  struct Case {
+    std::vector<size_t> pairs;  // their lengths
+    std::vector<bool> added;
+    std::vector<size_t> lines;  // the lengths of the lines written, newline included
+  } cases[] = {
+      {{1018}, {true}, {1023}},
+      {{1019}, {false}, {}},
+      {{1023}, {false}, {}},
+      {{1100}, {false}, {}},
+      {{500, 518}, {true, true}, {1023}},
+      {{500, 519}, {true, true}, {505, 524}},
+      {{500, 1019, 20}, {true, false, true}, {525}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.pairs.size() == 1 ? std::to_string(c.pairs[0]) : "several");
+    StreamCapture out(stderr);
+    {
+      PpdLine line(stderr);
+      for (size_t i = 0; i < c.pairs.size(); ++i) {
+        EXPECT_EQ(line.add(pair(c.pairs[i]).c_str(), "C"), c.added[i]) << i;
+      }
+    }
+    std::vector<size_t> lines;
+    for (const std::string& text : split_lines(out.finish())) {
+      EXPECT_EQ(text.rfind("PPD: Default", 0), 0u);
+      lines.push_back(text.size() + 1);
+    }
+    EXPECT_EQ(lines, c.lines);
   }
 }
 

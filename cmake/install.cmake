@@ -48,6 +48,11 @@ if(_zorv_man_outputs)
   add_custom_target(zorv_man_pages ALL DEPENDS ${_zorv_man_outputs})
 endif()
 
+# systemd-tmpfiles makes the filter's output directory, owned by the filter user, before any
+# local user can make it first; the package's installation runs it at once.
+install(FILES cmake/printer-driver-zorv.tmpfiles DESTINATION lib/tmpfiles.d
+        RENAME printer-driver-zorv.conf COMPONENT filters)
+
 install(FILES samples/zorv-sample.ppd DESTINATION ${ZORV_PPD_INSTALL_DIR}
         PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ COMPONENT filters)
 install(FILES docs/ppd-attributes.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT filters)

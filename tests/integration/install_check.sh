@@ -48,6 +48,24 @@ else
   fail "sample PPD missing"
 fi
 
+# The filter's output directory is the package's, made by systemd-tmpfiles from this line.
+tmpfiles="$stage/root/usr/lib/tmpfiles.d/printer-driver-zorv.conf"
+if grep -qx 'd /var/tmp/autoconf 1777 lp lp -' "$tmpfiles" 2>/dev/null &&
+  grep -qx 'x /var/tmp/autoconf' "$tmpfiles"; then
+  pass "tmpfiles.d makes /var/tmp/autoconf 1777 lp lp, never aged out"
+  # What systemd-tmpfiles makes of it, in a root of the stage's own.
+  if command -v systemd-tmpfiles >/dev/null && [ "$(id -u)" = 0 ]; then
+    mkdir -p "$stage/boot/var/tmp" "$stage/boot/etc" && chmod 1777 "$stage/boot/var/tmp"
+    cp /etc/passwd /etc/group "$stage/boot/etc/"
+    systemd-tmpfiles --root="$stage/boot" --create "$tmpfiles" >/dev/null 2>&1 || true
+    made=$(stat -c '%a %U %G' "$stage/boot/var/tmp/autoconf" 2>&1 || true)
+    [ "$made" = "1777 lp lp" ] && pass "systemd-tmpfiles makes it so" ||
+      fail "systemd-tmpfiles made: $made"
+  fi
+else
+  fail "no tmpfiles.d line for /var/tmp/autoconf"
+fi
+
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed"
   exit 1

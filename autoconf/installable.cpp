@@ -13,7 +13,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "autoconf/ppd_handles.h"
+#include "probe/ppd_handles.h"
 #include "common/handles.h"
 #include "log/log.h"
 #include "log/text.h"

@@ -19,8 +19,6 @@
 
 namespace {
 
-constexpr char kProgramName[] = "zorvautoconf";
-
 char host_buffer[kHostSize];
 
 // A record of an answer already had, for the reply attributes of family to be tried against.
@@ -67,7 +65,7 @@ void applyOidReply(ppd_file_t* ppd, ppd_option_t* option, const char* text) {
 }
 
 void snmpLibraryInit() {
-  probeSnmpInit(kProgramName);
+  probeSnmpInit();
 }
 
 int snmpUpdateConfigOptions(ppd_file_t* ppd, const char* device_uri) {

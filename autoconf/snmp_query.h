@@ -12,7 +12,7 @@ struct snmp_session;
 
 // 0 when the host was found and the option walk ran; -1 when the URI has no usable host.
 int snmpUpdateConfigOptions(ppd_file_t* ppd, const char* device_uri);
-// Prepares the SNMP library once per process under the filter's name (probeSnmpInit).
+// Prepares the SNMP library once per process (probeSnmpInit).
 void snmpLibraryInit();
 // The host in a static 256-byte buffer that the next call overwrites, or null.
 const char* hostFromUri(const char* uri);

@@ -2,15 +2,9 @@
 #include "probe/probe.h"
 
 #include "probe/snmp_probe.h"
+#include "probe/snmp_round.h"
 #include "probe/snmp_settings.h"
 #include "probe/usb_probe.h"
-
-namespace {
-
-// The SNMP library reads its configuration files under this name, whichever program asks.
-constexpr char kSnmpProgram[] = "zorvautoconf";
-
-}  // namespace
 
 void probeDevice(ppd_file_t* ppd, const char* uri, const ProbeCancel& cancel, ProbeResult& result) {
   switch (connectionType(uri)) {
@@ -22,7 +16,7 @@ void probeDevice(ppd_file_t* ppd, const char* uri, const ProbeCancel& cancel, Pr
         result.status = kProbeNoDevice;
         return;
       }
-      probeSnmpInit(kSnmpProgram);
+      probeSnmpInit();
       char community[kSnmpCommunitySize];
       snmpRunCommunity(ppd, community, nullptr, 0);
       probeSnmpOptions(ppd, host, community, cancel, result);

@@ -16,12 +16,15 @@ struct variable_list;
 // options holds one socket and a bounded amount of memory.
 inline constexpr size_t kSnmpInFlight = 64;
 
+// The name the SNMP library reads its configuration files under, whichever program asks.
+inline constexpr char kProbeSnmpName[] = "zorvautoconf";
+
 // Sets the SNMP library up for the process, once, whichever thread comes first: init_snmp under
 // program's name (it names the configuration files the library reads), with the library's own
 // log lines (MIB loading warnings, "Cannot find module") going nowhere, and packet dumps and
 // debugging off whatever the machine's snmp.conf says: packet dumps go through xdump, which
 // the filter exports and which writes to standard output, the job stream.
-void probeSnmpInit(const char* program);
+void probeSnmpInit(const char* program = kProbeSnmpName);
 
 // Fills the session parameters for host and community: SNMPv1 to the host, or SNMPv2c over
 // "udp6:" when the host is an IPv6 address (it holds a colon). The heap copies of the peer name

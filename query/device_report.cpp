@@ -3,12 +3,13 @@
 
 #include <cstring>
 
-#include "autoconf/snmp_query.h"
 #include "common/credentials.h"
 #include "log/escape.h"
 #include "probe/messages.h"
 #include "probe/probe.h"
 #include "probe/snmp_probe.h"
+#include "probe/snmp_round.h"
+#include "probe/snmp_settings.h"
 #include "probe/usb_probe.h"
 
 namespace {
@@ -75,9 +76,9 @@ int run_queries(const char* uri, ppd_file_t* ppd, FILE* out, int* answered) {
   ProbeResult result;
   switch (connectionType(uri)) {
     case kConnectionNetwork: {
-      const char* host = hostFromUri(uri);
-      if (host == nullptr || host[0] == '\0') return kQueryUsage;
-      snmpLibraryInit();
+      char host[kHostSize];
+      if (!hostOfUri(uri, host, sizeof(host))) return kQueryUsage;
+      probeSnmpInit();
       char community[kSnmpCommunitySize];
       char source[kSourceSize];
       snmpRunCommunity(ppd, community, source, sizeof(source));

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "autoconf/ppd_handles.h"
+#include "probe/ppd_handles.h"
 #include "common/handles.h"
 #include "common/signals.h"
 #include "log/escape.h"

@@ -6,12 +6,11 @@
 #include <cstdarg>
 #include <cstring>
 
-#include "autoconf/installable.h"
-#include "autoconf/snmp_query.h"
 #include "log/escape.h"
 #include "probe/ppd_attributes.h"
 #include "probe/reply_match.h"
 #include "probe/snmp_round.h"
+#include "probe/snmp_settings.h"
 
 namespace {
 
@@ -144,12 +143,13 @@ void check_prefilters(Checker& c) {
 }  // namespace
 
 int checkPpd(ppd_file_t* ppd, FILE* out) {
-  snmpLibraryInit();
+  probeSnmpInit();
   Checker c{ppd, out};
   check_prefilters(c);
-  int options = 0;
-  for (ppd_option_t* option = firstInstallableOption(ppd); option != nullptr;
-       option = nextInstallableOption(ppd), ++options) {
+  ppd_group_t* group = installableGroup(ppd);
+  const int options = group != nullptr ? group->num_options : 0;
+  for (int i = 0; i < options; ++i) {
+    ppd_option_t* option = &group->options[i];
     if (strlen(option->keyword) + strlen(familyNames(ProbeFamily::kSnmp).query) > kNameLimit) {
       c.problem(
           "%s: the keyword has %zu characters; its attribute names longer than %zu "

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "autoconf/ppd_handles.h"
+#include "probe/ppd_handles.h"
 
 // A boolean installable option with default False. Without the *Default line the keyword may
 // use all 40 characters of a PPD name.

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "colour/hd_data.h"
 #include "fuzz_support.h"
-#include "preload/hd_data.h"
 #include "support/hd_block.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

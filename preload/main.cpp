@@ -5,13 +5,13 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "colour/hd_data.h"
+#include "colour/profile.h"
 #include "common/copy.h"
 #include "common/filter_begin.h"
 #include "common/handles.h"
 #include "log/escape.h"
 #include "log/log.h"
-#include "preload/hd_data.h"
-#include "preload/profile.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "preload/hd_data.h"
+#include "colour/hd_data.h"
 #include "support/paths.h"
 
 const std::string kHdPjlHeader = "\x1b%-12345X@PJL\r\n@PJL DEFAULT P1284VALUE=0xAA   \r\n";

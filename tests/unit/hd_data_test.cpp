@@ -1,6 +1,6 @@
 // The HD data block writer: byte format, fill, checksum, $IMG fields and every way a block
 // can fail to be built or written.
-#include "preload/hd_data.h"
+#include "colour/hd_data.h"
 
 #include <fcntl.h>
 #include <signal.h>

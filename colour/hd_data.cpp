@@ -1,6 +1,6 @@
 // The HD data block: PJL header, $IMG header, $CMS tag, the profile padded to whole pages
 // with 0xFF, and a checksum that makes the payload's 16-bit words add up to 0xA5A5.
-#include "preload/hd_data.h"
+#include "colour/hd_data.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

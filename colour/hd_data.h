@@ -1,6 +1,6 @@
 // The HD data block: PJL header, $IMG header, $CMS tag, padded profile and checksum.
-#ifndef ZORV_PRELOAD_HD_DATA_H
-#define ZORV_PRELOAD_HD_DATA_H
+#ifndef ZORV_COLOUR_HD_DATA_H
+#define ZORV_COLOUR_HD_DATA_H
 
 #include <cstdio>
 
@@ -22,4 +22,4 @@ int writeHdData(FILE* out, const char* profilePath, int type);
 // Refills the process-wide PJL, $IMG and $CMS templates that each block starts from.
 void initHdTemplates(void);
 
-#endif  // ZORV_PRELOAD_HD_DATA_H
+#endif  // ZORV_COLOUR_HD_DATA_H

@@ -3,16 +3,18 @@
 #include "colour/hd_data.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "common/copy.h"
 #include "common/handles.h"
+#include "log/log.h"
 
 #if defined(__SSE2__) && defined(__x86_64__)
 #include <emmintrin.h>
@@ -20,10 +22,9 @@
 
 namespace {
 
-constexpr size_t kPjlSize = 48;
-constexpr size_t kImgSize = 24;
-constexpr size_t kCmsSize = 8;
 constexpr uint64_t kPage = 4096;
+constexpr size_t kHeadSize = kHdPjlSize + kHdImgSize + kHdCmsSize;
+constexpr size_t kChecksumSize = 2;
 // $IMG header fields that each block overwrites.
 constexpr size_t kImgLengthOffset = 8;
 constexpr size_t kImgProfileOffset = 12;
@@ -32,24 +33,24 @@ constexpr uint64_t kProfileFieldOffset = 84;
 constexpr uint64_t kProfileFieldSize = 8;
 constexpr uint32_t kChecksumTarget = 0xA5A5;
 constexpr unsigned char kFill = 0xFF;
-// The profile is read in pieces of this size, each summed while it is in the cache.
-constexpr size_t kReadPiece = size_t{256} << 10;
 // The $IMG length field holds N + 2 in 32 bits; a larger block cannot be described.
 constexpr uint64_t kMaxLengthField = 0xFFFFFFFF;
 
-constexpr char kPjlText[] = "\x1b%-12345X@PJL\r\n@PJL DEFAULT P1284VALUE=0xAA   \r\n";
-static_assert(sizeof(kPjlText) - 1 == kPjlSize, "PJL header is 48 bytes, no terminator");
-constexpr unsigned char kImgTemplate[kImgSize] = {0x24, 0x49, 0x4D, 0x47, 0xFF, 0xFF, 0xFF, 0xFF,
-                                                  0x00, 0x00, 0xF0, 0x0A, 0x04, 0x00, 0x00, 0x0E,
-                                                  0x00, 0x0C, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00};
-constexpr unsigned char kCms1Template[kCmsSize] = {0x24, 0x43, 0x4D, 0x53, 0x01, 0x00, 0x00, 0x01};
-constexpr unsigned char kCms2Template[kCmsSize] = {0x24, 0x43, 0x4D, 0x53, 0xFF, 0x01, 0x00, 0x01};
+// The piece buffer holds the fill and the checksum at the end, and the first piece holds the
+// profile bytes that the $IMG header carries.
+static_assert(kHdPiece >= kPage + kChecksumSize &&
+                  kHdPiece >= kProfileFieldOffset + kProfileFieldSize,
+              "one buffer serves all");
 
-// The templates every block starts from; refilled by initHdTemplates() before each block.
-unsigned char g_pjl[kPjlSize];
-unsigned char g_img[kImgSize];
-unsigned char g_cms1[kCmsSize];
-unsigned char g_cms2[kCmsSize];
+constexpr char kPjlText[] = "\x1b%-12345X@PJL\r\n@PJL DEFAULT P1284VALUE=0xAA   \r\n";
+static_assert(sizeof(kPjlText) - 1 == kHdPjlSize, "PJL header is 48 bytes, no terminator");
+constexpr unsigned char kImgTemplate[kHdImgSize] = {0x24, 0x49, 0x4D, 0x47, 0xFF, 0xFF, 0xFF, 0xFF,
+                                                    0x00, 0x00, 0xF0, 0x0A, 0x04, 0x00, 0x00, 0x0E,
+                                                    0x00, 0x0C, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00};
+constexpr unsigned char kCms1Template[kHdCmsSize] = {0x24, 0x43, 0x4D, 0x53,
+                                                     0x01, 0x00, 0x00, 0x01};
+constexpr unsigned char kCms2Template[kHdCmsSize] = {0x24, 0x43, 0x4D, 0x53,
+                                                     0xFF, 0x01, 0x00, 0x01};
 
 // Running sum of big-endian 16-bit words, kept as the sum of their high bytes and the sum of
 // their low bytes: the word sum is 256 * high + low.
@@ -84,41 +85,22 @@ void add_words(WordSum& sum, const unsigned char* data, size_t size) {
   }
 }
 
+// Adds size bytes that stand at payload offset at: the profile arrives in pieces of any length,
+// so a piece may start with the low byte of a word and end with the high byte of the next.
+void add_bytes(WordSum& sum, uint64_t at, const unsigned char* data, size_t size) {
+  if (size == 0) return;
+  if (at % 2 == 1) {
+    sum.low += data[0];
+    data++;
+    size--;
+  }
+  add_words(sum, data, size & ~size_t{1});
+  if (size % 2 == 1) sum.high += data[size - 1];
+}
+
 // 0xA5A5 minus the word sum, modulo 65536.
 uint16_t checksum_of(const WordSum& sum) {
   return static_cast<uint16_t>((kChecksumTarget - ((sum.high << 8) + sum.low)) & 0xFFFF);
-}
-
-// Asks for 2 MiB pages for a large buffer that is filled at once: a 64 MiB profile would
-// otherwise cost 16384 page faults. Only a hint; the buffer works without it.
-void prefer_huge_pages(void* buffer, size_t size) {
-  constexpr size_t kHugePage = size_t{2} << 20;
-  if (size < 2 * kHugePage) return;
-  uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-  uintptr_t start = (reinterpret_cast<uintptr_t>(buffer) + page - 1) & ~(page - 1);
-  uintptr_t end = (reinterpret_cast<uintptr_t>(buffer) + size) & ~(page - 1);
-  madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
-}
-
-// Opens the profile for reading, regular files only: a directory opens on Linux but cannot
-// be read, and a FIFO would block the job until some writer appeared (O_NONBLOCK avoids
-// waiting for one at open).
-UniqueFile open_profile(const char* path) {
-  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  struct stat st;
-  FILE* file = nullptr;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) file = fdopen(fd, "rb");
-  if (file == nullptr) close(fd);
-  return UniqueFile(file);
-}
-
-// Length of the open profile measured by seeking to its end; -1 when it cannot be told.
-int64_t profile_length(FILE* file) {
-  if (fseeko(file, 0, SEEK_END) != 0) return -1;
-  off_t length = ftello(file);
-  if (length < 0 || fseeko(file, 0, SEEK_SET) != 0) return -1;
-  return static_cast<int64_t>(length);
 }
 
 void store_be32(unsigned char* at, uint32_t value) {
@@ -128,70 +110,172 @@ void store_be32(unsigned char* at, uint32_t value) {
   at[3] = static_cast<unsigned char>(value);
 }
 
+// Copies the profile's bytes 84 to 91 that a piece holding profile offsets [at, at + size)
+// carries into the $IMG header; where the profile ends before 92 the template bytes stay.
+void lift_profile_field(unsigned char* img, uint64_t at, const unsigned char* data, size_t size) {
+  const uint64_t begin = std::max(at, kProfileFieldOffset);
+  const uint64_t end = std::min(at + size, kProfileFieldOffset + kProfileFieldSize);
+  if (begin >= end) return;
+  memcpy(img + kImgProfileOffset + (begin - kProfileFieldOffset), data + (begin - at),
+         static_cast<size_t>(end - begin));
+}
+
+// Reads up to want bytes into buffer, fewer only at the end of the file; false on a read error.
+bool read_piece(int fd, unsigned char* buffer, size_t want, size_t* got) {
+  *got = 0;
+  while (*got < want) {
+    ssize_t n = read(fd, buffer + *got, want - *got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    *got += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Opens the profile for reading, regular files only: a directory opens on Linux but cannot
+// be read, and a FIFO would block the job until some writer appeared (O_NONBLOCK avoids
+// waiting for one at open). measured receives its status.
+UniqueFd open_profile(const char* path, struct stat* measured) {
+  UniqueFd profile(open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (profile.get() < 0 || fstat(profile.get(), measured) != 0 || !S_ISREG(measured->st_mode)) {
+    return UniqueFd();
+  }
+  return profile;
+}
+
+// True when the open profile still has the length and modification time it was opened with:
+// any write or truncation since then changed one of them, unless it came within the clock
+// tick of the change before it.
+bool unchanged(int profile, const struct stat& measured) {
+  struct stat now;
+  return fstat(profile, &now) == 0 && now.st_size == measured.st_size &&
+         now.st_mtim.tv_sec == measured.st_mtim.tv_sec &&
+         now.st_mtim.tv_nsec == measured.st_mtim.tv_nsec;
+}
+
+// Where a block goes: a descriptor through the job's write loop (after flushing the stream
+// that stands for it, if any), or a sink.
+struct Output {
+  int fd = -1;
+  FILE* stream = nullptr;
+  HdSink sink = nullptr;
+  void* context = nullptr;
+};
+
+// Readies out for the block's first byte; false when the stream cannot be flushed.
+bool begin_output(Output& out) {
+  if (out.stream == nullptr) return true;
+  if (fflush(out.stream) != 0) return false;
+  out.fd = fileno(out.stream);
+  return out.fd >= 0;
+}
+
+bool emit(const Output& out, const unsigned char* bytes, size_t count) {
+  if (out.sink == nullptr) return write_all(out.fd, bytes, count);
+  for (size_t done = 0; done < count;) {
+    const size_t piece = std::min(count - done, kHdSinkPiece);
+    if (!out.sink(out.context, bytes + done, piece)) return false;
+    done += piece;
+  }
+  return true;
+}
+
+// Writes the block of the profile at path to out; the results of the writers.
+int write_block(const char* path, int type, Output& out) {
+  if (path == nullptr || (type != 1 && type != 2)) return kHdNotBuilt;
+  struct stat measured;
+  UniqueFd profile = open_profile(path, &measured);
+  if (profile.get() < 0) return kHdNotBuilt;
+
+  // The profile padded to whole pages, behind the 8-byte tag.
+  const uint64_t length = static_cast<uint64_t>(measured.st_size);
+  const uint64_t padded = (length + kPage - 1) / kPage * kPage;
+  const uint64_t payload_size = kHdCmsSize + padded;
+  if (payload_size + kChecksumSize > kMaxLengthField) return kHdNotBuilt;
+  // Aligned to a page like the page cache it is read from: the kernel's copy into a buffer
+  // that malloc leaves 16 bytes off a page boundary runs at a third of the speed.
+  UniqueMalloc<unsigned char> piece(static_cast<unsigned char*>(aligned_alloc(kPage, kHdPiece)));
+  if (piece == nullptr) return kHdNotBuilt;
+  unsigned char* buffer = piece.get();
+
+  HdTemplates templates;
+  initHdTemplates(&templates);
+  unsigned char head[kHeadSize];
+  unsigned char* img = head + kHdPjlSize;
+  unsigned char* cms = img + kHdImgSize;
+  memcpy(head, templates.pjl, kHdPjlSize);
+  memcpy(img, templates.img, kHdImgSize);
+  memcpy(cms, type == 2 ? templates.cms2 : templates.cms1, kHdCmsSize);
+  store_be32(img + kImgLengthOffset, static_cast<uint32_t>(payload_size + kChecksumSize));
+
+  WordSum sum;
+  add_bytes(sum, 0, cms, kHdCmsSize);
+  // One byte more than the length is asked for at the end, so that a profile that grew shows.
+  // Until the first piece has been checked nothing has left: a profile that cannot be read, or
+  // has changed, is no block at all.
+  bool started = false;
+  for (uint64_t done = 0;;) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(kHdPiece, length - done + 1));
+    size_t got = 0;
+    const bool read_whole = read_piece(profile.get(), buffer, want, &got);
+    const bool at_end = got < want;
+    if (!read_whole || got > length - done || (at_end && done + got != length) ||
+        !unchanged(profile.get(), measured)) {
+      if (!started) return kHdNotBuilt;
+      log_printf(1,
+                 "ERROR: colour profile changed or failed to read while its block was "
+                 "written, block cut short\n");
+      return kHdWriteFailed;
+    }
+    add_bytes(sum, kHdCmsSize + done, buffer, got);
+    if (!started) {
+      lift_profile_field(img, done, buffer, got);
+      if (!begin_output(out) || !emit(out, head, kHeadSize)) return kHdWriteFailed;
+      started = true;
+    }
+    if (!emit(out, buffer, got)) return kHdWriteFailed;
+    done += got;
+    if (at_end) break;
+  }
+  profile.reset();
+
+  const size_t fill = static_cast<size_t>(padded - length);
+  memset(buffer, kFill, fill);
+  add_bytes(sum, kHdCmsSize + length, buffer, fill);
+  const uint16_t checksum = checksum_of(sum);
+  buffer[fill] = static_cast<unsigned char>(checksum >> 8);
+  buffer[fill + 1] = static_cast<unsigned char>(checksum & 0xFF);
+  return emit(out, buffer, fill + kChecksumSize) ? kHdWritten : kHdWriteFailed;
+}
+
 }  // namespace
 
-void initHdTemplates(void) {
-  memcpy(g_pjl, kPjlText, kPjlSize);
-  memcpy(g_img, kImgTemplate, kImgSize);
-  memcpy(g_cms1, kCms1Template, kCmsSize);
-  memcpy(g_cms2, kCms2Template, kCmsSize);
+void initHdTemplates(HdTemplates* templates) {
+  memcpy(templates->pjl, kPjlText, kHdPjlSize);
+  memcpy(templates->img, kImgTemplate, kHdImgSize);
+  memcpy(templates->cms1, kCms1Template, kHdCmsSize);
+  memcpy(templates->cms2, kCms2Template, kHdCmsSize);
 }
 
 int writeHdData(FILE* out, const char* profilePath, int type) {
-  if (out == nullptr || profilePath == nullptr || (type != 1 && type != 2)) return kHdNotBuilt;
-  UniqueFile profile = open_profile(profilePath);
-  if (profile == nullptr) return kHdNotBuilt;
-  int64_t measured = profile_length(profile.get());
-  if (measured < 0) return kHdNotBuilt;
-  initHdTemplates();
+  if (out == nullptr) return kHdNotBuilt;
+  Output output;
+  output.stream = out;
+  return write_block(profilePath, type, output);
+}
 
-  // The profile padded to whole pages, behind the 8-byte tag.
-  uint64_t length = static_cast<uint64_t>(measured);
-  uint64_t padded = (length + kPage - 1) / kPage * kPage;
-  uint64_t payload_size = kCmsSize + padded;
-  if (payload_size + 2 > kMaxLengthField || payload_size > SIZE_MAX) return kHdNotBuilt;
-  size_t size = static_cast<size_t>(payload_size);
-  UniqueMalloc<unsigned char> payload(static_cast<unsigned char*>(malloc(size)));
-  if (payload == nullptr) return kHdNotBuilt;
-  prefer_huge_pages(payload.get(), size);
+int writeHdBlock(int fd, const char* profilePath, int type) {
+  if (fd < 0) return kHdNotBuilt;
+  Output output;
+  output.fd = fd;
+  return write_block(profilePath, type, output);
+}
 
-  unsigned char* data = payload.get();
-  memcpy(data, type == 2 ? g_cms2 : g_cms1, kCmsSize);
-  unsigned char* contents = data + kCmsSize;
-  // Read in pieces, adding each piece's words while it is still in the cache. A profile that
-  // shrank after it was measured would leave a hole: no block from it.
-  WordSum sum;
-  size_t summed = 0;
-  for (uint64_t done = 0; done < length;) {
-    size_t piece = static_cast<size_t>(std::min<uint64_t>(kReadPiece, length - done));
-    if (fread(contents + done, 1, piece, profile.get()) != piece) return kHdNotBuilt;
-    done += piece;
-    size_t even = (kCmsSize + static_cast<size_t>(done) - summed) & ~size_t{1};
-    add_words(sum, data + summed, even);
-    summed += even;
-  }
-  memset(contents + length, kFill, static_cast<size_t>(padded - length));
-  add_words(sum, data + summed, size - summed);
-  profile.reset();
-
-  store_be32(g_img + kImgLengthOffset, static_cast<uint32_t>(payload_size + 2));
-  // The profile's bytes 84 to 91, as far as the file has them; the payload holds them
-  // unchanged, and where the file ends the template bytes stay.
-  if (length > kProfileFieldOffset) {
-    uint64_t count = length - kProfileFieldOffset;
-    if (count > kProfileFieldSize) count = kProfileFieldSize;
-    memcpy(g_img + kImgProfileOffset, contents + kProfileFieldOffset, static_cast<size_t>(count));
-  }
-
-  uint16_t checksum = checksum_of(sum);
-  const unsigned char tail[2] = {static_cast<unsigned char>(checksum >> 8),
-                                 static_cast<unsigned char>(checksum & 0xFF)};
-  // The block leaves through the same write loop as the job, straight to the descriptor behind
-  // the stream: interrupted, partial and would-block writes are completed, and a cancellation
-  // or a failure stops it the same way.
-  if (fflush(out) != 0) return kHdWriteFailed;
-  const int fd = fileno(out);
-  bool written = fd >= 0 && write_all(fd, g_pjl, kPjlSize) && write_all(fd, g_img, kImgSize) &&
-                 write_all(fd, data, size) && write_all(fd, tail, sizeof(tail));
-  return written ? kHdWritten : kHdWriteFailed;
+int writeHdBlockTo(HdSink sink, void* context, const char* profilePath, int type) {
+  if (sink == nullptr) return kHdNotBuilt;
+  Output output;
+  output.sink = sink;
+  output.context = context;
+  return write_block(profilePath, type, output);
 }

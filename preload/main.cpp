@@ -46,7 +46,8 @@ int preload_profile(const char* name) {
     fprintf(stderr, "ERROR: HD data creation failed, execution aborted\n");
     return kStatusHdData;
   }
-  // The write loop has logged why; the job cannot follow a broken block.
+  // The writer has logged why (a failed write, a cancellation, or a profile that changed while
+  // its block was written); the job cannot follow a broken block.
   if (written != kHdWritten) return kCopyFailed;
   return kStatusOk;
 }

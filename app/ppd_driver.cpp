@@ -263,7 +263,7 @@ void load_finishings(ppd_file_t* ppd, PpdDriver* driver, pappl_pr_driver_data_t*
     }
     if (index < 0 || attr->value == nullptr || driver->finishing_code[index][0] != '\0') continue;
     copy_text(driver->finishing_code[index], kFinishingCodeSize, attr->value);
-    data->finishings |= 1u << index;
+    data->finishings |= kFinishingBits[index];
   }
 }
 
@@ -305,7 +305,8 @@ void keywordFromChoice(char* keyword, size_t size, const char* choice) {
     const bool alnum = isalnum(static_cast<unsigned char>(c)) != 0;
     const bool boundary =
         (islower(static_cast<unsigned char>(previous)) && isupper(static_cast<unsigned char>(c))) ||
-        (isalpha(static_cast<unsigned char>(previous)) && isdigit(static_cast<unsigned char>(c)));
+        (isalpha(static_cast<unsigned char>(previous)) && isdigit(static_cast<unsigned char>(c))) ||
+        (isdigit(static_cast<unsigned char>(previous)) && isalpha(static_cast<unsigned char>(c)));
     if (n > 0 && keyword[n - 1] != '-' && (boundary || !alnum) && n + 2 < size) {
       keyword[n++] = '-';
     }

@@ -35,8 +35,10 @@ struct ChoiceTable {
   char choice[N][kChoiceSize] = {};
 };
 
-// Indexes of the finishings that PAPPL knows.
+// Indexes of the finishings that PAPPL knows, and their PAPPL bits.
 enum FinishingIndex { kFinishStaple, kFinishPunch, kFinishTrim, kFinishCount };
+inline constexpr pappl_finishings_t kFinishingBits[kFinishCount] = {
+    PAPPL_FINISHINGS_STAPLE, PAPPL_FINISHINGS_PUNCH, PAPPL_FINISHINGS_TRIM};
 
 // Everything of one printer that its driver data points into; PAPPL holds it as the driver
 // data's extension and it is freed by the delete callback (freePpdDriver). Read-only once the

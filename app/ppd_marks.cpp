@@ -96,7 +96,8 @@ void markJobOptions(ppd_file_t* ppd, const PpdDriver& driver, const pappl_pr_opt
     }
   }
   for (int i = 0; i < kFinishCount; i++) {
-    if ((options.finishings & (1u << i)) != 0) mark_finishing(ppd, driver.finishing_code[i]);
+    if ((options.finishings & kFinishingBits[i]) != 0)
+      mark_finishing(ppd, driver.finishing_code[i]);
   }
 }
 

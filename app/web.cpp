@@ -80,7 +80,6 @@ bool driver_page(pappl_client_t* client, void* data) {
   papplPrinterGetDriverData(printer, &driver_data);
   const PpdDriver* driver = static_cast<const PpdDriver*>(driver_data.extension);
   if (driver == nullptr) return false;
-  if (!papplClientRespond(client, HTTP_STATUS_OK, nullptr, "text/html", 0, 0)) return false;
   papplClientHTMLPrinterHeader(client, printer, kDriverPageLabel, 0, nullptr, nullptr);
   papplClientHTMLPuts(client,
                       "<div class=\"row\"><div class=\"col-12\">\n<table class=\"form\" "

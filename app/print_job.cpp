@@ -188,9 +188,22 @@ bool raster_write_line(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, u
   return psWriteLine(&raster->writer, line);
 }
 
+// A page whose raster ended early is still ended as PostScript, so that the printer is not
+// left inside an image, and then fails the job: PAPPL takes a short raster for a whole one.
 bool raster_end_page(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned) {
   RasterJob* raster = raster_of(job);
-  return raster != nullptr && psEndPage(&raster->writer);
+  if (raster == nullptr) return false;
+  const unsigned lines = raster->writer.lines;
+  const unsigned height = raster->writer.page.height;
+  if (!psEndPage(&raster->writer)) return false;
+  if (lines < height && !papplJobIsCanceled(job)) {
+    papplJobSetMessage(job, "The raster page ended after %u of its %u lines.", lines, height);
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The raster page ended after %u of its %u lines.", lines,
+                height);
+    papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
+    return false;
+  }
+  return true;
 }
 
 bool raster_end_job(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {

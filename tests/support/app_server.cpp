@@ -168,11 +168,20 @@ IppAnswer ipp_print_job(const std::string& printer_uri, const std::string& forma
   Ipp request = new_request(IPP_OP_PRINT_JOB, printer_uri);
   ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr,
                format.c_str());
+  // The operation attribute first: IPP groups come in order.
+  for (const std::string& attribute : attributes) {
+    if (attribute.rfind("ipp-attribute-fidelity=", 0) == 0) {
+      ippAddBoolean(request.get(), IPP_TAG_OPERATION, "ipp-attribute-fidelity",
+                    attribute == "ipp-attribute-fidelity=true");
+    }
+  }
   for (const std::string& attribute : attributes) {
     const size_t equals = attribute.find('=');
     const std::string name = attribute.substr(0, equals);
     const std::string value = equals == std::string::npos ? "" : attribute.substr(equals + 1);
-    if (name == "copies") {
+    if (name == "ipp-attribute-fidelity") {
+      continue;
+    } else if (name == "copies") {
       ippAddInteger(request.get(), IPP_TAG_JOB, IPP_TAG_INTEGER, name.c_str(), atoi(value.c_str()));
     } else {
       ippAddString(request.get(), IPP_TAG_JOB, IPP_TAG_KEYWORD, name.c_str(), nullptr,

@@ -58,8 +58,8 @@ class AppServer {
   int port_ = 0;
 };
 
-// One IPP attribute of a job request: "name=value"; copies and other integers go as integers,
-// everything else as a keyword.
+// One IPP attribute of a job request: "name=value"; copies goes as an integer,
+// ipp-attribute-fidelity as a boolean, everything else as a keyword.
 using JobAttributes = std::vector<std::string>;
 
 struct IppAnswer {

@@ -2,10 +2,6 @@
 // PostScript and raster documents to the printer stand-in after the colour-profile block, and
 // bad input (broken documents, a printer that refuses connections, a cancelled job, values
 // the PPD lacks, a PPD that does not open) leaves the server serving.
-#include <cups/raster.h>
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <memory>
 #include <string>
 #include <thread>
@@ -40,24 +36,8 @@ std::string postscript(const std::string& body) {
          body + "\nshowpage\n%%EOF\n";
 }
 
-// A PWG raster page of 8-bit gray, 100 x 100 pixels at 100 dpi.
 std::string pwg_raster() {
-  TempDir dir;
-  const std::string path = dir.file("page.pwg");
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_WRITE_PWG);
-  cups_page_header2_t header;
-  cupsRasterInitPWGHeader(&header, pwgMediaForPWG("iso_a4_210x297mm"), "sgray_8", 100, 100,
-                          "one-sided", nullptr);
-  cupsRasterWriteHeader2(raster, &header);
-  const std::string line = pseudo_random_bytes(header.cupsBytesPerLine, 9);
-  for (unsigned y = 0; y < header.cupsHeight; y++) {
-    cupsRasterWritePixels(raster, reinterpret_cast<unsigned char*>(const_cast<char*>(line.data())),
-                          header.cupsBytesPerLine);
-  }
-  cupsRasterClose(raster);
-  close(fd);
-  return read_file(path);
+  return pwg_raster_page("iso_a4_210x297mm", "sgray_8", 100, 9);
 }
 
 class AppPrinting : public ::testing::Test {

@@ -2,6 +2,8 @@
 #include "support/app_server.h"
 
 #include <arpa/inet.h>
+#include <cups/raster.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -11,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/bytes.h"
 #include "support/cupsd.h"
 
 namespace {
@@ -236,4 +239,32 @@ std::string ipp_printer_attribute(const std::string& printer_uri, const std::str
                name.c_str());
   Ipp response(cupsDoRequest(http.get(), request.release(), "/ipp/print"));
   return values_of(ippFindAttribute(response.get(), name.c_str(), IPP_TAG_ZERO));
+}
+
+std::string pwg_raster_page(const std::string& media, const std::string& type, int dpi,
+                            uint32_t seed) {
+  TempDir dir;
+  const std::string path = dir.file("page.pwg");
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return "";
+  cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_WRITE_PWG);
+  cups_page_header2_t header;
+  if (raster == nullptr ||
+      !cupsRasterInitPWGHeader(&header, pwgMediaForPWG(media.c_str()), type.c_str(), dpi, dpi,
+                               "one-sided", nullptr) ||
+      !cupsRasterWriteHeader2(raster, &header)) {
+    if (raster != nullptr) cupsRasterClose(raster);
+    close(fd);
+    return "";
+  }
+  const bool black = type.rfind("black", 0) == 0;
+  std::string line = seed != 0 ? pseudo_random_bytes(header.cupsBytesPerLine, seed)
+                               : std::string(header.cupsBytesPerLine, black ? '\0' : '\xff');
+  for (unsigned y = 0; y < header.cupsHeight; y++) {
+    cupsRasterWritePixels(raster, reinterpret_cast<unsigned char*>(line.data()),
+                          header.cupsBytesPerLine);
+  }
+  cupsRasterClose(raster);
+  close(fd);
+  return read_file(path);
 }

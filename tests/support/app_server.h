@@ -8,6 +8,8 @@
 
 #include <cups/cups.h>
 
+#include <cstdint>
+
 #include <string>
 #include <vector>
 
@@ -83,5 +85,11 @@ JobStatus ipp_job_status(const std::string& printer_uri, int job_id);
 JobStatus ipp_wait_job_end(const std::string& printer_uri, int job_id, int timeout_ms = 60000);
 // The values of a printer attribute, comma-separated; "" when it is not there.
 std::string ipp_printer_attribute(const std::string& printer_uri, const std::string& name);
+
+// A PWG raster document of one page of media (a PWG media name) in type ("sgray_8",
+// "srgb_8", "black_1", ...) at dpi: every line the same pseudo-random bytes of seed, or white
+// for seed 0.
+std::string pwg_raster_page(const std::string& media, const std::string& type, int dpi,
+                            uint32_t seed);
 
 #endif  // ZORV_TESTS_SUPPORT_APP_SERVER_H

@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "app/handles.h"
 #include "app/ppd_driver.h"
 #include "app/ppd_marks.h"
 #include "app/profile_block.h"
@@ -231,6 +232,11 @@ void delete_driver(pappl_printer_t*, pappl_pr_driver_data_t* data) {
 }
 
 }  // namespace
+
+bool printRawDocument(pappl_job_t* job, pappl_device_t* device, void*) {
+  UniquePrintOptions options(papplJobCreatePrintOptions(job, 1, true));
+  return options != nullptr && print_postscript(job, options.get(), device);
+}
 
 void panelMessage(char* out, size_t size, const char* message, const char* fallback) {
   const char* text = message != nullptr && message[0] != '\0' ? message : fallback;

@@ -10,6 +10,11 @@
 // Sets the job, raster, identify and delete callbacks of a zorv driver.
 void setJobCallbacks(pappl_pr_driver_data_t* data);
 
+// The MIME filter of documents sent as application/octet-stream (what PAPPL could not type):
+// PostScript gets the job's options as for application/postscript, anything else (a
+// printer-ready job, PJL around PostScript) goes to the printer as it is, after the block.
+bool printRawDocument(pappl_job_t* job, pappl_device_t* device, void* data);
+
 // The message that Identify-Printer shows on the printer's panel, as a PJL ready message:
 // printable ASCII without quotes, at most kPanelMessageSize - 1 characters; fallback when
 // message has none.

@@ -128,8 +128,12 @@ bool AppServer::launch() {
     failure_ = process_.error();
     return false;
   }
+  // A sub-command that finds no server socket starts a server of its own: the socket must be
+  // there before the first one runs.
+  const std::string base = program_.substr(program_.rfind('/') + 1);
+  const std::string socket_path = dir_.file(base + ".sock");
   for (int waited = 0; waited < kReadyTimeoutMs; waited += kPollMs) {
-    if (port_answers(port_)) return true;
+    if (port_answers(port_) && path_exists(socket_path)) return true;
     if (!process_.running()) break;
     sleep_ms(kPollMs);
   }

@@ -10,7 +10,7 @@
 #include <cstddef>
 
 #include "app/handles.h"
-#include "preload/profile.h"
+#include "colour/profile.h"
 
 inline constexpr size_t kPpdPathSize = 1024;
 inline constexpr size_t kDriverNameSize = 64;

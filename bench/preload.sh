@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Measures zorvpreload against cat and prints the ratios of one run:
 #   pass-through throughput on a 1 GiB stream through pipes (goal: at least 0.9 of cat's),
-#   block generation for a 64 MiB profile (goal: at most 2.0 times `cat profile > /dev/null`),
-#   peak resident memory of the block generation (goal: at most the profile plus 8 MiB).
+#   block generation for a 64 MiB profile (goal: at most 1.5 times `cat profile > /dev/null`),
+#   peak resident memory of the block generation (goal: at most 8 MiB, whatever the profile).
 # It installs a profile under /opt/Orvane/mfp/ucs, so it runs itself inside scripts/sandbox.sh.
 # Usage: bench/preload.sh [path of zorvpreload, default build/zorvpreload]
 set -euo pipefail
@@ -53,9 +53,10 @@ through_preload() {
   dd if=/dev/zero bs=1M count="$stream_mib" status=none | preload_no_profile | cat >/dev/null
 }
 cat_profile() { cat "$profile" >/dev/null; }
-# The profile read at once into one fresh buffer of its size: what any block writer that
-# holds the whole profile pays before it computes or writes anything.
-dd_profile() { dd if="$profile" of=/dev/null bs="${profile_mib}M" count=1 status=none; }
+# The profile copied into a fresh file and removed again: what a block writer that copied the
+# profile aside before the block's first byte (or held it in memory) would pay for fresh pages
+# before it computed or wrote anything.
+copy_profile() { cat "$profile" >"$work/copy" && rm "$work/copy"; }
 block_only() { preload_profile </dev/null >/dev/null; }
 
 # Check that the stream really passes and the block really is written before timing them.
@@ -72,8 +73,8 @@ cat_stream=$best_a preload_stream=$best_b
 repeats=$block_repeats
 best_of_pair cat_profile block_only
 cat_read=$best_a preload_block=$best_b
-best_of_pair cat_profile dd_profile
-dd_read=$best_b
+best_of_pair cat_profile copy_profile
+copy_read=$best_b
 if [ "$best_a" -lt "$cat_read" ]; then cat_read=$best_a; fi
 
 if [ -x /usr/bin/time ] && [ -z "${BENCH_NO_TIME:-}" ]; then
@@ -81,7 +82,7 @@ if [ -x /usr/bin/time ] && [ -z "${BENCH_NO_TIME:-}" ]; then
     'ucs=$profile_name' </dev/null >/dev/null" ; } 2>&1 | tail -n 1)
 else
   # Without GNU time: the program writes the block into a FIFO that is not read yet, so it
-  # waits there with the whole profile in memory; its high-water mark is read from /proc.
+  # waits there with its buffer full; its high-water mark is read from /proc.
   mkfifo "$work/fifo"
   (exec -a zorvbench-queue "$program" 1 bench title 1 "ucs=$profile_name" </dev/null \
     >"$work/fifo") &
@@ -94,14 +95,14 @@ else
   wait "$pid"
 fi
 
-awk -v cs="$cat_stream" -v ps="$preload_stream" -v cr="$cat_read" -v pb="$preload_block" -v dd="$dd_read" \
+awk -v cs="$cat_stream" -v ps="$preload_stream" -v cr="$cat_read" -v pb="$preload_block" -v cp="$copy_read" \
     -v mib="$stream_mib" -v pmib="$profile_mib" -v peak="$peak_kib" -v n="$stream_repeats" -v m="$block_repeats" 'BEGIN {
   printf "shortest of %d runs (stream) and %d runs (block), taken in turns\n", n, m
   printf "pass-through, %d MiB through pipes: cat %.0f MiB/s, zorvpreload %.0f MiB/s\n",
          mib, mib / (cs / 1e9), mib / (ps / 1e9)
   printf "  throughput ratio zorvpreload/cat: %.2f (goal >= 0.9)\n", cs / ps
   printf "block for a %d MiB profile: cat %.1f ms, zorvpreload %.1f ms\n", pmib, cr / 1e6, pb / 1e6
-  printf "  time ratio zorvpreload/cat: %.2f (goal <= 2.0)\n", pb / cr
-  printf "  for reference, one read into a fresh buffer of the profile size (dd bs=%dM): %.1f ms, %.2f times cat\n", pmib, dd / 1e6, dd / cr
-  printf "  peak resident memory: %.1f MiB (goal <= %d MiB)\n", peak / 1024, pmib + 8
+  printf "  time ratio zorvpreload/cat: %.2f (goal <= 1.5)\n", pb / cr
+  printf "  for reference, a copy of the profile into a fresh file (cat > file): %.1f ms, %.2f times cat\n", cp / 1e6, cp / cr
+  printf "  peak resident memory: %.1f MiB (goal <= 8 MiB)\n", peak / 1024
 }'

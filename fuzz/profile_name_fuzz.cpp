@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "colour/profile.h"
 #include "fuzz_support.h"
-#include "preload/profile.h"
 
 namespace {
 

@@ -5,13 +5,13 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "colour/hd_data.h"
+#include "colour/profile.h"
 #include "common/copy.h"
 #include "common/filter_begin.h"
 #include "common/handles.h"
 #include "log/escape.h"
 #include "log/log.h"
-#include "preload/hd_data.h"
-#include "preload/profile.h"
 
 namespace {
 
@@ -46,7 +46,8 @@ int preload_profile(const char* name) {
     fprintf(stderr, "ERROR: HD data creation failed, execution aborted\n");
     return kStatusHdData;
   }
-  // The write loop has logged why; the job cannot follow a broken block.
+  // The writer has logged why (a failed write, a cancellation, or a profile that changed while
+  // its block was written); the job cannot follow a broken block.
   if (written != kHdWritten) return kCopyFailed;
   return kStatusOk;
 }

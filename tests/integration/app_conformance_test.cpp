@@ -56,8 +56,16 @@ Outcome parse(const std::string& report) {
         line.compare(0, 4, "    ") == 0 && line[4] != ' ') {
       std::string name = line.substr(4, open - 4);
       while (!name.empty() && name.back() == ' ') name.pop_back();
-      name += " [" + std::to_string(++seen[name]) + "]";
-      outcome.names.push_back(name);
+      // A test that the printer answered "busy" is repeated under the same name (REPEAT-MATCH):
+      // the last attempt is the test's result.
+      const std::string repeated = name + " [" + std::to_string(seen[name]) + "]";
+      if (repeated == last) {
+        name = repeated;
+        outcome.detail.erase(name);
+      } else {
+        name += " [" + std::to_string(++seen[name]) + "]";
+        outcome.names.push_back(name);
+      }
       outcome.result[name] = line.substr(open + 1, line.size() - open - 2);
       last = name;
     } else if (!last.empty() && line.find("EXPECTED:") != std::string::npos) {

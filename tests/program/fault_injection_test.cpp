@@ -20,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include "colour/hd_data.h"
 #include "support/bytes.h"
 #include "support/hd_block.h"
 #include "support/paths.h"
@@ -643,4 +644,98 @@ TEST(FaultProfile, ControlRunWithoutShrinkingWritesBlockAndJob) {
   EXPECT_EQ(hd_block_mismatch(r.out, kShrinkingProfile), "");
   ASSERT_EQ(r.out.size(), hd_block_size(kShrinkingProfile.size()) + job.size());
   EXPECT_TRUE(same_bytes(r.out.substr(r.out.size() - job.size()), job));
+}
+
+// --- A profile that changes while its block is made or written ----------------------------
+
+namespace {
+
+// How a run ends: nothing written (status 3); the block of the profile as it was installed and
+// the job (status 0); a part of that block and no job byte, never a whole block (status 2, the
+// block cut short); a part or all of that block and no job byte (status 2, cancelled).
+enum class Ending { kNothing, kBlockAndJob, kCut, kCancelled };
+
+// The bytes of the profile after the shim's change.
+std::string changed_profile(const std::string& change, const std::string& profile) {
+  if (change == "grow") return profile + std::string(1, 'x') + std::string(4095, '\0');
+  if (change == "shrink") return profile.substr(0, profile.size() / 2);
+  if (change != "rewrite") return profile;
+  std::string turned = profile;
+  for (char& c : turned) c = static_cast<char>(~c);
+  return turned;
+}
+
+}  // namespace
+
+// The shim changes the profile once, after the lookup found it, after its first read, or after
+// the first bytes of its block left. A profile shorter than the writer's piece is read whole
+// before the block starts; a longer one is read while its block leaves.
+TEST(FaultProfile, ProfileThatChangesGivesItsBlockNothingOrACutBlock) {
+  REQUIRE_ROOT();
+  const size_t kShort = 10000;
+  const size_t kLong = 2 * kHdPiece + 5;
+  const struct {
+    const char* moment;
+    const char* change;
+    size_t length;
+    int status;
+    Ending ending;
+  } cases[] = {
+      {"found", "fifo", kShort, 3, Ending::kNothing},
+      {"read", "shrink", kShort, 3, Ending::kNothing},
+      {"read", "rewrite", kLong, 3, Ending::kNothing},
+      {"read", "fifo", kLong, 0, Ending::kBlockAndJob},
+      {"written", "rewrite", kShort, 0, Ending::kBlockAndJob},
+      {"written", "grow", kLong, 2, Ending::kCut},
+      {"written", "shrink", kLong, 2, Ending::kCut},
+      {"written", "rewrite", kLong, 2, Ending::kCut},
+      {"written", "term", kLong, 2, Ending::kCancelled},
+  };
+  const std::string job = pseudo_random_bytes(3000);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.moment) + "," + c.change + ", profile of " +
+                 std::to_string(c.length));
+    const std::string profile = pseudo_random_bytes(c.length, static_cast<unsigned>(c.length));
+    TempDir dir;
+    ASSERT_TRUE(write_file(dir.file("p.ucs"), profile));
+    const std::string block = write_hd_block(dir.file("p.ucs")).bytes;
+    ASSERT_EQ(hd_block_mismatch(block, profile), "");
+
+    FilterLog log("zorvpreload", "LOG_LEVEL=1\n");
+    InstalledProfile installed("Quillon", "FaultChange.ucs", profile);
+    ProgramRun run = queue_run(
+        ZORVPRELOAD_PATH, {kShimEnv, kAsanEnv, "ZORV_FAULT_PROFILE=" + installed.path(),
+                           std::string("ZORV_FAULT_PROFILE_PLAN=") + c.moment + "," + c.change});
+    run.args = filter_args(kQueue, "ucs=FaultChange");
+    run.input = job;
+    ProgramResult r = run_filter(run, c.status);
+    switch (c.ending) {
+      case Ending::kNothing:
+        EXPECT_EQ(r.out.size(), 0u);
+        break;
+      case Ending::kBlockAndJob:
+        EXPECT_TRUE(same_bytes(r.out, block + job));
+        break;
+      case Ending::kCut:
+        EXPECT_LT(r.out.size(), block.size());
+        EXPECT_TRUE(same_bytes(r.out, block.substr(0, r.out.size())));
+        EXPECT_NE(log.text().find("ERROR: colour profile changed or failed to read while its "
+                                  "block was written, block cut short\n"),
+                  std::string::npos)
+            << log.text();
+        break;
+      case Ending::kCancelled:
+        EXPECT_LE(r.out.size(), block.size());
+        EXPECT_TRUE(same_bytes(r.out, block.substr(0, r.out.size())));
+        break;
+    }
+    struct stat st;
+    ASSERT_EQ(lstat(installed.path().c_str(), &st), 0);
+    if (std::string(c.change) == "fifo") {
+      EXPECT_TRUE(S_ISFIFO(st.st_mode)) << "the shim did not replace the profile";
+    } else {
+      EXPECT_TRUE(read_file(installed.path()) == changed_profile(c.change, profile))
+          << "the shim did not change the profile";
+    }
+  }
 }

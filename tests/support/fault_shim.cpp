@@ -4,12 +4,20 @@
 //     scheduler's cupsGetPPD. Call k takes action k (the last one repeats): "ok" hands out a
 //     fresh copy of the file, "null" fails the fetch, "gone" hands out a path whose file has
 //     already been removed (the PPD vanished between the fetch and its use).
-//   ZORV_FAULT_SHRINK=<file>: when the program has measured that file with ftello, the file is
-//     cut to half that length before the program reads it.
+//   ZORV_FAULT_SHRINK=<file>: when the program has measured that file (the first fstat of a
+//     descriptor open on it), the file is cut to half that length before the program reads it.
+//   ZORV_FAULT_PROFILE=<file>, ZORV_FAULT_PROFILE_PLAN=<moment>,<change>: the file is changed
+//     once, at the moment "found" (access() has just found it), "read" (the program's first
+//     read() of it has just returned) or "written" (the program's first write() to standard
+//     output has just returned). The change: "grow" appends 4096 bytes, "shrink" cuts it to half
+//     its length, "rewrite" turns every byte over in place (the length stays), "fifo" puts a
+//     FIFO in its place (a descriptor open on the file keeps it), "term" leaves the file and
+//     sends the program SIGTERM.
 //   ZORV_FAULT_MKDIR_LINK=<directory>: a mkdir loses the race to an attacker: instead of the
 //     directory, a symbolic link to <directory> appears under the name, and mkdir returns 0.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,18 +57,67 @@ bool copy_file(const char* from, int to_fd) {
   return ok && n == 0;
 }
 
-bool same_file(FILE* stream, const char* path) {
+int real_fstat(int fd, struct stat* st) {
+  using Fstat = int (*)(int, struct stat*);
+  static Fstat real = reinterpret_cast<Fstat>(dlsym(RTLD_NEXT, "fstat"));
+  return real(fd, st);
+}
+
+bool same_file(int fd, const char* path) {
   struct stat a, b;
-  return fstat(fileno(stream), &a) == 0 && stat(path, &b) == 0 && a.st_dev == b.st_dev &&
+  return real_fstat(fd, &a) == 0 && stat(path, &b) == 0 && a.st_dev == b.st_dev &&
          a.st_ino == b.st_ino;
 }
 
-off_t shrink_after_measure(FILE* stream, off_t position) {
-  const char* path = getenv("ZORV_FAULT_SHRINK");
-  if (path != nullptr && position > 0 && same_file(stream, path)) {
-    if (truncate(path, position / 2) != 0) perror("fault shim: truncate");
+void cut_to_half(const char* path) {
+  struct stat st;
+  if (stat(path, &st) != 0 || truncate(path, st.st_size / 2) != 0) perror("fault shim: cut");
+}
+
+// Turns every byte of the file over, in place.
+void rewrite(const char* path) {
+  int fd = open(path, O_RDWR | O_CLOEXEC);
+  if (fd < 0) {
+    perror("fault shim: rewrite");
+    return;
   }
-  return position;
+  unsigned char buffer[8192];
+  ssize_t n;
+  for (off_t at = 0; (n = pread(fd, buffer, sizeof(buffer), at)) > 0; at += n) {
+    for (ssize_t i = 0; i < n; i++) buffer[i] = static_cast<unsigned char>(~buffer[i]);
+    if (pwrite(fd, buffer, static_cast<size_t>(n), at) != n) perror("fault shim: rewrite");
+  }
+  close(fd);
+}
+
+void grow(const char* path) {
+  int fd = open(path, O_WRONLY | O_APPEND | O_CLOEXEC);
+  const char more[4096] = {'x'};
+  if (fd < 0 || write(fd, more, sizeof(more)) != static_cast<ssize_t>(sizeof(more))) {
+    perror("fault shim: grow");
+  }
+  if (fd >= 0) close(fd);
+}
+
+// Makes the change of ZORV_FAULT_PROFILE_PLAN when moment is its moment and fd (unless -1)
+// is open on the file; once.
+void change_profile(const char* moment, int fd) {
+  static bool changed = false;
+  const char* path = getenv("ZORV_FAULT_PROFILE");
+  const char* plan = getenv("ZORV_FAULT_PROFILE_PLAN");
+  if (changed || path == nullptr || plan == nullptr) return;
+  char when[16], change[16];
+  plan_action(plan, 0, when, sizeof(when));
+  plan_action(plan, 1, change, sizeof(change));
+  if (strcmp(when, moment) != 0 || (fd >= 0 && !same_file(fd, path))) return;
+  changed = true;
+  if (strcmp(change, "grow") == 0) grow(path);
+  if (strcmp(change, "shrink") == 0) cut_to_half(path);
+  if (strcmp(change, "rewrite") == 0) rewrite(path);
+  if (strcmp(change, "fifo") == 0 && (unlink(path) != 0 || mkfifo(path, 0644) != 0)) {
+    perror("fault shim: fifo");
+  }
+  if (strcmp(change, "term") == 0) kill(getpid(), SIGTERM);
 }
 
 }  // namespace
@@ -92,16 +149,40 @@ int mkdir(const char* path, mode_t mode) {
   return symlink(planted, path);
 }
 
-off_t ftello(FILE* stream) {
-  using Ftello = off_t (*)(FILE*);
-  static Ftello real = reinterpret_cast<Ftello>(dlsym(RTLD_NEXT, "ftello"));
-  return shrink_after_measure(stream, real(stream));
+int fstat(int fd, struct stat* st) {
+  static bool shrunk = false;
+  const int result = real_fstat(fd, st);
+  const char* path = getenv("ZORV_FAULT_SHRINK");
+  if (result == 0 && path != nullptr && !shrunk && st->st_size > 0 && same_file(fd, path)) {
+    shrunk = true;
+    cut_to_half(path);
+  }
+  return result;
 }
 
-off64_t ftello64(FILE* stream) {
-  using Ftello64 = off64_t (*)(FILE*);
-  static Ftello64 real = reinterpret_cast<Ftello64>(dlsym(RTLD_NEXT, "ftello64"));
-  return shrink_after_measure(stream, real(stream));
+ssize_t read(int fd, void* buffer, size_t count) {
+  using Read = ssize_t (*)(int, void*, size_t);
+  static Read real = reinterpret_cast<Read>(dlsym(RTLD_NEXT, "read"));
+  const ssize_t n = real(fd, buffer, count);
+  if (n > 0) change_profile("read", fd);
+  return n;
+}
+
+ssize_t write(int fd, const void* buffer, size_t count) {
+  using Write = ssize_t (*)(int, const void*, size_t);
+  static Write real = reinterpret_cast<Write>(dlsym(RTLD_NEXT, "write"));
+  const ssize_t n = real(fd, buffer, count);
+  if (n > 0 && fd == STDOUT_FILENO) change_profile("written", -1);
+  return n;
+}
+
+int access(const char* name, int mode) {
+  using Access = int (*)(const char*, int);
+  static Access real = reinterpret_cast<Access>(dlsym(RTLD_NEXT, "access"));
+  const int result = real(name, mode);
+  const char* path = getenv("ZORV_FAULT_PROFILE");
+  if (result == 0 && path != nullptr && strcmp(name, path) == 0) change_profile("found", -1);
+  return result;
 }
 
 }  // extern "C"

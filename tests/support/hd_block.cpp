@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "preload/hd_data.h"
+#include "colour/hd_data.h"
 #include "support/paths.h"
 
 const std::string kHdPjlHeader = "\x1b%-12345X@PJL\r\n@PJL DEFAULT P1284VALUE=0xAA   \r\n";
@@ -78,13 +78,38 @@ std::string hd_block_mismatch(const std::string& bytes, const std::string& profi
   return "";
 }
 
-WrittenHdBlock write_hd_block(const std::string& profile_path, int type) {
+namespace {
+
+struct SinkRun {
+  WrittenHdBlock* written;
+  const std::function<void()>* between;
+};
+
+bool keep_piece(void* context, const void* bytes, size_t count) {
+  SinkRun* run = static_cast<SinkRun*>(context);
+  run->written->bytes.append(static_cast<const char*>(bytes), count);
+  run->written->largest_piece = std::max(run->written->largest_piece, count);
+  if (++run->written->pieces == 1 && *run->between) (*run->between)();
+  return true;
+}
+
+}  // namespace
+
+WrittenHdBlock write_hd_block(const std::string& profile_path, int type, HdWriter writer,
+                              const std::function<void()>& between) {
   WrittenHdBlock written;
+  const char* path = profile_path.c_str();
+  if (writer == HdWriter::kSink) {
+    SinkRun run = {&written, &between};
+    written.result = writeHdBlockTo(keep_piece, &run, path, type);
+    return written;
+  }
   // The writer writes to the descriptor behind its stream, as it does to standard output: an
   // unnamed file keeps what arrives there.
   FILE* out = tmpfile();
   if (out == nullptr) return written;
-  written.result = writeHdData(out, profile_path.c_str(), type);
+  written.result = writer == HdWriter::kStream ? writeHdData(out, path, type)
+                                               : writeHdBlock(fileno(out), path, type);
   written.bytes = stream_bytes(out);
   fclose(out);
   return written;

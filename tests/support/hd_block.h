@@ -1,12 +1,13 @@
 // The HD data block, the colour-profile block ahead of a job, read back as a printer reads it:
 // its fields, its size for a profile, what the block of a given profile must be (the format
-// written out once more, apart from the writer), and what the writer makes of a profile file.
+// written out once more, apart from the writer), and what the writers make of a profile file.
 // Used by the tests and by the fuzz target of the writer.
 #ifndef ZORV_TESTS_SUPPORT_HD_BLOCK_H
 #define ZORV_TESTS_SUPPORT_HD_BLOCK_H
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 constexpr size_t kHdHeadersSize = 48 + 24;  // the PJL header and the $IMG header
@@ -36,11 +37,21 @@ size_t hd_block_size(size_t profile_size);
 // what it must be.
 std::string hd_block_mismatch(const std::string& bytes, const std::string& profile, int type = 1);
 
-// What writeHdData wrote for a profile file, and its result.
+// The three writers of the block: writeHdData to a stream, writeHdBlock to a descriptor,
+// writeHdBlockTo through a sink.
+enum class HdWriter { kStream, kDescriptor, kSink };
+
+// What a writer wrote for a profile file, and its result.
 struct WrittenHdBlock {
   int result = -1;
   std::string bytes;
+  size_t pieces = 0;         // handed to the sink (kSink)
+  size_t largest_piece = 0;  // of those
 };
-WrittenHdBlock write_hd_block(const std::string& profile_path, int type = 1);
+// between, when given, runs once after the first piece reached the sink (kSink): a change of
+// the profile file while its block is written.
+WrittenHdBlock write_hd_block(const std::string& profile_path, int type = 1,
+                              HdWriter writer = HdWriter::kStream,
+                              const std::function<void()>& between = nullptr);
 
 #endif  // ZORV_TESTS_SUPPORT_HD_BLOCK_H

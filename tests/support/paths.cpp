@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -75,6 +76,7 @@ InstalledProfile::InstalledProfile(const std::string& vendor, const std::string&
                                    const std::string& bytes)
     : InstalledProfile(vendor, file_name) {
   write_file(path_, bytes);
+  backdate_file(path_);
 }
 
 InstalledProfile::~InstalledProfile() {
@@ -129,6 +131,12 @@ bool write_file(const std::string& path, const std::string& bytes, mode_t mode) 
   }
   fchmod(fd, mode);
   return close(fd) == 0 && done == bytes.size();
+}
+
+bool backdate_file(const std::string& path) {
+  constexpr time_t kHour = 3600;
+  const struct timespec times[2] = {{0, UTIME_OMIT}, {time(nullptr) - kHour, 0}};
+  return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
 }
 
 bool path_exists(const std::string& path) {

@@ -47,7 +47,8 @@ std::string unique_name(const std::string& stem = "zorvtest");
 
 // A file in the vendor installation /opt/<vendor>/mfp/ucs (where the preload filter looks for
 // profiles) for the life of the guard: the directories that were missing are made, and exactly
-// those are removed again with the entry; an entry that was there is put back.
+// those are removed again with the entry; an entry that was there is put back. A profile
+// written by the guard is backdated, as one installed before the job.
 class InstalledProfile {
  public:
   InstalledProfile(const std::string& vendor, const std::string& file_name);
@@ -85,6 +86,10 @@ std::string read_file(const std::string& path);
 // Everything written so far to the file behind a stream (through the stream or its descriptor).
 std::string stream_bytes(FILE* stream);
 bool write_file(const std::string& path, const std::string& bytes, mode_t mode = 0644);
+// Sets the modification time of path an hour back, as that of a file written long before the
+// test. The block writer sees a change of the profile by its modification time, and a change
+// made within the same tick of a coarse file system clock as the file's creation would not show.
+bool backdate_file(const std::string& path);
 bool path_exists(const std::string& path);
 // The names in a directory, without "." and "..", in the order readdir gives them.
 std::vector<std::string> directory_entries(const std::string& path);

@@ -1,6 +1,6 @@
 // The HD data block writer: byte format, fill, checksum, $IMG fields and every way a block
 // can fail to be built or written.
-#include "preload/hd_data.h"
+#include "colour/hd_data.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -8,9 +8,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -258,27 +263,48 @@ TEST(HdData, ProfileTooLargeForTheLengthFieldWritesNothing) {
 #endif
 
 #ifndef ZORV_ASAN
-// Runs in the death-test child: limits the address space, then exits 0 when the writer
-// refused the profile and wrote nothing.
-[[noreturn]] void write_under_memory_limit(const std::string& path) {
+// Counts what a sink gets and keeps its last two bytes.
+struct CountingSink {
+  uint64_t size = 0;
+  std::string tail;
+};
+
+bool count_bytes(void* context, const void* bytes, size_t count) {
+  CountingSink* sink = static_cast<CountingSink*>(context);
+  const char* data = static_cast<const char*>(bytes);
+  sink->size += count;
+  for (size_t i = count > 2 ? count - 2 : 0; i < count; i++) sink->tail += data[i];
+  if (sink->tail.size() > 2) sink->tail.erase(0, sink->tail.size() - 2);
+  return true;
+}
+
+// Runs in the death-test child: limits the address space to 256 MiB, then exits 0 when the
+// block of the zero profile at path, size bytes (whole pages), went whole through a sink: as
+// long as its length field says, closed by the checksum of the type 1 tag alone, 33 0E.
+[[noreturn]] void write_under_memory_limit(const std::string& path, uint64_t size) {
   constexpr rlim_t kLimit = rlim_t{256} << 20;
   struct rlimit limit = {kLimit, kLimit};
   setrlimit(RLIMIT_AS, &limit);
-  MemoryStream out;
-  int result = writeHdData(out.get(), path.c_str(), 1);
-  _exit(result == 0 && out.bytes().empty() ? 0 : 1);
+  CountingSink sink;
+  const int result = writeHdBlockTo(count_bytes, &sink, path.c_str(), 1);
+  _exit(result == kHdWritten && sink.size == hd_block_size(size) &&
+                sink.tail == hex_bytes({0x33, 0x0E})
+            ? 0
+            : 1);
 }
 #endif
 
-TEST(HdDataDeathTest, FailedAllocationWritesNothing) {
+TEST(HdDataDeathTest, ProfileLargerThanTheAddressSpaceIsWrittenInPieces) {
 #ifdef ZORV_ASAN
   GTEST_SKIP() << "the address sanitizer cannot run under an address-space limit";
 #else
-  // A sparse 1 GiB profile in a child process whose address space is limited to 256 MiB.
+  // A sparse 512 MiB profile in a child process whose address space is limited to 256 MiB:
+  // the block of a profile of any size takes one piece of memory.
   TempDir dir;
   std::string path = dir.file("big.ucs");
-  ASSERT_TRUE(make_sparse_file(path, off_t{1} << 30));
-  EXPECT_EXIT(write_under_memory_limit(path), ::testing::ExitedWithCode(0), "");
+  constexpr uint64_t kSize = uint64_t{512} << 20;
+  ASSERT_TRUE(make_sparse_file(path, static_cast<off_t>(kSize)));
+  EXPECT_EXIT(write_under_memory_limit(path, kSize), ::testing::ExitedWithCode(0), "");
 #endif
 }
 
@@ -301,6 +327,164 @@ TEST(HdData, FailedWriteIsReported) {
   setbuf(pipe_out, nullptr);
   EXPECT_EQ(writeHdData(pipe_out, path.c_str(), 1), kHdWriteFailed);
   fclose(pipe_out);
+}
+
+// --- The descriptor and sink writers -----------------------------------------------------
+
+const HdWriter kWriters[] = {HdWriter::kStream, HdWriter::kDescriptor, HdWriter::kSink};
+
+std::string writer_name(HdWriter writer) {
+  return writer == HdWriter::kStream       ? "stream"
+         : writer == HdWriter::kDescriptor ? "descriptor"
+                                           : "sink";
+}
+
+TEST(HdData, EveryWriterWritesTheSameBlockInPiecesTheSinkCanTake) {
+  unsigned seed = 11;
+  for (size_t length : {size_t{0}, size_t{1}, size_t{100}, size_t{4097}, size_t{100000},
+                        kHdPiece - 1, kHdPiece, kHdPiece + 1, 2 * kHdPiece + 4097}) {
+    const std::string profile = pseudo_random_bytes(length, seed++);
+    TempDir dir;
+    const std::string path = dir.file("profile.ucs");
+    ASSERT_TRUE(write_file(path, profile));
+    for (int type : {1, 2}) {
+      for (HdWriter writer : kWriters) {
+        SCOPED_TRACE("length " + std::to_string(length) + " type " + std::to_string(type) + " " +
+                     writer_name(writer));
+        WrittenHdBlock block = write_hd_block(path, type, writer);
+        ASSERT_EQ(block.result, kHdWritten);
+        EXPECT_EQ(hd_block_mismatch(block.bytes, profile, type), "");
+        EXPECT_EQ(block.bytes.size(), hd_block_size(length));
+        EXPECT_LE(block.largest_piece, kHdSinkPiece);
+      }
+    }
+  }
+}
+
+TEST(HdData, EveryWriterRefusesWhatItCannotBuildAndWritesNothing) {
+  TempDir dir;
+  const std::string fifo = dir.file("fifo.ucs");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  const std::string profile = dir.file("p.ucs");
+  ASSERT_TRUE(write_file(profile, "abc"));
+  const struct {
+    std::string path;
+    int type;
+  } cases[] = {{dir.file("absent.ucs"), 1}, {fifo, 1}, {dir.path(), 1}, {profile, 3}};
+  for (const auto& c : cases) {
+    for (HdWriter writer : kWriters) {
+      SCOPED_TRACE(c.path + " type " + std::to_string(c.type) + " " + writer_name(writer));
+      WrittenHdBlock block = write_hd_block(c.path, c.type, writer);
+      EXPECT_EQ(block.result, kHdNotBuilt);
+      EXPECT_EQ(block.bytes, "");
+      EXPECT_EQ(block.pieces, 0u);
+    }
+  }
+  EXPECT_EQ(writeHdBlock(-1, profile.c_str(), 1), kHdNotBuilt);
+  EXPECT_EQ(writeHdBlockTo(nullptr, nullptr, profile.c_str(), 1), kHdNotBuilt);
+}
+
+// A sink that takes two pieces and refuses the third.
+bool take_two_pieces(void* context, const void*, size_t) {
+  return ++*static_cast<int*>(context) <= 2;
+}
+
+TEST(HdData, SinkThatRefusesAPieceEndsTheBlock) {
+  TempDir dir;
+  const std::string path = dir.file("p.ucs");
+  ASSERT_TRUE(write_file(path, pseudo_random_bytes(300000, 4)));
+  int calls = 0;
+  EXPECT_EQ(writeHdBlockTo(take_two_pieces, &calls, path.c_str(), 1), kHdWriteFailed);
+  EXPECT_EQ(calls, 3);
+}
+
+// Rewrites the file in place with every byte turned over: its length never changes.
+void turn_bytes_over(const std::string& path) {
+  std::string bytes = read_file(path);
+  for (char& c : bytes) c = static_cast<char>(~c);
+  int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(pwrite(fd, bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
+  close(fd);
+}
+
+// The profile changes after the first bytes of its block have left. A profile shorter than a
+// piece was read whole before that and its block is unchanged. Of a longer one, the pieces
+// already read have left and the rest of the block does not: no checksum follows, so the
+// output never holds a whole block of two contents. A profile removed or replaced by another
+// file is still read whole through the open descriptor.
+TEST(HdData, ProfileChangedWhileItsBlockIsWrittenGivesItsBlockOrAPrefixOfIt) {
+  enum Outcome { kWhole, kPrefix };
+  struct Change {
+    const char* name;
+    std::function<void(const std::string&)> make;
+    Outcome long_profile;
+  };
+  const Change changes[] = {
+      {"rewritten in place", turn_bytes_over, kPrefix},
+      {"cut to half",
+       [](const std::string& path) {
+         ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(read_file(path).size() / 2)), 0);
+       },
+       kPrefix},
+      {"grown", [](const std::string& path) { std::ofstream(path, std::ios::app) << "more"; },
+       kPrefix},
+      {"removed", [](const std::string& path) { ASSERT_EQ(unlink(path.c_str()), 0); }, kWhole},
+      {"replaced by a FIFO",
+       [](const std::string& path) {
+         ASSERT_EQ(unlink(path.c_str()), 0);
+         ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+       },
+       kWhole},
+  };
+  for (size_t length : {size_t{100000}, 2 * kHdPiece + 5}) {
+    const std::string profile = pseudo_random_bytes(length, 9);
+    const std::string block = block_of(profile).bytes;
+    ASSERT_EQ(hd_block_mismatch(block, profile), "");
+    for (const Change& change : changes) {
+      SCOPED_TRACE(std::string(change.name) + ", profile of " + std::to_string(length));
+      TempDir dir;
+      const std::string path = dir.file("p.ucs");
+      ASSERT_TRUE(write_file(path, profile));
+      ASSERT_TRUE(backdate_file(path));
+      WrittenHdBlock written = write_hd_block(path, 1, HdWriter::kSink, [&] { change.make(path); });
+      const Outcome outcome = length < kHdPiece ? kWhole : change.long_profile;
+      if (outcome == kWhole) {
+        EXPECT_EQ(written.result, kHdWritten);
+        EXPECT_EQ(hd_block_mismatch(written.bytes, profile), "");
+      } else {
+        EXPECT_EQ(written.result, kHdWriteFailed);
+        EXPECT_LT(written.bytes.size(), hd_block_size(length));
+        EXPECT_TRUE(written.bytes == block.substr(0, written.bytes.size()));
+        EXPECT_EQ(read_hd_block(written.bytes).size, 0u) << "a whole block";
+      }
+    }
+  }
+}
+
+TEST(HdData, TwoThreadsWriteTwoBlocksAtOnce) {
+  TempDir dir;
+  const struct {
+    std::string profile;
+    int type;
+  } jobs[] = {{pseudo_random_bytes(kHdPiece + 300, 21), 2}, {pseudo_random_bytes(90000, 22), 1}};
+  const std::string paths[2] = {dir.file("p0.ucs"), dir.file("p1.ucs")};
+  ASSERT_TRUE(write_file(paths[0], jobs[0].profile));
+  ASSERT_TRUE(write_file(paths[1], jobs[1].profile));
+  std::string mismatches[2];
+  std::thread threads[2];
+  for (int i = 0; i < 2; i++) {
+    threads[i] = std::thread([&, i] {
+      const std::string& path = paths[i];
+      for (int round = 0; round < 20; round++) {
+        WrittenHdBlock block = write_hd_block(path, jobs[i].type, HdWriter::kSink);
+        mismatches[i] += hd_block_mismatch(block.bytes, jobs[i].profile, jobs[i].type);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(mismatches[0], "");
+  EXPECT_EQ(mismatches[1], "");
 }
 
 }  // namespace

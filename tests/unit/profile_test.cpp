@@ -1,6 +1,6 @@
 // Profile name and profile file lookup: the "ucs=" option, the queue and PPD fallbacks, and
 // the vendor search, run against a private directory pattern instead of /opt.
-#include "preload/profile.h"
+#include "colour/profile.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,5 +1,5 @@
-// Profile name and profile file lookup of the preload filter.
-#include "preload/profile.h"
+// Profile name and profile file lookup of a job.
+#include "colour/profile.h"
 
 #include <unistd.h>
 

@@ -1,7 +1,7 @@
-// Profile name and profile file lookup of the preload filter: the "ucs=" job option, the
-// queue or PPD name it falls back to, and the search through the vendor installations.
-#ifndef ZORV_PRELOAD_PROFILE_H
-#define ZORV_PRELOAD_PROFILE_H
+// Profile name and profile file lookup of a job: the "ucs=" job option, the queue or PPD name
+// it falls back to, and the search through the vendor installations.
+#ifndef ZORV_COLOUR_PROFILE_H
+#define ZORV_COLOUR_PROFILE_H
 
 #include <cstddef>
 
@@ -34,4 +34,4 @@ int findVendorFile(char* path, size_t pathSize, const char* pattern, const char*
 void resolveProfileName(char* name, size_t nameSize, const char* queue, const char* options,
                         const char* ppd);
 
-#endif  // ZORV_PRELOAD_PROFILE_H
+#endif  // ZORV_COLOUR_PROFILE_H

@@ -29,17 +29,8 @@ void note_skipped(DriverCatalog* catalog, const char* path, const char* why) {
 
 // The PPD's *1284DeviceID, *NickName and the check that it opens at all.
 bool read_entry(DriverEntry* entry, const char* path, char* why, size_t why_size) {
-  UniquePpdFile ppd(ppdOpenFile(path));
-  if (ppd == nullptr) {
-    int line = 0;
-    ppd_status_t status = ppdLastError(&line);
-    format_text(why, why_size, "%s on line %d", ppdErrorString(status), line);
-    return false;
-  }
-  if (ppd->num_sizes <= 0) {
-    copy_text(why, why_size, "no page sizes");
-    return false;
-  }
+  UniquePpdFile ppd = openDriverPpd(path, why, why_size);
+  if (ppd == nullptr) return false;
   copy_text(entry->ppd_path, sizeof(entry->ppd_path), path);
   const char* nickname = ppd->nickname != nullptr ? ppd->nickname : ppd->modelname;
   copy_text(entry->description, sizeof(entry->description),

@@ -390,19 +390,23 @@ UniqueIpp ppdVendorAttributes(const PpdDriver& driver, const char* default_ucs) 
   return attrs;
 }
 
-bool loadPpdDriver(const char* path, const char* driver_name, pappl_pr_driver_data_t* data,
-                   ipp_t** attrs, char* why, size_t why_size) {
+UniquePpdFile openDriverPpd(const char* path, char* why, size_t why_size) {
   UniquePpdFile ppd(ppdOpenFile(path));
   if (ppd == nullptr) {
     int line = 0;
     ppd_status_t status = ppdLastError(&line);
     format_text(why, why_size, "%s on line %d", ppdErrorString(status), line);
-    return false;
-  }
-  if (ppd->num_sizes <= 0) {
+  } else if (ppd->num_sizes <= 0) {
     copy_text(why, why_size, "no page sizes");
-    return false;
+    ppd.reset();
   }
+  return ppd;
+}
+
+bool loadPpdDriver(const char* path, const char* driver_name, pappl_pr_driver_data_t* data,
+                   ipp_t** attrs, char* why, size_t why_size) {
+  UniquePpdFile ppd = openDriverPpd(path, why, why_size);
+  if (ppd == nullptr) return false;
   UniqueMalloc<PpdDriver[]> owned = make_array<PpdDriver>(1);
   if (owned == nullptr) {
     copy_text(why, why_size, "out of memory");

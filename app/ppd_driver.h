@@ -7,6 +7,7 @@
 #include <cups/ppd.h>
 #include <pappl/pappl.h>
 
+#include <atomic>
 #include <cstddef>
 
 #include "app/handles.h"
@@ -42,7 +43,7 @@ inline constexpr pappl_finishings_t kFinishingBits[kFinishCount] = {
 
 // Everything of one printer that its driver data points into; PAPPL holds it as the driver
 // data's extension and it is freed by the delete callback (freePpdDriver). Read-only once the
-// printer exists, so that job threads may read it without a lock.
+// printer exists, so that job threads may read it without a lock, but for active_job.
 struct PpdDriver {
   char ppd_path[kPpdPathSize];
   char driver_name[kDriverNameSize];
@@ -60,7 +61,15 @@ struct PpdDriver {
   char finishing_code[kFinishCount][kFinishingCodeSize];
   int num_profiles;
   char profiles[kMaxProfiles][kProfileNameSize];
+  // The id of the job whose callbacks run, 0 for none: PAPPL 1.3.1 can start one job in two
+  // threads when a job arrives as another ends, and the second run must not touch the first's
+  // state or device.
+  std::atomic<int> active_job;
 };
+
+// The PPD at path, open, when it can be a driver: null, with why (a PPD library message or
+// "no page sizes"), when it does not open or has no page size.
+UniquePpdFile openDriverPpd(const char* path, char* why, size_t why_size);
 
 // Opens the PPD at path and fills data with its capabilities and defaults, the driver's
 // callbacks left alone. data->extension gets a new PpdDriver (the caller owns it from then on:

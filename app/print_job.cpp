@@ -2,6 +2,7 @@
 #include "app/print_job.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -25,10 +26,31 @@ constexpr char kPjlEnter[] = "\x1b%-12345X@PJL\r\n@PJL RDYMSG DISPLAY = \"";
 constexpr char kPjlLeave[] = "\"\r\n\x1b%-12345X";
 constexpr unsigned kCancelCheckLines = 64;
 
-const PpdDriver* driver_of(pappl_printer_t* printer) {
+PpdDriver* driver_of(pappl_printer_t* printer) {
   pappl_pr_driver_data_t data;
   papplPrinterGetDriverData(printer, &data);
-  return static_cast<const PpdDriver*>(data.extension);
+  return static_cast<PpdDriver*>(data.extension);
+}
+
+// Takes the printer for the job's run; false for a second run of a job whose first run is
+// still going (PAPPL's race), which then stops before touching anything.
+bool begin_run(pappl_job_t* job) {
+  PpdDriver* driver = driver_of(papplJobGetPrinter(job));
+  if (driver == nullptr) return true;
+  int idle = 0;
+  const int id = papplJobGetID(job);
+  if (driver->active_job.compare_exchange_strong(idle, id) || idle != id) return true;
+  papplLogJob(job, PAPPL_LOGLEVEL_ERROR,
+              "Job %d was started a second time while it prints; "
+              "the second run stops.",
+              id);
+  return false;
+}
+
+void end_run(pappl_job_t* job) {
+  PpdDriver* driver = driver_of(papplJobGetPrinter(job));
+  int id = papplJobGetID(job);
+  if (driver != nullptr) driver->active_job.compare_exchange_strong(id, 0);
 }
 
 bool write_text(pappl_device_t* device, const char* text) {
@@ -111,24 +133,38 @@ bool copy_document(pappl_job_t* job, pappl_device_t* device, int fd, const char*
   return true;
 }
 
-bool print_postscript(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
-  UniqueMalloc<char> code = job_code(job, *options);
-  if (code == nullptr || !sendProfileBlock(job, device, *options)) return false;
-  UniqueFd fd(open(papplJobGetFilename(job), O_RDONLY | O_CLOEXEC));
+bool print_document(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
+  // A job that PAPPL has already finished (a second run of it) has no document any more.
+  const char* filename = papplJobGetFilename(job);
+  if (filename == nullptr) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The job has no document: nothing is sent.");
+    return false;
+  }
+  UniqueFd fd(open(filename, O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) {
     papplJobSetMessage(job, "The document could not be opened.");
     return false;
   }
+  UniqueMalloc<char> code = job_code(job, *options);
+  if (code == nullptr || !sendProfileBlock(job, device, *options)) return false;
   papplJobSetImpressions(job, 1);
   if (!copy_document(job, device, fd.get(), code.get())) return false;
   papplJobSetImpressionsCompleted(job, 1);
   return true;
 }
 
+bool print_postscript(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
+  if (!begin_run(job)) return false;
+  const bool printed = print_document(job, options, device);
+  end_run(job);
+  return printed;
+}
+
 // The state of a raster job between PAPPL's callbacks, as the job's data.
 struct RasterJob {
   pappl_job_t* job;
   pappl_device_t* device;
+  pthread_t owner;  // the thread of the job's run (see begin_run)
   PsWriter writer;
 };
 
@@ -137,11 +173,13 @@ bool device_sink(void* context, const void* bytes, size_t count) {
   return send(raster->job, raster->device, static_cast<const char*>(bytes), count);
 }
 
+// The job's raster state, for the thread that runs the job only.
 RasterJob* raster_of(pappl_job_t* job) {
-  return static_cast<RasterJob*>(papplJobGetData(job));
+  RasterJob* raster = static_cast<RasterJob*>(papplJobGetData(job));
+  return raster != nullptr && pthread_equal(raster->owner, pthread_self()) != 0 ? raster : nullptr;
 }
 
-bool raster_start_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
+bool raster_start_run(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
   // The raster holds the copies PAPPL makes; only the PPD's options go into the setup.
   pappl_pr_options_t one = *options;
   one.copies = 1;
@@ -151,9 +189,17 @@ bool raster_start_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_devic
   if (raster == nullptr) return false;
   raster[0].job = job;
   raster[0].device = device;
+  raster[0].owner = pthread_self();
   if (!psBeginDocument(&raster[0].writer, device_sink, raster.get(), code.get())) return false;
   papplJobSetData(job, raster.release());
   return true;
+}
+
+bool raster_start_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
+  if (!begin_run(job)) return false;
+  if (raster_start_run(job, options, device)) return true;
+  end_run(job);
+  return false;
 }
 
 bool raster_start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned) {
@@ -209,8 +255,11 @@ bool raster_end_page(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, uns
 
 bool raster_end_job(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
   UniqueMalloc<RasterJob[]> raster(raster_of(job));
+  if (raster == nullptr) return false;
   papplJobSetData(job, nullptr);
-  return raster != nullptr && psEndDocument(&raster[0].writer);
+  const bool ended = psEndDocument(&raster[0].writer);
+  end_run(job);
+  return ended;
 }
 
 void identify(pappl_printer_t* printer, pappl_identify_actions_t, const char* message) {

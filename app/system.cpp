@@ -110,7 +110,6 @@ pappl_system_t* make_system(int num_options, cups_option_t* options, void* data)
   }
   papplSystemAddMIMEFilter(system, "application/octet-stream", "application/postscript",
                            printRawDocument, nullptr);
-  papplSystemSetFooterHTML(system, kFooterHtml);
   pappl_version_t version = {};
   copy_text(version.name, sizeof(version.name), kAppName);
   copy_text(version.sversion, sizeof(version.sversion), kAppVersion);

@@ -1,7 +1,7 @@
 // pappl_minimal: a PAPPL printer with nothing of the zorv Printer Application, for the
 // conformance test: what PAPPL itself answers, so that a failure of the application's printer
-// that this printer shares is known to be PAPPL's. One driver, PWG raster and raw jobs copied
-// to the device as they come; the command line of papplMainloop.
+// that this printer shares is known to be PAPPL's. One driver: raw jobs copied to the device,
+// raster jobs taken and dropped; the command line of papplMainloop.
 #include <pappl/pappl.h>
 
 #include <cstring>
@@ -26,9 +26,9 @@ bool raw_print(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
 
 bool start_job(pappl_job_t*, pappl_pr_options_t*, pappl_device_t*) { return true; }
 bool page(pappl_job_t*, pappl_pr_options_t*, pappl_device_t*, unsigned) { return true; }
-bool line(pappl_job_t*, pappl_pr_options_t* options, pappl_device_t* device, unsigned,
-          const unsigned char* pixels) {
-  return papplDeviceWrite(device, pixels, options->header.cupsBytesPerLine) >= 0;
+// Raster lines are taken and dropped: the printer's output is not what the comparison is about.
+bool line(pappl_job_t*, pappl_pr_options_t*, pappl_device_t*, unsigned, const unsigned char*) {
+  return true;
 }
 
 bool make_driver(pappl_system_t*, const char*, const char*, const char*,

@@ -68,7 +68,10 @@ Outcome parse(const std::string& report) {
       }
       outcome.result[name] = line.substr(open + 1, line.size() - open - 2);
       last = name;
-    } else if (!last.empty() && line.find("EXPECTED:") != std::string::npos) {
+    } else if (!last.empty() && outcome.result[last] == "FAIL" &&
+               (line.find("EXPECTED:") != std::string::npos ||
+                line.find("status-code") != std::string::npos ||
+                line.find("ipptool:") != std::string::npos)) {
       outcome.detail[last] += line + "\n";
     }
   }

@@ -44,8 +44,9 @@ export SNAP_COMMON=$base/app
   -o spool-directory="$base/app/spool" -o state-file="$base/app/state" \
   -o ppd-directories="$base/ppd" &
 app_pid=$!
-# A sub-command that finds no server socket starts a server of its own: wait for the socket.
-app_socket() { [ -S "$SNAP_COMMON/zorv-printer-app.sock" ]; }
+# A sub-command that cannot connect to the server's socket starts a server of its own: wait
+# until the server listens on it.
+app_socket() { ss -Hlx | grep -q " $SNAP_COMMON/zorv-printer-app.sock "; }
 zorv_wait 200 app_socket || { echo "zorv-printer-app did not start" >&2; exit 1; }
 "$build/zorv-printer-app" add -d zorvbench -m worked-example -v "socket://$printer:9100"
 uri=ipp://127.0.0.1:$port/ipp/print/zorvbench

@@ -6,9 +6,11 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include <gtest/gtest.h>
@@ -28,6 +30,21 @@ bool port_answers(int port) {
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   addr.sin_port = htons(static_cast<uint16_t>(port));
+  const bool ok = connect(fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof(addr)) == 0;
+  close(fd);
+  return ok;
+}
+
+bool socket_answers(const std::string& path) {
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  struct sockaddr_un addr = {};
+  addr.sun_family = AF_UNIX;
+  if (path.size() >= sizeof(addr.sun_path)) {
+    close(fd);
+    return false;
+  }
+  memcpy(addr.sun_path, path.c_str(), path.size() + 1);
   const bool ok = connect(fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof(addr)) == 0;
   close(fd);
   return ok;
@@ -133,7 +150,7 @@ bool AppServer::launch() {
   const std::string base = program_.substr(program_.rfind('/') + 1);
   const std::string socket_path = dir_.file(base + ".sock");
   for (int waited = 0; waited < kReadyTimeoutMs; waited += kPollMs) {
-    if (port_answers(port_) && path_exists(socket_path)) return true;
+    if (port_answers(port_) && socket_answers(socket_path)) return true;
     if (!process_.running()) break;
     sleep_ms(kPollMs);
   }

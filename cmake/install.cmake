@@ -25,8 +25,14 @@ install(TARGETS zorvautoconf zorvpreload
 install(TARGETS zorvquery RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR}
         PERMISSIONS ${_zorv_program_mode} COMPONENT filters)
 
+# The Printer Application is a server for administrators: beside the query tool. Its own
+# component, the second Debian package.
+install(TARGETS zorv-printer-app RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR}
+        PERMISSIONS ${_zorv_program_mode} COMPONENT app)
+
 # Manual pages, compressed as Debian wants them when gzip is there.
-set(_zorv_man_pages docs/zorvautoconf.8 docs/zorvpreload.8 docs/zorvquery.8 docs/zorv-lcf.5)
+set(_zorv_man_pages docs/zorvautoconf.8 docs/zorvpreload.8 docs/zorvquery.8 docs/zorv-lcf.5
+    docs/zorv-printer-app.8)
 find_program(GZIP_PROGRAM gzip)
 set(_zorv_man_outputs)
 foreach(page ${_zorv_man_pages})
@@ -42,7 +48,11 @@ foreach(page ${_zorv_man_pages})
   else()
     set(out ${CMAKE_SOURCE_DIR}/${page})
   endif()
-  install(FILES ${out} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT filters)
+  set(component filters)
+  if(name STREQUAL "zorv-printer-app.8")
+    set(component app)
+  endif()
+  install(FILES ${out} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT ${component})
 endforeach()
 if(_zorv_man_outputs)
   add_custom_target(zorv_man_pages ALL DEPENDS ${_zorv_man_outputs})

@@ -5,12 +5,15 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  libcups2-dev libusb-dev libsnmp-dev
+  libcups2-dev libusb-dev libsnmp-dev libpappl-dev
   cups-daemon cups-client cups cups-bsd snmpd snmp snmpsim
   googletest libgtest-dev
   iproute2 util-linux procps
   clang libclang-rt-14-dev valgrind clang-tidy
   debhelper dpkg-dev lintian autopkgtest socat time
+  # The Printer Application's tests: CUPS's IPP test files and ipptool, the scheduler's
+  # conversion of PDF for a driverless queue, and the browser that renders its web page.
+  cups-ipp-utils cups-filters ghostscript poppler-utils chromium
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -4,12 +4,13 @@
 #                copy of the tree in build/package, so the work tree and its parent get no
 #                stray files; the package build runs the unit tests (debian/rules)
 #   lintian      `lintian --fail-on error,warning` on the source and the binary packages
-#   autopkgtest  debian/tests against the installed package, with the machine's own scheduler,
-#                inside `scripts/sandbox.sh --system`: the installation, the scheduler's queue,
-#                spool and logs and everything started for the test are discarded at the end,
-#                and the machine's own services are neither seen nor touched. The stage then
-#                checks that the package's state and the test queue on the machine are as
-#                they were.
+#   autopkgtest  debian/tests against the installed packages, with the machine's own scheduler
+#                (print-path) and the Printer Application's service started as its unit does
+#                (app-print), inside `scripts/sandbox.sh --system`: the installation, the
+#                scheduler's queue, spool and logs and everything started for the tests are
+#                discarded at the end, and the machine's own services are neither seen nor
+#                touched. The stage then checks that the packages' state and the test queue on
+#                the machine are as they were.
 # Usage: scripts/package.sh [build] [lintian] [autopkgtest]   (no argument: all three)
 # Environment: PACKAGE_DIR (default build/package).
 set -euo pipefail
@@ -63,6 +64,7 @@ stage_lintian() {
 # dpkg's state of the package and the test queue's PPD on the machine, for comparison.
 machine_state() {
   dpkg-query -W -f '${Status}\n' printer-driver-zorv 2>/dev/null || echo "not installed"
+  dpkg-query -W -f '${Status}\n' zorv-printer-app 2>/dev/null || echo "not installed"
   ls -l "/etc/cups/ppd/$test_queue.ppd" "/var/tmp/autoconf/$test_queue.ppd" 2>&1 || true
 }
 
@@ -81,10 +83,10 @@ stage_autopkgtest() {
     echo "autopkgtest skipped: the sandbox needs root and namespaces"
     return 0
   fi
-  cat "$out/autopkgtest/print-path-stdout" 2>/dev/null || true
+  cat "$out/autopkgtest/print-path-stdout" "$out/autopkgtest/app-print-stdout" 2>/dev/null || true
   cat "$out/autopkgtest/summary" 2>/dev/null || true
   if ((status != 0)); then
-    cat "$out/autopkgtest/print-path-stderr" >&2 2>/dev/null || true
+    cat "$out/autopkgtest/print-path-stderr" "$out/autopkgtest/app-print-stderr" >&2 2>/dev/null || true
     echo "autopkgtest exited $status; log: $out/autopkgtest.log" >&2
     return 1
   fi

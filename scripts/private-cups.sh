@@ -76,6 +76,16 @@ EOC
   if [ -n "${ZORV_CUPSD_CONF:-}" ]; then printf '%s\n' "$ZORV_CUPSD_CONF" >>"$base/root/cupsd.conf"; fi
 }
 
+# zorv_cupsd_system_filters BASE: the machine's own filters (those of cups-filters and the
+# scheduler) beside the built ones in the filter directory of the scheduler in BASE, for queues
+# that convert documents themselves, such as a driverless queue of the Printer Application.
+zorv_cupsd_system_filters() {
+  local entry dir=$1/cups/bin/filter
+  for entry in /usr/lib/cups/filter/*; do
+    case ${entry##*/} in zorvautoconf | zorvpreload) ;; *) ln -sfn "$entry" "$dir/" ;; esac
+  done
+}
+
 # zorv_cupsd_start BASE BUILD [LISTEN]: the scheduler of zorv_cupsd_configure, serving on
 # LISTEN (default BASE/cups/sock; the benchmarks give a loopback TCP address such as
 # 127.0.0.1:PORT).

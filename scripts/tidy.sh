@@ -7,7 +7,8 @@ build=${BUILD_DIR:-build}
 [ -f "$build/compile_commands.json" ] || { echo "tidy: no $build/compile_commands.json" >&2; exit 1; }
 report=$build/clang-tidy.txt
 status=0
-clang-tidy -p "$build" --quiet log/*.cpp common/*.cpp colour/*.cpp probe/*.cpp autoconf/*.cpp preload/*.cpp query/*.cpp \
+clang-tidy -p "$build" --quiet log/*.cpp common/*.cpp colour/*.cpp probe/*.cpp autoconf/*.cpp \
+  preload/*.cpp query/*.cpp app/*.cpp \
   >"$report" 2>&1 || status=$?
 # Its count of the warnings that the check list leaves out is noise here.
 grep -v -E '^[0-9]+ warnings? generated\.$' "$report" || true

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installation check: `cmake --install` into a staging directory puts the filters where the
-# scheduler looks for them (mode 0755, owned by root when installed by root), with the manual
-# pages and the sample PPD in the scheduler's driver directory /usr/share/ppd/zorv. The
+# scheduler looks for them (mode 0755, owned by root when installed by root), the query tool
+# and the Printer Application in /usr/sbin, with the manual pages and the sample PPD in the
+# scheduler's driver directory /usr/share/ppd/zorv. The
 # Debian package (debian/) is made of exactly these files; scripts/package.sh checks it.
 # Usage: install_check.sh BUILD_DIR
 set -euo pipefail
@@ -25,10 +26,13 @@ for program in zorvautoconf zorvpreload; do
     [ "$owner" = root:root ] && pass "$program owned by root" || fail "$program owned by $owner"
   fi
 done
-q="$stage/root/usr/sbin/zorvquery"
-[ -x "$q" ] && [ "$(stat -c %a "$q")" = 755 ] && pass "zorvquery in /usr/sbin, mode 0755" ||
-  fail "zorvquery missing from /usr/sbin or not 0755"
-for page in man8/zorvautoconf.8 man8/zorvpreload.8 man8/zorvquery.8 man5/zorv-lcf.5; do
+for program in zorvquery zorv-printer-app; do
+  q="$stage/root/usr/sbin/$program"
+  [ -x "$q" ] && [ "$(stat -c %a "$q")" = 755 ] && pass "$program in /usr/sbin, mode 0755" ||
+    fail "$program missing from /usr/sbin or not 0755"
+done
+for page in man8/zorvautoconf.8 man8/zorvpreload.8 man8/zorvquery.8 man5/zorv-lcf.5 \
+  man8/zorv-printer-app.8; do
   if [ -f "$stage/root/usr/share/man/$page.gz" ] || [ -f "$stage/root/usr/share/man/$page" ]; then
     pass "manual page $page"
   else

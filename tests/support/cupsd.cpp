@@ -108,6 +108,13 @@ bool Cupsd::install_filter(const std::string& name, const std::string& program) 
   return chown(target.c_str(), 0, 0) == 0;
 }
 
+bool Cupsd::add_system_filters() {
+  ProgramResult r = run_print_path_function("zorv_cupsd_system_filters", {base_.path()});
+  if (r.exited && r.status == 0) return true;
+  note_failure("zorv_cupsd_system_filters failed (" + r.describe() + "): " + r.err);
+  return false;
+}
+
 bool Cupsd::start() {
   if (running()) return true;
   if (!failure_.empty()) return false;

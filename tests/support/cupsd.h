@@ -36,6 +36,10 @@ class Cupsd {
   // scheduler refuses filters that others could replace. Before or after start().
   bool install_filter(const std::string& name, const std::string& program);
 
+  // Before start(): the machine's own filters beside the built ones (zorv_cupsd_system_filters),
+  // for queues that convert documents, such as a driverless queue.
+  bool add_system_filters();
+
   // Starts cupsd -f and polls `lpstat -r` until it answers (bounded). False with failure() set
   // when it does not come up.
   bool start();

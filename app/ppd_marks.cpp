@@ -1,0 +1,125 @@
+// A job's IPP options marked in the PPD and emitted as its option code.
+#include "app/ppd_marks.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/handles.h"
+#include "log/text.h"
+
+namespace {
+
+// Sizes within a millimetre are the same size (PPD sizes are whole points).
+constexpr int kSizeTolerance = 100;
+constexpr ppd_section_t kSetupSections[] = {PPD_ORDER_PROLOG, PPD_ORDER_DOCUMENT, PPD_ORDER_ANY,
+                                            PPD_ORDER_PAGE};
+constexpr char kCopiesFormat[] =
+    "%%%%BeginNonPPDFeature: NumCopies %d\n<</NumCopies %d>>setpagedevice\n"
+    "%%%%EndNonPPDFeature\n";
+constexpr size_t kCopiesSize = 128;
+
+template <int N>
+const char* choice_for(const ChoiceTable<N>& table, const char* keyword) {
+  for (int i = 0; i < table.count; i++) {
+    if (strcmp(table.keyword[i], keyword) == 0) return table.choice[i];
+  }
+  return nullptr;
+}
+
+void mark(ppd_file_t* ppd, const char* keyword, const char* choice) {
+  if (choice != nullptr && choice[0] != '\0') ppdMarkOption(ppd, keyword, choice);
+}
+
+// The page size by name; a media-col that gives only dimensions, by dimensions.
+const char* size_choice(ppd_file_t* ppd, const PpdDriver& driver, const pappl_media_col_t& media) {
+  const char* by_name = choice_for(driver.sizes, media.size_name);
+  if (by_name != nullptr) return by_name;
+  for (int i = 0; i < driver.sizes.count; i++) {
+    ppd_size_t* size = ppdPageSize(ppd, driver.sizes.choice[i]);
+    if (size != nullptr && abs(PWG_FROM_POINTS(size->width) - media.size_width) <= kSizeTolerance &&
+        abs(PWG_FROM_POINTS(size->length) - media.size_length) <= kSizeTolerance) {
+      return driver.sizes.choice[i];
+    }
+  }
+  return nullptr;
+}
+
+// Marks the "*Option Choice" pairs of a *cupsIPPFinishings value.
+void mark_finishing(ppd_file_t* ppd, const char* code) {
+  char text[kFinishingCodeSize];
+  copy_text(text, sizeof(text), code);
+  char* save = nullptr;
+  for (char* keyword = strtok_r(text, " \t", &save); keyword != nullptr;
+       keyword = strtok_r(nullptr, " \t", &save)) {
+    char* choice = strtok_r(nullptr, " \t", &save);
+    if (choice == nullptr) break;
+    if (keyword[0] == '*') keyword++;
+    mark(ppd, keyword, choice);
+  }
+}
+
+// Appends text to a heap text of length *length; false when memory runs out.
+bool append(UniqueMalloc<char>* code, size_t* length, const char* text) {
+  const size_t n = strlen(text);
+  char* grown = static_cast<char*>(realloc(code->get(), *length + n + 1));
+  if (grown == nullptr) return false;
+  (void)code->release();
+  code->reset(grown);
+  memcpy(grown + *length, text, n + 1);
+  *length += n;
+  return true;
+}
+
+}  // namespace
+
+void markJobOptions(ppd_file_t* ppd, const PpdDriver& driver, const pappl_pr_options_t& options) {
+  ppdMarkDefaults(ppd);
+  mark(ppd, "PageSize", size_choice(ppd, driver, options.media));
+  mark(ppd, "InputSlot", choice_for(driver.sources, options.media.source));
+  mark(ppd, "MediaType", choice_for(driver.types, options.media.type));
+  mark(ppd, "OutputBin", choice_for(driver.bins, options.output_bin));
+  if (options.sides == PAPPL_SIDES_ONE_SIDED) mark(ppd, "Duplex", driver.duplex_choice[0]);
+  if (options.sides == PAPPL_SIDES_TWO_SIDED_LONG_EDGE)
+    mark(ppd, "Duplex", driver.duplex_choice[1]);
+  if (options.sides == PAPPL_SIDES_TWO_SIDED_SHORT_EDGE)
+    mark(ppd, "Duplex", driver.duplex_choice[2]);
+  if (options.print_color_mode == PAPPL_COLOR_MODE_COLOR) {
+    mark(ppd, "ColorModel", driver.color_choice);
+  } else if (options.print_color_mode != PAPPL_COLOR_MODE_AUTO) {
+    mark(ppd, "ColorModel", driver.mono_choice);
+  }
+  for (int i = 0; i < driver.num_resolutions; i++) {
+    if (driver.resolution_x[i] == options.printer_resolution[0] &&
+        driver.resolution_y[i] == options.printer_resolution[1]) {
+      mark(ppd, "Resolution", driver.resolution_choice[i]);
+    }
+  }
+  for (int i = 0; i < kFinishCount; i++) {
+    if ((options.finishings & kFinishingBits[i]) != 0)
+      mark_finishing(ppd, driver.finishing_code[i]);
+  }
+}
+
+UniqueMalloc<char> setupCode(ppd_file_t* ppd, int copies) {
+  UniqueMalloc<char> code(static_cast<char*>(calloc(1, 1)));
+  size_t length = 0;
+  if (code == nullptr) return nullptr;
+  for (ppd_section_t section : kSetupSections) {
+    UniqueMalloc<char> part(ppdEmitString(ppd, section, 0.0f));
+    if (part != nullptr && !append(&code, &length, part.get())) return nullptr;
+  }
+  if (copies > 1) {
+    char text[kCopiesSize];
+    format_text(text, sizeof(text), kCopiesFormat, copies, copies);
+    if (!append(&code, &length, text)) return nullptr;
+  }
+  return code;
+}
+
+UniqueMalloc<char> jobSetupCode(const PpdDriver& driver, const pappl_pr_options_t& options) {
+  UniquePpd ppd(ppdOpenFile(driver.ppd_path));
+  if (ppd == nullptr) return nullptr;
+  markJobOptions(ppd.get(), driver, options);
+  return setupCode(ppd.get(), options.copies);
+}

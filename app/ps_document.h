@@ -1,0 +1,36 @@
+// Where a job's option code goes in a PostScript document, found while the document streams
+// past: at the end of its setup section, as a PostScript filter of CUPS puts it, so that the
+// job's options win over the document's own; in a setup section of its own before the first
+// page when the document has none; after the first line of a document without the
+// structuring conventions.
+#ifndef ZORV_APP_PS_DOCUMENT_H
+#define ZORV_APP_PS_DOCUMENT_H
+
+#include <cstddef>
+
+// The longest line start the scan has to see whole.
+inline constexpr size_t kLongestMarker = 16;
+
+enum class SetupPlace {
+  kNotYet,        // not in the bytes seen so far
+  kBeforeLine,    // insert the code before the line at *offset (its "%%EndSetup")
+  kWrapped,       // insert "%%BeginSetup", the code and "%%EndSetup" before the line at *offset
+  kNotPostScript  // the document does not start with "%!": it is sent as it is
+};
+
+// What the scan remembers between blocks.
+struct SetupScan {
+  bool started = false;     // the first bytes have been looked at
+  bool structured = false;  // "%!PS-Adobe-" documents: DSC comments are searched
+  bool mid_line = false;    // the bytes seen so far end inside a line
+};
+
+// Scans data[0, count) of the document, which follows the bytes of earlier calls. Returns
+// where the code goes, with *offset the place in data; for kNotYet, *offset is how many bytes
+// are done with (the rest, a line start shorter than kLongestMarker, must be handed again at
+// the front of the next call, unless at_end). A document without DSC comments gets the code
+// after its first line (kBeforeLine at the second line).
+SetupPlace findSetupPlace(SetupScan* scan, const char* data, size_t count, bool at_end,
+                          size_t* offset);
+
+#endif  // ZORV_APP_PS_DOCUMENT_H

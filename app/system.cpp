@@ -1,0 +1,172 @@
+// The Printer Application's server and command line.
+#include "app/system.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/handles.h"
+#include "app/ppd_driver.h"
+#include "app/print_job.h"
+#include "app/web.h"
+#include "common/handles.h"
+#include "log/escape.h"
+#include "log/text.h"
+
+namespace {
+
+constexpr char kFooterHtml[] =
+    "zorv Printer Application: the zorv PPDs, driverless. "
+    "See <code>man zorv-printer-app</code>.";
+constexpr char kDefaultLogFile[] = "-";
+constexpr int kMaxPort = 65535;
+
+pappl_loglevel_t log_level_of(const char* text) {
+  static const struct {
+    const char* name;
+    pappl_loglevel_t level;
+  } kLevels[] = {{"debug", PAPPL_LOGLEVEL_DEBUG},
+                 {"info", PAPPL_LOGLEVEL_INFO},
+                 {"warn", PAPPL_LOGLEVEL_WARN},
+                 {"error", PAPPL_LOGLEVEL_ERROR},
+                 {"fatal", PAPPL_LOGLEVEL_FATAL}};
+  for (const auto& level : kLevels) {
+    if (text != nullptr && strcmp(text, level.name) == 0) return level.level;
+  }
+  return PAPPL_LOGLEVEL_UNSPEC;
+}
+
+const char* autoadd(const char*, const char*, const char* device_id, void* data) {
+  return matchDeviceId(static_cast<AppContext*>(data)->catalog, device_id);
+}
+
+void delete_printer(pappl_printer_t* printer, pappl_pr_driver_data_t* data) {
+  removePrinterPages(printer);
+  freePpdDriver(static_cast<PpdDriver*>(data->extension));
+  data->extension = nullptr;
+}
+
+bool make_driver(pappl_system_t* system, const char* driver_name, const char*, const char*,
+                 pappl_pr_driver_data_t* data, ipp_t** attrs, void* context) {
+  const DriverEntry* entry = findDriver(static_cast<AppContext*>(context)->catalog, driver_name);
+  if (entry == nullptr) {
+    papplLog(system, PAPPL_LOGLEVEL_ERROR, "No driver '%s'.", ShownText(driver_name).c_str());
+    return false;
+  }
+  char why[256];
+  if (!loadPpdDriver(entry->ppd_path, entry->name, data, attrs, why, sizeof(why))) {
+    papplLog(system, PAPPL_LOGLEVEL_ERROR, "Driver '%s' not made from '%s': %s.", entry->name,
+             ShownText(entry->ppd_path).c_str(), why);
+    return false;
+  }
+  setJobCallbacks(data);
+  data->delete_cb = delete_printer;
+  return true;
+}
+
+void printer_created(pappl_printer_t* printer, void*) {
+  addPrinterPages(printer);
+}
+
+bool save_state(pappl_system_t* system, void* path) {
+  return papplSystemSaveState(system, static_cast<const char*>(path));
+}
+
+pappl_system_t* make_system(int num_options, cups_option_t* options, void* data) {
+  AppContext* context = static_cast<AppContext*>(data);
+  const char* port_text = cupsGetOption("server-port", num_options, options);
+  const int port = port_text != nullptr ? atoi(port_text) : kDefaultPort;
+  if (port < 1 || port > kMaxPort) {
+    fprintf(stderr, "%s: bad server-port '%s'\n", kAppName, port_text);
+    return nullptr;
+  }
+  const char* level_text = cupsGetOption("log-level", num_options, options);
+  pappl_loglevel_t level = log_level_of(level_text != nullptr ? level_text : "info");
+  if (level == PAPPL_LOGLEVEL_UNSPEC) {
+    fprintf(stderr, "%s: bad log-level '%s'\n", kAppName, level_text);
+    return nullptr;
+  }
+  const char* listen = cupsGetOption("listen-hostname", num_options, options);
+  const char* spool = cupsGetOption("spool-directory", num_options, options);
+  const char* log = cupsGetOption("log-file", num_options, options);
+  // Root's jobs are spooled where the package made room for them; anyone else's in PAPPL's
+  // temporary directory.
+  if (spool == nullptr && geteuid() == 0) spool = kDefaultSpoolDirectory;
+
+  // No TLS: the server listens on loopback, where a certificate protects nothing.
+  pappl_system_t* system =
+      papplSystemCreate(PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE |
+                            PAPPL_SOPTIONS_WEB_LOG | PAPPL_SOPTIONS_NO_TLS,
+                        kAppName, port, "_print,_universal", spool,
+                        log != nullptr ? log : kDefaultLogFile, level, nullptr, false);
+  if (system == nullptr) return nullptr;
+  if (!papplSystemAddListeners(system, listen != nullptr ? listen : kDefaultListen)) {
+    fprintf(stderr, "%s: cannot listen on %s port %d\n", kAppName,
+            listen != nullptr ? listen : kDefaultListen, port);
+    papplSystemDelete(system);
+    return nullptr;
+  }
+  papplSystemAddMIMEFilter(system, "application/octet-stream", "application/postscript",
+                           printRawDocument, nullptr);
+  pappl_version_t version = {};
+  copy_text(version.name, sizeof(version.name), kAppName);
+  copy_text(version.sversion, sizeof(version.sversion), kAppVersion);
+  version.version[0] = 1;
+  papplSystemSetVersions(system, 1, &version);
+  papplSystemSetPrinterDrivers(system, context->catalog.count, context->catalog.drivers, autoadd,
+                               printer_created, make_driver, context);
+  for (int i = 0; i < context->catalog.num_skipped; i++) {
+    papplLog(system, PAPPL_LOGLEVEL_WARN, "PPD left out: %s.",
+             ShownText(context->catalog.skipped[i]).c_str());
+  }
+  if (context->state_file[0] != '\0') {
+    papplSystemLoadState(system, context->state_file);
+    papplSystemSetSaveCallback(system, save_state, context->state_file);
+  }
+  return system;
+}
+
+}  // namespace
+
+bool commandLineOption(int argc, char* argv[], const char* name, char* value, size_t size) {
+  const size_t length = strlen(name);
+  bool found = false;
+  for (int i = 1; i < argc; i++) {
+    const char* option = nullptr;
+    if (strcmp(argv[i], "-o") == 0 && i + 1 < argc) {
+      option = argv[++i];
+    } else if (strncmp(argv[i], "-o", 2) == 0) {
+      option = argv[i] + 2;
+    }
+    if (option != nullptr && strncmp(option, name, length) == 0 && option[length] == '=') {
+      copy_text(value, size, option + length + 1);
+      found = true;
+    }
+  }
+  return found;
+}
+
+int runPrinterApp(int argc, char* argv[]) {
+  UniqueMalloc<AppContext[]> context = make_array<AppContext>(1);
+  if (context == nullptr) {
+    fprintf(stderr, "%s: out of memory\n", kAppName);
+    return 1;
+  }
+  char directories[kOptionTextSize];
+  if (!commandLineOption(argc, argv, "ppd-directories", directories, sizeof(directories))) {
+    format_text(directories, sizeof(directories), "%s:%s", kPackagePpdDirectory,
+                kLocalPpdDirectory);
+  }
+  commandLineOption(argc, argv, "state-file", context[0].state_file, sizeof(context[0].state_file));
+  scanPpdDirectories(&context[0].catalog, directories);
+  // PAPPL's listing of drivers needs at least one.
+  if (context[0].catalog.count == 0 && argc > 1 && strcmp(argv[1], "drivers") == 0) {
+    fprintf(stderr, "%s: no PPD in %s\n", kAppName, directories);
+    return 0;
+  }
+  return papplMainloop(argc, argv, kAppVersion, kFooterHtml, context[0].catalog.count,
+                       context[0].catalog.drivers, autoadd, make_driver, nullptr, nullptr,
+                       make_system, nullptr, context.get());
+}

@@ -1,0 +1,291 @@
+// The Printer Application as a server for a test, and an IPP client of its printers.
+#include "support/app_server.h"
+
+#include <arpa/inet.h>
+#include <cups/raster.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "support/bytes.h"
+#include "support/cupsd.h"
+
+namespace {
+
+constexpr int kPollMs = 50;
+constexpr int kIppTimeoutMs = 30000;
+
+bool port_answers(int port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  struct sockaddr_in addr = {};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  const bool ok = connect(fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof(addr)) == 0;
+  close(fd);
+  return ok;
+}
+
+bool socket_answers(const std::string& path) {
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  struct sockaddr_un addr = {};
+  addr.sun_family = AF_UNIX;
+  if (path.size() >= sizeof(addr.sun_path)) {
+    close(fd);
+    return false;
+  }
+  memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  const bool ok = connect(fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof(addr)) == 0;
+  close(fd);
+  return ok;
+}
+
+std::string tail_of(const std::string& text, size_t max) {
+  return text.size() <= max ? text : "..." + text.substr(text.size() - max);
+}
+
+struct HttpCloser {
+  void operator()(http_t* http) const { httpClose(http); }
+};
+struct IppDeleter {
+  void operator()(ipp_t* ipp) const { ippDelete(ipp); }
+};
+using Http = std::unique_ptr<http_t, HttpCloser>;
+using Ipp = std::unique_ptr<ipp_t, IppDeleter>;
+
+// A connection to the server of a printer URI.
+Http connect_to(const std::string& uri) {
+  char scheme[32], user[256], host[256], resource[1024];
+  int port = 0;
+  if (httpSeparateURI(HTTP_URI_CODING_ALL, uri.c_str(), scheme, sizeof(scheme), user, sizeof(user),
+                      host, sizeof(host), &port, resource, sizeof(resource)) < HTTP_URI_STATUS_OK) {
+    return nullptr;
+  }
+  return Http(httpConnect2(host, port, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1, kIppTimeoutMs,
+                           nullptr));
+}
+
+Ipp new_request(ipp_op_t op, const std::string& uri) {
+  Ipp request(ippNewRequest(op));
+  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+               "zorvtest");
+  return request;
+}
+
+std::string values_of(ipp_attribute_t* attr) {
+  if (attr == nullptr) return "";
+  char text[8192];
+  ippAttributeString(attr, text, sizeof(text));
+  return text;
+}
+
+IppAnswer answer_of(ipp_t* response) {
+  IppAnswer answer;
+  answer.status = cupsLastError();
+  answer.message = cupsLastErrorString();
+  if (response != nullptr) {
+    ipp_attribute_t* id = ippFindAttribute(response, "job-id", IPP_TAG_INTEGER);
+    if (id != nullptr) answer.job_id = ippGetInteger(id, 0);
+  }
+  return answer;
+}
+
+}  // namespace
+
+AppServer::AppServer(std::string program) : program_(std::move(program)) {}
+
+AppServer::~AppServer() {
+  stop();
+  if (::testing::Test::HasFailure()) {
+    fprintf(stderr, "%s: keeping %s\n", program_.c_str(), dir_.path().c_str());
+    dir_.keep();
+  }
+}
+
+std::vector<std::string> AppServer::environment() const {
+  return {"SNAP_COMMON=" + dir_.path(), "TMPDIR=" + dir_.path()};
+}
+
+bool AppServer::start(const std::string& ppd_dir, const std::vector<std::string>& options) {
+  ppd_dir_ = ppd_dir;
+  options_ = options;
+  port_ = free_loopback_port();
+  return launch();
+}
+
+bool AppServer::restart() {
+  stop();
+  return launch();
+}
+
+bool AppServer::launch() {
+  std::vector<std::string> args = {program_, "server",
+                                   "-o",     "server-port=" + std::to_string(port_),
+                                   "-o",     "log-file=" + dir_.file("log"),
+                                   "-o",     "log-level=debug",
+                                   "-o",     "spool-directory=" + dir_.file("spool"),
+                                   "-o",     "state-file=" + dir_.file("state"),
+                                   "-o",     "ppd-directories=" + ppd_dir_};
+  for (const std::string& option : options_) {
+    args.push_back("-o");
+    args.push_back(option);
+  }
+  if (!process_.start(program_, args, environment(), dir_.file("output"))) {
+    failure_ = process_.error();
+    return false;
+  }
+  // A sub-command that finds no server socket starts a server of its own: the socket must be
+  // there before the first one runs.
+  const std::string base = program_.substr(program_.rfind('/') + 1);
+  const std::string socket_path = dir_.file(base + ".sock");
+  for (int waited = 0; waited < kReadyTimeoutMs; waited += kPollMs) {
+    if (port_answers(port_) && socket_answers(socket_path)) return true;
+    if (!process_.running()) break;
+    sleep_ms(kPollMs);
+  }
+  failure_ = program_ + " did not answer on port " + std::to_string(port_) + "; output:\n" +
+             tail_of(read_file(dir_.file("output")), 2000) + "\nlog:\n" + tail_of(log_text(), 3000);
+  return false;
+}
+
+std::string AppServer::printer_uri(const std::string& printer) const {
+  return "ipp://127.0.0.1:" + std::to_string(port_) + "/ipp/print/" + printer;
+}
+
+std::string AppServer::web_url(const std::string& path) const {
+  return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+ProgramResult AppServer::run(const std::vector<std::string>& args) const {
+  ProgramRun run;
+  run.path = program_;
+  run.args = {program_};
+  run.args.insert(run.args.end(), args.begin(), args.end());
+  run.env = with_settings(filter_environment(), environment());
+  return run_program(run);
+}
+
+bool AppServer::add_printer(const std::string& name, const std::string& driver,
+                            const std::string& device_uri) {
+  ProgramResult r = run({"add", "-d", name, "-m", driver, "-v", device_uri});
+  if (r.exited && r.status == 0) return true;
+  failure_ =
+      "add " + name + " (" + r.describe() + "): " + r.err + "\nlog:\n" + tail_of(log_text(), 3000);
+  return false;
+}
+
+IppAnswer ipp_print_job(const std::string& printer_uri, const std::string& format,
+                        const std::string& document, const JobAttributes& attributes) {
+  Http http = connect_to(printer_uri);
+  if (http == nullptr) return {};
+  Ipp request = new_request(IPP_OP_PRINT_JOB, printer_uri);
+  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr,
+               format.c_str());
+  // The operation attribute first: IPP groups come in order.
+  for (const std::string& attribute : attributes) {
+    if (attribute.rfind("ipp-attribute-fidelity=", 0) == 0) {
+      ippAddBoolean(request.get(), IPP_TAG_OPERATION, "ipp-attribute-fidelity",
+                    attribute == "ipp-attribute-fidelity=true");
+    }
+  }
+  for (const std::string& attribute : attributes) {
+    const size_t equals = attribute.find('=');
+    const std::string name = attribute.substr(0, equals);
+    const std::string value = equals == std::string::npos ? "" : attribute.substr(equals + 1);
+    if (name == "ipp-attribute-fidelity") {
+      continue;
+    } else if (name == "copies") {
+      ippAddInteger(request.get(), IPP_TAG_JOB, IPP_TAG_INTEGER, name.c_str(), atoi(value.c_str()));
+    } else {
+      ippAddString(request.get(), IPP_TAG_JOB, IPP_TAG_KEYWORD, name.c_str(), nullptr,
+                   value.c_str());
+    }
+  }
+  TempDir dir;
+  const std::string path = dir.file("document");
+  if (!write_file(path, document)) return {};
+  Ipp response(cupsDoFileRequest(http.get(), request.release(), "/ipp/print", path.c_str()));
+  return answer_of(response.get());
+}
+
+IppAnswer ipp_cancel_job(const std::string& printer_uri, int job_id) {
+  Http http = connect_to(printer_uri);
+  if (http == nullptr) return {};
+  Ipp request = new_request(IPP_OP_CANCEL_JOB, printer_uri);
+  ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job_id);
+  Ipp response(cupsDoRequest(http.get(), request.release(), "/ipp/print"));
+  return answer_of(response.get());
+}
+
+JobStatus ipp_job_status(const std::string& printer_uri, int job_id) {
+  JobStatus status;
+  Http http = connect_to(printer_uri);
+  if (http == nullptr) return status;
+  Ipp request = new_request(IPP_OP_GET_JOB_ATTRIBUTES, printer_uri);
+  ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job_id);
+  Ipp response(cupsDoRequest(http.get(), request.release(), "/ipp/print"));
+  if (response == nullptr) return status;
+  ipp_attribute_t* state = ippFindAttribute(response.get(), "job-state", IPP_TAG_ENUM);
+  if (state != nullptr) status.state = static_cast<ipp_jstate_t>(ippGetInteger(state, 0));
+  status.reasons = values_of(ippFindAttribute(response.get(), "job-state-reasons", IPP_TAG_ZERO));
+  status.message = values_of(ippFindAttribute(response.get(), "job-state-message", IPP_TAG_ZERO));
+  return status;
+}
+
+JobStatus ipp_wait_job_end(const std::string& printer_uri, int job_id, int timeout_ms) {
+  JobStatus status = ipp_job_status(printer_uri, job_id);
+  for (int waited = 0; waited < timeout_ms && status.state < IPP_JSTATE_CANCELED; waited += 100) {
+    sleep_ms(100);
+    status = ipp_job_status(printer_uri, job_id);
+  }
+  return status;
+}
+
+std::string ipp_printer_attribute(const std::string& printer_uri, const std::string& name) {
+  Http http = connect_to(printer_uri);
+  if (http == nullptr) return "";
+  Ipp request = new_request(IPP_OP_GET_PRINTER_ATTRIBUTES, printer_uri);
+  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
+               name.c_str());
+  Ipp response(cupsDoRequest(http.get(), request.release(), "/ipp/print"));
+  return values_of(ippFindAttribute(response.get(), name.c_str(), IPP_TAG_ZERO));
+}
+
+std::string pwg_raster_page(const std::string& media, const std::string& type, int dpi,
+                            uint32_t seed) {
+  TempDir dir;
+  const std::string path = dir.file("page.pwg");
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return "";
+  cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_WRITE_PWG);
+  cups_page_header2_t header;
+  if (raster == nullptr ||
+      !cupsRasterInitPWGHeader(&header, pwgMediaForPWG(media.c_str()), type.c_str(), dpi, dpi,
+                               "one-sided", nullptr) ||
+      !cupsRasterWriteHeader2(raster, &header)) {
+    if (raster != nullptr) cupsRasterClose(raster);
+    close(fd);
+    return "";
+  }
+  const bool black = type.rfind("black", 0) == 0;
+  std::string line = seed != 0 ? pseudo_random_bytes(header.cupsBytesPerLine, seed)
+                               : std::string(header.cupsBytesPerLine, black ? '\0' : '\xff');
+  for (unsigned y = 0; y < header.cupsHeight; y++) {
+    cupsRasterWritePixels(raster, reinterpret_cast<unsigned char*>(line.data()),
+                          header.cupsBytesPerLine);
+  }
+  cupsRasterClose(raster);
+  close(fd);
+  return read_file(path);
+}

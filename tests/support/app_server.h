@@ -1,0 +1,95 @@
+// The Printer Application as a server for a test, and an IPP client of its printers. The
+// server gets a port on 127.0.0.1, and its socket, state, spool and log in a directory of its
+// own (SNAP_COMMON moves PAPPL's socket and state there); it is started and stopped by pid.
+// Another program of the same command line (the minimal PAPPL printer of the conformance
+// test) runs the same way.
+#ifndef ZORV_TESTS_SUPPORT_APP_SERVER_H
+#define ZORV_TESTS_SUPPORT_APP_SERVER_H
+
+#include <cups/cups.h>
+
+#include <cstdint>
+
+#include <string>
+#include <vector>
+
+#include "support/background.h"
+#include "support/paths.h"
+#include "support/program.h"
+
+class AppServer {
+ public:
+  static constexpr int kReadyTimeoutMs = 20000;
+
+  explicit AppServer(std::string program = ZORV_PRINTER_APP_PATH);
+  ~AppServer();
+  AppServer(const AppServer&) = delete;
+  AppServer& operator=(const AppServer&) = delete;
+
+  // Starts "PROGRAM server" with the PPDs of ppd_dir and waits until it answers on its port.
+  // False, with failure() and the log's tail, when it does not.
+  bool start(const std::string& ppd_dir, const std::vector<std::string>& options = {});
+  // Stops it by pid and starts it again with the same state file.
+  bool restart();
+  void stop() { process_.stop(); }
+  bool running() { return process_.running(); }
+
+  int port() const { return port_; }
+  // ipp://127.0.0.1:PORT/ipp/print/NAME
+  std::string printer_uri(const std::string& printer) const;
+  std::string web_url(const std::string& path) const;
+  std::string log_text() const { return read_file(dir_.file("log")); }
+  const std::string& failure() const { return failure_; }
+
+  // A sub-command of the program against this server (through its socket).
+  ProgramResult run(const std::vector<std::string>& args) const;
+  // "add -d name -m driver -v device_uri"; false with failure() set.
+  bool add_printer(const std::string& name, const std::string& driver,
+                   const std::string& device_uri);
+
+ private:
+  bool launch();
+  std::vector<std::string> environment() const;
+
+  std::string program_;
+  TempDir dir_;
+  BackgroundProcess process_;
+  std::string ppd_dir_;
+  std::vector<std::string> options_;
+  std::string failure_;
+  int port_ = 0;
+};
+
+// One IPP attribute of a job request: "name=value"; copies goes as an integer,
+// ipp-attribute-fidelity as a boolean, everything else as a keyword.
+using JobAttributes = std::vector<std::string>;
+
+struct IppAnswer {
+  ipp_status_t status = IPP_STATUS_ERROR_INTERNAL;
+  int job_id = 0;
+  std::string message;
+};
+
+// Print-Job of document (format document-format) with attributes to printer_uri.
+IppAnswer ipp_print_job(const std::string& printer_uri, const std::string& format,
+                        const std::string& document, const JobAttributes& attributes = {});
+IppAnswer ipp_cancel_job(const std::string& printer_uri, int job_id);
+
+struct JobStatus {
+  ipp_jstate_t state = static_cast<ipp_jstate_t>(0);
+  std::string reasons;  // job-state-reasons, comma-separated
+  std::string message;  // job-state-message
+};
+JobStatus ipp_job_status(const std::string& printer_uri, int job_id);
+// Polls until the job has ended (canceled, aborted or completed), at most timeout_ms.
+JobStatus ipp_wait_job_end(const std::string& printer_uri, int job_id, int timeout_ms = 60000);
+// The values of a printer attribute, comma-separated; "" when it is not there.
+std::string ipp_printer_attribute(const std::string& printer_uri, const std::string& name);
+
+// A PWG raster document of one page of media (a PWG media name) in type ("sgray_8",
+// "srgb_8", "black_1", ...) at dpi: every line the same pseudo-random bytes of seed, or white
+// for seed 0.
+std::string pwg_raster_page(const std::string& media, const std::string& type, int dpi,
+                            uint32_t seed);
+
+#endif  // ZORV_TESTS_SUPPORT_APP_SERVER_H

@@ -503,7 +503,8 @@ TEST_F(AutoconfProgram, ReadOnlyDirectoryKeepsTheEarlierCopy) {
                 "private",
                 "/bin/bash",
                 "-c",
-                std::string("mount -o bind,ro ") + c.mount_point + " " + c.mount_point +
+                // Recursive: a checkout mounted below /var/tmp by the sandbox stays there.
+                std::string("mount -o rbind,ro ") + c.mount_point + " " + c.mount_point +
                     " && exec -a \"$0\" \"$@\"",
                 "lx420",
                 ZORVAUTOCONF_PATH,

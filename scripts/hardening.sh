@@ -59,6 +59,8 @@ sanitized_suite() {
   local logs="$build/sanitizer-logs"
   mkdir -p "$logs"
   rm -f "$logs"/*
+  # The filters that a private scheduler starts run as its user lp, and write here as well.
+  chmod 1777 "$logs"
   # The test programs' own reports go to the same directory as those of the filters (the
   # filters carry their options, see tools/sanitizer_options.cpp).
   local status=0

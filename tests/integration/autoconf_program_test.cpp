@@ -436,7 +436,9 @@ TEST_F(AutoconfProgram, ADirectoryOfAnotherUserIsRefused) {
   std::string message =
       "ERROR: PPD directory </var/tmp/autoconf> belongs to another user, nothing written";
   EXPECT_EQ(r.err, message + "\n");
-  EXPECT_EQ(core_lines(log_).back(), message);
+  std::vector<std::string> lines = core_lines(log_);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), message);
   EXPECT_EQ(directory_entries(kPpdDir), std::vector<std::string>{});
   EXPECT_EQ(mode_of(kPpdDir), S_IFDIR | 0755);
 }

@@ -63,8 +63,8 @@ sanitized_suite() {
   chmod 1777 "$logs"
   # The test programs' own reports go to the same directory as those of the filters (the
   # filters carry their options, see tools/sanitizer_options.cpp).
-  local status=0
-  ASAN_OPTIONS="detect_leaks=1:detect_stack_use_after_return=1:abort_on_error=1:log_path=$PWD/$logs/test-asan" \
+  local status=0 asan_options=detect_leaks=1:detect_stack_use_after_return=1:abort_on_error=1
+  ASAN_OPTIONS="$asan_options:log_path=$PWD/$logs/test-asan" \
     UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:log_path=$PWD/$logs/test-ubsan" \
     scripts/sandbox.sh ctest --test-dir "$build" --output-on-failure -j "$jobs" || status=$?
   check_reports "$logs" sanitizer || status=1

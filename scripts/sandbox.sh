@@ -29,12 +29,13 @@ self=$(realpath "$0")
 # directories that lie under one of them back over it, at their own paths.
 keep_and_cover() {
   local places=("$@") candidates=() kept=() fds=() candidate path place hidden fd i
-  IFS=: read -r -a candidates <<<"$(dirname "$self")/..:$PWD:${BUILD_DIR:-}:${ZORV_SANDBOX_KEEP:-}"
+  IFS=: read -r -a candidates \
+    <<<"$(dirname "$self")/..:$PWD:${BUILD_DIR:-}:${ZORV_SANDBOX_KEEP:-}"
   for candidate in "${candidates[@]}"; do
     path=$(realpath -e "$candidate" 2>/dev/null) || continue
     [ -d "$path" ] || continue
-    # Only what a replaced directory would hide, and nothing that holds one of them (the
-    # working directory may be /).
+    # Only what a replaced directory would hide, and never a replaced directory itself or
+    # one that holds another (/var/tmp under --system).
     hidden=0
     for place in "${places[@]}"; do
       case $path/ in "$place"/?*) hidden=1 ;; esac
@@ -56,8 +57,8 @@ keep_and_cover() {
       /usr | /etc | /var | /root)
         local layers=/run/zorv-sandbox$place
         mkdir -p "$layers/upper" "$layers/work"
-        mount -t overlay overlay -o "lowerdir=$place,upperdir=$layers/upper,workdir=$layers/work" \
-          "$place"
+        mount -t overlay overlay \
+          -o "lowerdir=$place,upperdir=$layers/upper,workdir=$layers/work" "$place"
         ;;
       *) mount -t tmpfs -o mode=1777 tmpfs "$place" ;;
     esac

@@ -15,10 +15,84 @@
 #     scheduler are not there, so nothing inside can start, stop or talk to them, and a
 #     scheduler started inside listens on sockets and loopback ports of its own;
 #   - a policy-rc.d that refuses every service action of the packages' maintainer scripts.
-# The work tree (and any path outside those directories) stays the real one, so results
-# can be written there. Without root and namespaces --system refuses to run (exit 77):
-# it never falls back to the real system.
+# The work tree stays the real one wherever it is, so results can be written there: the top of
+# the tree, the working directory, $BUILD_DIR and each directory of $ZORV_SANDBOX_KEEP (a list
+# separated by colons) that lies under a replaced directory is mounted back at its own path.
+# Any other path outside the replaced directories is the real one as well. Without root and
+# namespaces --system refuses to run (exit 77): it never falls back to the real system.
 set -euo pipefail
+
+self=$(realpath "$0")
+
+# keep_and_cover PLACE... (inside the new namespaces, as their first process): replaces each
+# PLACE by a tmpfs (an overlay for /usr, /etc, /var and /root), then mounts the kept
+# directories that lie under one of them back over it, at their own paths.
+keep_and_cover() {
+  local places=("$@") candidates=() kept=() fds=() candidate path place hidden fd i
+  IFS=: read -r -a candidates \
+    <<<"$(dirname "$self")/..:$PWD:${BUILD_DIR:-}:${ZORV_SANDBOX_KEEP:-}"
+  for candidate in "${candidates[@]}"; do
+    path=$(realpath -e "$candidate" 2>/dev/null) || continue
+    [ -d "$path" ] || continue
+    # Only what a replaced directory would hide, and never a replaced directory itself or
+    # one that holds another (/var/tmp under --system).
+    hidden=0
+    for place in "${places[@]}"; do
+      case $path/ in "$place"/?*) hidden=1 ;; esac
+      case $place/ in "$path"/*) continue 2 ;; esac
+    done
+    ((hidden)) || continue
+    for i in "${kept[@]}"; do
+      case $path/ in "$i"/*) continue 2 ;; esac
+    done
+    # An open descriptor still reaches the directory once a mount covers its path.
+    exec {fd}<"$path"
+    kept+=("$path")
+    fds+=("$fd")
+  done
+
+  for place in "${places[@]}"; do
+    case $place in
+      /run) mount -t tmpfs -o mode=0755 tmpfs /run ;;
+      /usr | /etc | /var | /root)
+        local layers=/run/zorv-sandbox$place
+        mkdir -p "$layers/upper" "$layers/work"
+        mount -t overlay overlay \
+          -o "lowerdir=$place,upperdir=$layers/upper,workdir=$layers/work" "$place"
+        ;;
+      *) mount -t tmpfs -o mode=1777 tmpfs "$place" ;;
+    esac
+  done
+
+  for i in "${!kept[@]}"; do
+    mkdir -p "${kept[i]}"
+    # Not canonicalised: the descriptor's link names the covered path, not the directory.
+    mount --no-canonicalize --bind "/proc/self/fd/${fds[i]}" "${kept[i]}"
+    fd=${fds[i]}
+    exec {fd}<&-
+  done
+}
+
+case ${ZORV_SANDBOX_SETUP:-} in
+  plain)
+    unset ZORV_SANDBOX_SETUP
+    keep_and_cover /tmp /var/tmp /opt
+    chmod 0755 /opt
+    ip link set lo up
+    exec env ZORV_IN_SANDBOX=1 "$@"
+    ;;
+  system)
+    unset ZORV_SANDBOX_SETUP
+    # /run first: it holds the overlays' writable layers.
+    keep_and_cover /run /usr /etc /var /root /tmp /var/tmp /opt
+    chmod 0755 /opt
+    mkdir -p /run/lock
+    printf "#!/bin/sh\nexit 101\n" >/usr/sbin/policy-rc.d
+    chmod 0755 /usr/sbin/policy-rc.d
+    ip link set lo up
+    exec env ZORV_IN_SANDBOX=system "$@"
+    ;;
+esac
 
 system=0
 if [ "${1:-}" = --system ]; then
@@ -40,28 +114,8 @@ if [ "$(id -u)" -ne 0 ] || ! unshare "${namespaces[@]}" true 2>/dev/null; then
 fi
 
 if [ "$system" = 0 ]; then
-  exec unshare --mount --net --fork --propagation private -- env ZORV_IN_SANDBOX=1 bash -c '
-    set -e
-    for d in /tmp /var/tmp /opt; do mount -t tmpfs -o mode=1777 tmpfs "$d"; done
-    chmod 0755 /opt
-    ip link set lo up
-    exec "$@"' sandbox "$@"
+  exec unshare --mount --net --fork --propagation private -- \
+    env ZORV_SANDBOX_SETUP=plain "$self" "$@"
 fi
-
 exec unshare --mount --net --pid --fork --mount-proc --propagation private -- \
-  env ZORV_IN_SANDBOX=system bash -c '
-    set -e
-    mount -t tmpfs -o mode=0755 tmpfs /run
-    layers=/run/zorv-sandbox
-    for d in /usr /etc /var /root; do
-      mkdir -p "$layers$d/upper" "$layers$d/work"
-      mount -t overlay overlay \
-        -o "lowerdir=$d,upperdir=$layers$d/upper,workdir=$layers$d/work" "$d"
-    done
-    for d in /tmp /var/tmp /opt; do mount -t tmpfs -o mode=1777 tmpfs "$d"; done
-    chmod 0755 /opt
-    mkdir -p /run/lock
-    printf "#!/bin/sh\nexit 101\n" >/usr/sbin/policy-rc.d
-    chmod 0755 /usr/sbin/policy-rc.d
-    ip link set lo up
-    exec "$@"' sandbox "$@"
+  env ZORV_SANDBOX_SETUP=system "$self" "$@"

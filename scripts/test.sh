@@ -3,8 +3,8 @@
 # (scripts/tidy.sh), every test inside the sandbox
 # (see scripts/sandbox.sh), the Debian package (scripts/package.sh: built, linted, and tested
 # installed inside a system sandbox), the 100-job soak (bench/soak.sh), then the hardening
-# stages (scripts/hardening.sh: the suite again under ASan+UBSan, unit and program tests under
-# valgrind, each fuzz target for a bounded time).
+# stages (scripts/hardening.sh: the suite again under clang's ASan+UBSan and again under
+# GCC's, unit and program tests under valgrind, each fuzz target for a bounded time).
 # Arguments go to the first ctest run; ZORV_SKIP_PACKAGE=1, ZORV_SKIP_SOAK=1 and
 # ZORV_SKIP_HARDENING=1 leave those stages out.
 set -euo pipefail

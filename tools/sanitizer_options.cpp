@@ -1,6 +1,8 @@
-// Default sanitizer options of the filter programs in a sanitizer build: the programs run
-// under the scheduler or a test with an environment of their own, without the options of the
-// test run. Any report ends the program at once and is also written to a file.
+// Default sanitizer options of the programs in a sanitizer build: the filters and the query
+// tool run under the scheduler, a script or a test with an environment of their own, without
+// the options of the test run. Any report ends the program at once and is also written to a
+// file. GCC links the two sanitizers as two runtimes, each with its own file; clang's one
+// runtime takes the path given last, the UBSan one, for the reports of both.
 #ifndef ZORV_SANITIZER_LOG_DIR
 #error "ZORV_SANITIZER_LOG_DIR names the directory of the report files"
 #endif
@@ -8,7 +10,10 @@
 extern "C" {
 
 const char* __asan_default_options() {
-  return "detect_leaks=1:abort_on_error=1:log_path=" ZORV_SANITIZER_LOG_DIR "/asan";
+  // Stack-use-after-return needs the run-time switch as well: a pointer to a returned frame's
+  // array is then caught on the first use instead of reading whatever the next call left there.
+  return "detect_leaks=1:detect_stack_use_after_return=1:abort_on_error=1:log_path="
+      ZORV_SANITIZER_LOG_DIR "/asan";
 }
 
 const char* __ubsan_default_options() {

@@ -122,14 +122,18 @@ namespace {
 // starts.
 ProgramResult run_with_full_tmp(const Program& p, const std::string& mount_options, bool fill,
                                 const std::string& input) {
+  // The tmpfs covers the program's path when the build is under /tmp; the program's directory,
+  // made the working directory first, is still reached through /proc/self/cwd (a relative
+  // name would not do: bash makes it absolute).
   std::string script =
       "set -e\n"
+      "cd \"${0%/*}\"\n"
       "mount -t tmpfs -o " +
       mount_options +
       ",mode=1777 zorvfault /tmp\n"
       "printf 'LOG_LEVEL=-1\\nFLUSH_MODE=1\\n' > /tmp/" +
       p.name + ".lcf\n" + (fill ? "cat /dev/zero > /tmp/fill 2>/dev/null || true\n" : "") +
-      "exec -a " + kQueue + " \"$0\" 42 tester title 1 ''\n";
+      "exec -a " + kQueue + " \"/proc/self/cwd/${0##*/}\" 42 tester title 1 ''\n";
   ProgramRun run;
   run.path = "/usr/bin/unshare";
   run.args = {"unshare", "--mount", "--propagation", "private", "/bin/bash", "-c", script, p.path};

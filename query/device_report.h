@@ -18,8 +18,5 @@ inline constexpr int kQueryProblems = 3;  // --check found something to report
 // it, indented. Returns one of the statuses above.
 int queryDevice(const char* uri, ppd_file_t* ppd, FILE* out);
 
-// The text between double quotes as the reply attributes see it: control characters, '"' and
-// '\' escaped, into buffer (always terminated).
-void quoteReply(const char* text, char* buffer, size_t size);
 
 #endif  // ZORV_QUERY_DEVICE_REPORT_H

@@ -11,8 +11,8 @@
 #include <cstddef>
 
 #include "app/handles.h"
-#include "probe/ppd_handles.h"
 #include "colour/profile.h"
+#include "probe/ppd_handles.h"
 
 inline constexpr size_t kPpdPathSize = 1024;
 inline constexpr size_t kDriverNameSize = 64;
@@ -42,9 +42,11 @@ enum FinishingIndex { kFinishStaple, kFinishPunch, kFinishTrim, kFinishCount };
 inline constexpr pappl_finishings_t kFinishingBits[kFinishCount] = {
     PAPPL_FINISHINGS_STAPLE, PAPPL_FINISHINGS_PUNCH, PAPPL_FINISHINGS_TRIM};
 
+struct PrinterAccessories;
+
 // Everything of one printer that its driver data points into; PAPPL holds it as the driver
 // data's extension and it is freed by the delete callback (freePpdDriver). Read-only once the
-// printer exists, so that job threads may read it without a lock, but for active_job.
+// printer exists, so that job threads may read it without a lock, but for the two atomics.
 struct PpdDriver {
   char ppd_path[kPpdPathSize];
   char driver_name[kDriverNameSize];
@@ -62,6 +64,8 @@ struct PpdDriver {
   char finishing_code[kFinishCount][kFinishingCodeSize];
   int num_profiles;
   char profiles[kMaxProfiles][kProfileNameSize];
+  // The printer's accessories (app/accessories.h), once the printer exists.
+  std::atomic<PrinterAccessories*> accessories;
   // The id of the job whose callbacks run, 0 for none: PAPPL 1.3.1 can start one job in two
   // threads when a job arrives as another ends, and the second run must not touch the first's
   // state or device.

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/accessories.h"
 #include "app/handles.h"
 #include "log/text.h"
 
@@ -27,9 +28,18 @@ const char* choice_for(const ChoiceTable<N>& table, const char* keyword) {
   return nullptr;
 }
 
-void mark(ppd_file_t* ppd, const char* keyword, const char* choice) {
-  if (choice != nullptr && choice[0] != '\0') ppdMarkOption(ppd, keyword, choice);
-}
+// The marks of one job: with the printer's installed choices marked, a choice they rule out
+// is left at its default, since the printer could not honour it.
+struct JobMarks {
+  ppd_file_t* ppd;
+  bool installed;
+
+  void operator()(const char* keyword, const char* choice) const {
+    if (choice == nullptr || choice[0] == '\0') return;
+    if (installed && ppdInstallableConflict(ppd, keyword, choice) != 0) return;
+    ppdMarkOption(ppd, keyword, choice);
+  }
+};
 
 // The page size by name; a media-col that gives only dimensions, by dimensions.
 const char* size_choice(ppd_file_t* ppd, const PpdDriver& driver, const pappl_media_col_t& media) {
@@ -46,7 +56,7 @@ const char* size_choice(ppd_file_t* ppd, const PpdDriver& driver, const pappl_me
 }
 
 // Marks the "*Option Choice" pairs of a *cupsIPPFinishings value.
-void mark_finishing(ppd_file_t* ppd, const char* code) {
+void mark_finishing(const JobMarks& mark, const char* code) {
   char text[kFinishingCodeSize];
   copy_text(text, sizeof(text), code);
   char* save = nullptr;
@@ -55,7 +65,7 @@ void mark_finishing(ppd_file_t* ppd, const char* code) {
     char* choice = strtok_r(nullptr, " \t", &save);
     if (choice == nullptr) break;
     if (keyword[0] == '*') keyword++;
-    mark(ppd, keyword, choice);
+    mark(keyword, choice);
   }
 }
 
@@ -73,31 +83,32 @@ bool append(UniqueMalloc<char>* code, size_t* length, const char* text) {
 
 }  // namespace
 
-void markJobOptions(ppd_file_t* ppd, const PpdDriver& driver, const pappl_pr_options_t& options) {
+void markJobOptions(ppd_file_t* ppd, const PpdDriver& driver, const pappl_pr_options_t& options,
+                    pappl_printer_t* printer) {
   ppdMarkDefaults(ppd);
-  mark(ppd, "PageSize", size_choice(ppd, driver, options.media));
-  mark(ppd, "InputSlot", choice_for(driver.sources, options.media.source));
-  mark(ppd, "MediaType", choice_for(driver.types, options.media.type));
-  mark(ppd, "OutputBin", choice_for(driver.bins, options.output_bin));
-  if (options.sides == PAPPL_SIDES_ONE_SIDED) mark(ppd, "Duplex", driver.duplex_choice[0]);
-  if (options.sides == PAPPL_SIDES_TWO_SIDED_LONG_EDGE)
-    mark(ppd, "Duplex", driver.duplex_choice[1]);
-  if (options.sides == PAPPL_SIDES_TWO_SIDED_SHORT_EDGE)
-    mark(ppd, "Duplex", driver.duplex_choice[2]);
+  if (printer != nullptr) markInstalledChoices(printer, ppd);
+  const JobMarks mark{ppd, printer != nullptr};
+  mark("PageSize", size_choice(ppd, driver, options.media));
+  mark("InputSlot", choice_for(driver.sources, options.media.source));
+  mark("MediaType", choice_for(driver.types, options.media.type));
+  mark("OutputBin", choice_for(driver.bins, options.output_bin));
+  if (options.sides == PAPPL_SIDES_ONE_SIDED) mark("Duplex", driver.duplex_choice[0]);
+  if (options.sides == PAPPL_SIDES_TWO_SIDED_LONG_EDGE) mark("Duplex", driver.duplex_choice[1]);
+  if (options.sides == PAPPL_SIDES_TWO_SIDED_SHORT_EDGE) mark("Duplex", driver.duplex_choice[2]);
   if (options.print_color_mode == PAPPL_COLOR_MODE_COLOR) {
-    mark(ppd, "ColorModel", driver.color_choice);
+    mark("ColorModel", driver.color_choice);
   } else if (options.print_color_mode != PAPPL_COLOR_MODE_AUTO) {
-    mark(ppd, "ColorModel", driver.mono_choice);
+    mark("ColorModel", driver.mono_choice);
   }
   for (int i = 0; i < driver.num_resolutions; i++) {
     if (driver.resolution_x[i] == options.printer_resolution[0] &&
         driver.resolution_y[i] == options.printer_resolution[1]) {
-      mark(ppd, "Resolution", driver.resolution_choice[i]);
+      mark("Resolution", driver.resolution_choice[i]);
     }
   }
   for (int i = 0; i < kFinishCount; i++) {
     if ((options.finishings & kFinishingBits[i]) != 0)
-      mark_finishing(ppd, driver.finishing_code[i]);
+      mark_finishing(mark, driver.finishing_code[i]);
   }
 }
 
@@ -117,9 +128,10 @@ UniqueMalloc<char> setupCode(ppd_file_t* ppd, int copies) {
   return code;
 }
 
-UniqueMalloc<char> jobSetupCode(const PpdDriver& driver, const pappl_pr_options_t& options) {
+UniqueMalloc<char> jobSetupCode(const PpdDriver& driver, const pappl_pr_options_t& options,
+                                pappl_printer_t* printer) {
   UniquePpd ppd(ppdOpenFile(driver.ppd_path));
   if (ppd == nullptr) return nullptr;
-  markJobOptions(ppd.get(), driver, options);
+  markJobOptions(ppd.get(), driver, options, printer);
   return setupCode(ppd.get(), options.copies);
 }

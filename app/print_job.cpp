@@ -60,7 +60,8 @@ bool write_text(pappl_device_t* device, const char* text) {
 // The job's option code; null (with the job's message set) when the PPD does not open.
 UniqueMalloc<char> job_code(pappl_job_t* job, const pappl_pr_options_t& options) {
   const PpdDriver* driver = driver_of(papplJobGetPrinter(job));
-  UniqueMalloc<char> code = driver != nullptr ? jobSetupCode(*driver, options) : nullptr;
+  UniqueMalloc<char> code =
+      driver != nullptr ? jobSetupCode(*driver, options, papplJobGetPrinter(job)) : nullptr;
   if (code == nullptr) {
     papplJobSetMessage(job, "The printer's PPD could not be read.");
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The printer's PPD could not be read.");

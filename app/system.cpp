@@ -3,9 +3,11 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "app/handles.h"
 #include "app/ppd_driver.h"
@@ -22,6 +24,13 @@ constexpr char kFooterHtml[] =
     "See <code>man zorv-printer-app</code>.";
 constexpr char kDefaultLogFile[] = "-";
 constexpr int kMaxPort = 65535;
+constexpr int kConnectTimeoutMs = 30000;
+constexpr size_t kCopyBufferSize = 65536;
+
+struct HttpCloser {
+  void operator()(http_t* http) const { httpClose(http); }
+};
+using HttpOwner = std::unique_ptr<http_t, HttpCloser>;
 
 pappl_loglevel_t log_level_of(const char* text) {
   static const struct {
@@ -44,7 +53,9 @@ const char* autoadd(const char*, const char*, const char* device_id, void* data)
 
 void delete_printer(pappl_printer_t* printer, pappl_pr_driver_data_t* data) {
   removePrinterPages(printer);
-  freePpdDriver(static_cast<PpdDriver*>(data->extension));
+  PpdDriver* driver = static_cast<PpdDriver*>(data->extension);
+  if (driver != nullptr) detachAccessories(driver->accessories.exchange(nullptr));
+  freePpdDriver(driver);
   data->extension = nullptr;
 }
 
@@ -66,8 +77,75 @@ bool make_driver(pappl_system_t* system, const char* driver_name, const char*, c
   return true;
 }
 
-void printer_created(pappl_printer_t* printer, void*) {
+void printer_created(pappl_printer_t* printer, void* context) {
   addPrinterPages(printer);
+  attachAccessories(printer, static_cast<AppContext*>(context)->accessories);
+}
+
+// The query resource for printer, its name escaped for a URI.
+const char* query_resource_of(const char* printer, char* resource, size_t size) {
+  char escaped[kPpdPathSize];
+  size_t n = 0;
+  for (const char* p = printer; *p != '\0' && n + 4 < sizeof(escaped); ++p) {
+    if (isalnum(static_cast<unsigned char>(*p)) != 0 || *p == '-' || *p == '_' || *p == '.') {
+      escaped[n++] = *p;
+    } else {
+      n += static_cast<size_t>(
+          snprintf(escaped + n, sizeof(escaped) - n, "%%%02X", static_cast<unsigned char>(*p)));
+    }
+  }
+  escaped[n] = '\0';
+  format_text(resource, size, "%s?printer=%s", kQueryResource, escaped);
+  return resource;
+}
+
+// "query -d NAME": asks the server to ask the printer now and prints what it answered, as
+// zorvquery does. The exit status is zorvquery's: 0 answered, 2 no answer, 1 anything else.
+int query_subcommand(const char*, int num_options, cups_option_t* options, int, char**, void*) {
+  const char* printer = cupsGetOption("printer-name", num_options, options);
+  const char* port_text = cupsGetOption("server-port", num_options, options);
+  const char* host = cupsGetOption("listen-hostname", num_options, options);
+  if (printer == nullptr) {
+    fprintf(stderr, "%s: query needs a printer (-d NAME)\n", kAppName);
+    return 1;
+  }
+  const int port = port_text != nullptr ? atoi(port_text) : kDefaultPort;
+  HttpOwner http(httpConnect2(host != nullptr ? host : kDefaultListen, port, nullptr, AF_UNSPEC,
+                              HTTP_ENCRYPTION_NEVER, 1, kConnectTimeoutMs, nullptr));
+  if (http == nullptr) {
+    fprintf(stderr, "%s: no server on port %d: %s\n", kAppName, port, cupsLastErrorString());
+    return 1;
+  }
+  char resource[kPpdPathSize + sizeof(kQueryResource) + 16];
+  httpClearFields(http.get());
+  httpSetField(http.get(), HTTP_FIELD_HOST, httpGetHostname(http.get(), nullptr, 0));
+  http_status_t status = HTTP_STATUS_ERROR;
+  if (httpGet(http.get(), query_resource_of(printer, resource, sizeof(resource))) == 0) {
+    while ((status = httpUpdate(http.get())) == HTTP_STATUS_CONTINUE) {
+    }
+  }
+  char buffer[kCopyBufferSize];
+  ssize_t got;
+  while ((got = httpRead2(http.get(), buffer, sizeof(buffer))) > 0) {
+    fwrite(buffer, 1, static_cast<size_t>(got), stdout);
+  }
+  switch (static_cast<int>(status)) {
+    case kQueryAnswered:
+      return 0;
+    case kQueryNoAnswer:
+      fprintf(stderr, "%s: no query got an answer\n", kAppName);
+      return 2;
+    case HTTP_STATUS_NOT_FOUND:
+      fprintf(stderr, "%s: no printer '%s'\n", kAppName, ShownText(printer).c_str());
+      return 1;
+    case HTTP_STATUS_SERVICE_UNAVAILABLE:
+      fprintf(stderr, "%s: the device of '%s' cannot be queried\n", kAppName,
+              ShownText(printer).c_str());
+      return 1;
+    default:
+      fprintf(stderr, "%s: the server answered %d\n", kAppName, static_cast<int>(status));
+      return 1;
+  }
 }
 
 bool save_state(pappl_system_t* system, void* path) {
@@ -117,6 +195,8 @@ pappl_system_t* make_system(int num_options, cups_option_t* options, void* data)
   papplSystemSetVersions(system, 1, &version);
   papplSystemSetPrinterDrivers(system, context->catalog.count, context->catalog.drivers, autoadd,
                                printer_created, make_driver, context);
+  addSystemPages(system);
+  papplSystemAddTimerCallback(system, 0, kQueryTickSeconds, runDueQueries, context->accessories);
   for (int i = 0; i < context->catalog.num_skipped; i++) {
     papplLog(system, PAPPL_LOGLEVEL_WARN, "PPD left out: %s.",
              ShownText(context->catalog.skipped[i]).c_str());
@@ -160,13 +240,22 @@ int runPrinterApp(int argc, char* argv[]) {
                 kLocalPpdDirectory);
   }
   commandLineOption(argc, argv, "state-file", context[0].state_file, sizeof(context[0].state_file));
+  context[0].accessories = makeAccessoryContext(context[0].state_file);
+  if (context[0].accessories == nullptr) {
+    fprintf(stderr, "%s: out of memory\n", kAppName);
+    return 1;
+  }
   scanPpdDirectories(&context[0].catalog, directories);
   // PAPPL's listing of drivers needs at least one.
   if (context[0].catalog.count == 0 && argc > 1 && strcmp(argv[1], "drivers") == 0) {
     fprintf(stderr, "%s: no PPD in %s\n", kAppName, directories);
     return 0;
   }
-  return papplMainloop(argc, argv, kAppVersion, kFooterHtml, context[0].catalog.count,
-                       context[0].catalog.drivers, autoadd, make_driver, nullptr, nullptr,
-                       make_system, nullptr, context.get());
+  const int status =
+      papplMainloop(argc, argv, kAppVersion, kFooterHtml, context[0].catalog.count,
+                    context[0].catalog.drivers, autoadd, make_driver, kQuerySubcommand,
+                    query_subcommand, make_system, nullptr, context.get());
+  // Every printer, and with it its accessories, is gone with the system.
+  freeAccessoryContext(context[0].accessories);
+  return status;
 }

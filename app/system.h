@@ -5,6 +5,7 @@
 
 #include <cstddef>
 
+#include "app/accessories.h"
 #include "app/ppd_catalog.h"
 
 inline constexpr char kAppName[] = "zorv-printer-app";
@@ -19,7 +20,14 @@ inline constexpr size_t kOptionTextSize = kPpdPathSize * kMaxPpdDirectories;
 struct AppContext {
   DriverCatalog catalog;
   char state_file[kPpdPathSize];  // -o state-file=PATH, or empty: PAPPL's own place
+  AccessoryContext* accessories;  // what the printers' accessories share
 };
+
+// The sub-command that asks a printer now and prints what it answered:
+// "zorv-printer-app query -d NAME [-o server-port=PORT]".
+inline constexpr char kQuerySubcommand[] = "query";
+// How often the server looks for printers whose query is due, in seconds.
+inline constexpr int kQueryTickSeconds = 1;
 
 // The value of "-o NAME=VALUE" (or "-oNAME=VALUE") on the command line, the last one given,
 // into value; false when there is none.

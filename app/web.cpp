@@ -2,11 +2,16 @@
 #include "app/web.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 
+#include "app/accessories.h"
 #include "app/handles.h"
 #include "app/ppd_driver.h"
+#include "common/handles.h"
 #include "log/text.h"
+#include "probe/ppd_handles.h"
 
 namespace {
 
@@ -118,6 +123,179 @@ bool driver_page(pappl_client_t* client, void* data) {
   return true;
 }
 
+// --- The accessories page ---------------------------------------------------------------
+
+// At most this many installable options are shown (and set by hand) on the page.
+constexpr int kShownOptions = 512;
+constexpr int kSecondsPerMinute = 60;
+constexpr size_t kTimeSize = 32;
+constexpr char kHandPrefix[] = "hand-";
+constexpr char kFromDevice[] = "";
+
+void escaped_cell(pappl_client_t* client, const char* text) {
+  papplClientHTMLPuts(client, "<td>");
+  papplClientHTMLEscape(client, text, 0);
+  papplClientHTMLPuts(client, "</td>");
+}
+
+// The choice select of an option: "from the printer" first, then each of the PPD's choices.
+void hand_select(pappl_client_t* client, ppd_file_t* ppd, const InstalledOption& o) {
+  papplClientHTMLPrintf(client, "<td><select name=\"%s", kHandPrefix);
+  papplClientHTMLEscape(client, o.keyword, 0);
+  papplClientHTMLPrintf(client, "\"><option value=\"%s\">from the printer</option>", kFromDevice);
+  ppd_option_t* option = ppd != nullptr ? ppdFindOption(ppd, o.keyword) : nullptr;
+  for (int i = 0; option != nullptr && i < option->num_choices; i++) {
+    const ppd_choice_t& choice = option->choices[i];
+    papplClientHTMLPuts(client, "<option value=\"");
+    papplClientHTMLEscape(client, choice.choice, 0);
+    papplClientHTMLPrintf(client, "\"%s>",
+                          strcmp(o.hand_choice, choice.choice) == 0 ? " selected" : "");
+    papplClientHTMLEscape(client, choice.text[0] != '\0' ? choice.text : choice.choice, 0);
+    papplClientHTMLPuts(client, "</option>");
+  }
+  papplClientHTMLPuts(client, "</select></td>");
+}
+
+void option_row(pappl_client_t* client, ppd_file_t* ppd, const InstalledOption& o) {
+  papplClientHTMLPrintf(client, "<tr id=\"option-");
+  papplClientHTMLEscape(client, o.keyword, 0);
+  papplClientHTMLPuts(client, "\">");
+  escaped_cell(client, o.keyword);
+  char query[kQueryTextSize + kAttributeNameSize + 4] = "";
+  if (o.query_name[0] != '\0')
+    format_text(query, sizeof(query), "%s \"%s\"", o.query_name, o.query);
+  escaped_cell(client, o.asked == 0 ? "not asked yet" : query);
+  char gave[kReplyTextSize + kWordsSize + 8] = "";
+  if (o.outcome == ProbeOutcome::kAnswered) {
+    format_text(gave, sizeof(gave), "\"%s\"%s%s", o.reply, o.words[0] != '\0' ? ", " : "", o.words);
+  } else {
+    copy_text(gave, sizeof(gave), o.words);
+  }
+  escaped_cell(client, gave);
+  escaped_cell(client, o.device_choice[0] != '\0' ? o.device_choice : "-");
+  hand_select(client, ppd, o);
+  escaped_cell(client, effectiveChoice(o));
+  char when[kTimeSize] = "-";
+  if (o.asked != 0) {
+    struct tm local;
+    strftime(when, sizeof(when), "%Y-%m-%d %H:%M:%S", localtime_r(&o.asked, &local));
+  }
+  escaped_cell(client, when);
+  papplClientHTMLPuts(client, "</tr>\n");
+}
+
+// Takes a posted form: the button that asks the printer now, or the hand-set choices and the
+// interval. False when the form is not the page's own (its session token does not match).
+bool take_form(pappl_client_t* client, pappl_printer_t* printer) {
+  CupsOptions form;
+  form.count = papplClientGetForm(client, &form.options);
+  if (!papplClientIsValidForm(client, form.count, form.options)) return false;
+  if (form.get("query") != nullptr) {
+    requestQuery(printer);
+    return true;
+  }
+  for (int i = 0; i < form.count; i++) {
+    const char* name = form.options[i].name;
+    if (strncmp(name, kHandPrefix, sizeof(kHandPrefix) - 1) == 0) {
+      setHandChoice(printer, name + sizeof(kHandPrefix) - 1, form.options[i].value);
+    }
+  }
+  const char* minutes = form.get("interval");
+  if (minutes != nullptr && atoi(minutes) > 0) {
+    setQueryInterval(printer, atoi(minutes) * kSecondsPerMinute);
+  }
+  return true;
+}
+
+bool accessories_page(pappl_client_t* client, void* data) {
+  pappl_printer_t* printer = static_cast<pappl_printer_t*>(data);
+  if (!papplClientHTMLAuthorize(client)) return true;
+  if (papplClientGetMethod(client) == HTTP_STATE_POST && !take_form(client, printer)) {
+    papplClientRespond(client, HTTP_STATUS_BAD_REQUEST, nullptr, nullptr, 0, 0);
+    return true;
+  }
+  UniqueMalloc<InstalledOption[]> options = make_array<InstalledOption>(kShownOptions);
+  int interval = 0;
+  bool running = false;
+  const int count = options != nullptr ? copyInstalledOptions(printer, options.get(), kShownOptions,
+                                                              &interval, &running)
+                                       : -1;
+  pappl_pr_driver_data_t driver_data;
+  papplPrinterGetDriverData(printer, &driver_data);
+  const PpdDriver* driver = static_cast<const PpdDriver*>(driver_data.extension);
+  UniquePpd ppd(driver != nullptr ? ppdOpenFile(driver->ppd_path) : nullptr);
+
+  papplClientHTMLPrinterHeader(client, printer, kAccessoriesPageLabel, running ? 5 : 0, nullptr,
+                               nullptr);
+  papplClientHTMLPuts(client, "<div class=\"row\"><div class=\"col-12\">\n");
+  char path[kPathSize];
+  papplPrinterGetPath(printer, kAccessoriesPage, path, sizeof(path));
+  papplClientHTMLStartForm(client, path, false);
+  papplClientHTMLPrintf(client,
+                        "<p id=\"query-state\">%s</p>\n"
+                        "<table class=\"list\" summary=\"Accessories\" id=\"zorv-accessories\">\n"
+                        "<thead><tr><th>Option</th><th>Query</th><th>Reply</th><th>From the "
+                        "printer</th><th>Set by hand</th><th>Installed</th><th>Asked</th></tr>"
+                        "</thead><tbody>\n",
+                        running ? "The printer is being asked now." : "");
+  for (int i = 0; i < count; i++) option_row(client, ppd.get(), options[i]);
+  if (count <= 0)
+    papplClientHTMLPuts(client, "<tr><td colspan=\"7\">No installable options.</td></tr>\n");
+  papplClientHTMLPrintf(client,
+                        "</tbody></table>\n<p>Ask the printer every <input type=\"number\" "
+                        "name=\"interval\" min=\"1\" value=\"%d\"> minutes. "
+                        "<input type=\"submit\" name=\"save\" value=\"Save\"> "
+                        "<input type=\"submit\" name=\"query\" value=\"Ask the printer now\"></p>\n"
+                        "</form>\n</div></div>\n",
+                        interval / kSecondsPerMinute);
+  papplClientHTMLPrinterFooter(client);
+  return true;
+}
+
+bool accessories_page_path(pappl_printer_t* printer, char* path, size_t size) {
+  char buffer[kPathSize];
+  if (papplPrinterGetPath(printer, kAccessoriesPage, buffer, sizeof(buffer)) == nullptr) {
+    return false;
+  }
+  return copy_text(path, size, buffer) < size;
+}
+
+// --- The query resource -----------------------------------------------------------------
+
+bool respond_text(pappl_client_t* client, http_status_t status, const char* text, size_t length) {
+  if (!papplClientRespond(client, status, nullptr, "text/plain", 0, length)) return false;
+  return length == 0 ||
+         httpWrite2(papplClientGetHTTP(client), text, length) == static_cast<ssize_t>(length);
+}
+
+bool query_resource(pappl_client_t* client, void* data) {
+  pappl_system_t* system = static_cast<pappl_system_t*>(data);
+  if (papplClientIsAuthorized(client) != HTTP_STATUS_CONTINUE) {
+    return respond_text(client, HTTP_STATUS_UNAUTHORIZED, "", 0);
+  }
+  CupsOptions form;
+  form.count = papplClientGetForm(client, &form.options);
+  const char* name = form.get("printer");
+  char resource[kPathSize];
+  if (name == nullptr || strchr(name, '/') != nullptr ||
+      !format_text(resource, sizeof(resource), "/ipp/print/%s", name)) {
+    return respond_text(client, HTTP_STATUS_BAD_REQUEST, "", 0);
+  }
+  pappl_printer_t* printer = papplSystemFindPrinter(system, resource, 0, nullptr);
+  if (printer == nullptr) return respond_text(client, HTTP_STATUS_NOT_FOUND, "", 0);
+  char* text = nullptr;
+  size_t length = 0;
+  FILE* out = open_memstream(&text, &length);
+  if (out == nullptr) return respond_text(client, HTTP_STATUS_SERVER_ERROR, "", 0);
+  const int answered = queryNow(printer, out);
+  fclose(out);
+  UniqueMalloc<char> owned(text);
+  const http_status_t status = answered > 0    ? static_cast<http_status_t>(kQueryAnswered)
+                               : answered == 0 ? static_cast<http_status_t>(kQueryNoAnswer)
+                                               : HTTP_STATUS_SERVICE_UNAVAILABLE;
+  return respond_text(client, status, owned.get() != nullptr ? owned.get() : "", length);
+}
+
 }  // namespace
 
 bool driverPagePath(pappl_printer_t* printer, char* path, size_t size) {
@@ -128,15 +306,30 @@ bool driverPagePath(pappl_printer_t* printer, char* path, size_t size) {
 
 void addPrinterPages(pappl_printer_t* printer) {
   char path[kPathSize];
-  if (!driverPagePath(printer, path, sizeof(path))) return;
-  papplSystemAddResourceCallback(papplPrinterGetSystem(printer), path, "text/html", driver_page,
-                                 printer);
-  papplPrinterAddLink(printer, kDriverPageLabel, path, PAPPL_LOPTIONS_STATUS);
+  if (driverPagePath(printer, path, sizeof(path))) {
+    papplSystemAddResourceCallback(papplPrinterGetSystem(printer), path, "text/html", driver_page,
+                                   printer);
+    papplPrinterAddLink(printer, kDriverPageLabel, path, PAPPL_LOPTIONS_STATUS);
+  }
+  if (accessories_page_path(printer, path, sizeof(path))) {
+    papplSystemAddResourceCallback(papplPrinterGetSystem(printer), path, "text/html",
+                                   accessories_page, printer);
+    papplPrinterAddLink(printer, kAccessoriesPageLabel, path, PAPPL_LOPTIONS_STATUS);
+  }
 }
 
 void removePrinterPages(pappl_printer_t* printer) {
   char path[kPathSize];
-  if (!driverPagePath(printer, path, sizeof(path))) return;
-  papplPrinterRemoveLink(printer, kDriverPageLabel);
-  papplSystemRemoveResource(papplPrinterGetSystem(printer), path);
+  if (driverPagePath(printer, path, sizeof(path))) {
+    papplPrinterRemoveLink(printer, kDriverPageLabel);
+    papplSystemRemoveResource(papplPrinterGetSystem(printer), path);
+  }
+  if (accessories_page_path(printer, path, sizeof(path))) {
+    papplPrinterRemoveLink(printer, kAccessoriesPageLabel);
+    papplSystemRemoveResource(papplPrinterGetSystem(printer), path);
+  }
+}
+
+void addSystemPages(pappl_system_t* system) {
+  papplSystemAddResourceCallback(system, kQueryResource, "text/plain", query_resource, system);
 }

@@ -12,11 +12,26 @@
 inline constexpr char kDriverPage[] = "driver";
 inline constexpr char kDriverPageLabel[] = "Driver";
 
+// The page of the printer's accessories: each installable option's query, what it gave, the
+// choice from the device and the one set by hand (a form), the time of the last query, the
+// interval between queries, and a button that asks the printer now.
+inline constexpr char kAccessoriesPage[] = "accessories";
+inline constexpr char kAccessoriesPageLabel[] = "Accessories";
+
+// The records of a query made now, as zorvquery shows them, in plain text, for the query
+// sub-command: GET /zorv-query?printer=NAME answers 200 when some option got an answer, 202
+// when none did, 404 for no such printer, 503 when its device cannot be queried.
+inline constexpr char kQueryResource[] = "/zorv-query";
+inline constexpr int kQueryAnswered = 200;
+inline constexpr int kQueryNoAnswer = 202;
+
 // The page's path for printer into path; false when it does not fit.
 bool driverPagePath(pappl_printer_t* printer, char* path, size_t size);
 
-// Adds the printer's page and its link on PAPPL's printer page; removes them again.
+// Adds the printer's pages and their links on PAPPL's printer page; removes them again.
 void addPrinterPages(pappl_printer_t* printer);
 void removePrinterPages(pappl_printer_t* printer);
+// Adds the query resource of the system.
+void addSystemPages(pappl_system_t* system);
 
 #endif  // ZORV_APP_WEB_H

@@ -68,6 +68,11 @@ class HeapList {
     items_[size_++] = item;
     return true;
   }
+  // Removes element i; the last element takes its place.
+  void remove_at(size_t i) {
+    items_[i] = items_[size_ - 1];
+    --size_;
+  }
   size_t size() const { return size_; }
   const T& operator[](size_t i) const { return items_[i]; }
   T& operator[](size_t i) { return items_[i]; }

@@ -47,7 +47,7 @@ class AppPrinting : public ::testing::Test {
     profile_ = pseudo_random_bytes(5000, 1);
     installed_ = std::make_unique<InstalledProfile>("Orvane", "office.ucs", profile_);
     ASSERT_TRUE(write_file(ppds_.file("zorv-sample.ppd"),
-                           read_file(SOURCE_DIR "/samples/zorv-sample.ppd")));
+                           fitted_sample_ppd()));
     ASSERT_TRUE(write_file(ppds_.file("broken.ppd"), "*PPD-Adobe: \"4.3\"\ngarbage\n"));
     ASSERT_TRUE(listener_.start(kPrinterAddress, kPrinterPort));
     ASSERT_TRUE(server_.start(ppds_.path())) << server_.failure();

@@ -42,7 +42,7 @@ TEST(AppWeb, DriverPageShowsTheDriverTheColourProfileAndTheMedia) {
   InstalledProfile profile("Orvane", "office.ucs", "profile bytes");
   TempDir ppds;
   ASSERT_TRUE(
-      write_file(ppds.file("zorv-sample.ppd"), read_file(SOURCE_DIR "/samples/zorv-sample.ppd")));
+      write_file(ppds.file("zorv-sample.ppd"), fitted_sample_ppd()));
   AppServer app;
   ASSERT_TRUE(app.start(ppds.path())) << app.failure();
   ASSERT_TRUE(app.add_printer("office", "zorv-sample", "socket://127.0.0.71:9100"))

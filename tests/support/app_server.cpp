@@ -17,6 +17,7 @@
 
 #include "support/bytes.h"
 #include "support/cupsd.h"
+#include "support/text.h"
 
 namespace {
 
@@ -288,4 +289,48 @@ std::string pwg_raster_page(const std::string& media, const std::string& type, i
   cupsRasterClose(raster);
   close(fd);
   return read_file(path);
+}
+
+std::string http_page(const std::string& url, int* status, const std::string& form) {
+  *status = 0;
+  char scheme[32], user[64], host[256], resource[1024];
+  int port = 0;
+  if (httpSeparateURI(HTTP_URI_CODING_ALL, url.c_str(), scheme, sizeof(scheme), user, sizeof(user),
+                      host, sizeof(host), &port, resource, sizeof(resource)) < HTTP_URI_STATUS_OK) {
+    return "";
+  }
+  Http http = connect_to(url);
+  if (http == nullptr) return "";
+  httpClearFields(http.get());
+  httpSetField(http.get(), HTTP_FIELD_HOST, host);
+  http_status_t answer = HTTP_STATUS_ERROR;
+  bool sent = false;
+  if (form.empty()) {
+    sent = httpGet(http.get(), resource) == 0;
+  } else {
+    httpSetField(http.get(), HTTP_FIELD_CONTENT_TYPE, "application/x-www-form-urlencoded");
+    httpSetLength(http.get(), form.size());
+    sent = httpPost(http.get(), resource) == 0 &&
+           httpWrite2(http.get(), form.data(), form.size()) == static_cast<ssize_t>(form.size());
+  }
+  if (sent) {
+    while ((answer = httpUpdate(http.get())) == HTTP_STATUS_CONTINUE) {
+    }
+  }
+  *status = static_cast<int>(answer);
+  std::string body;
+  char buffer[8192];
+  ssize_t n;
+  while ((n = httpRead2(http.get(), buffer, sizeof(buffer))) > 0) {
+    body.append(buffer, static_cast<size_t>(n));
+  }
+  return body;
+}
+
+std::string fitted_sample_ppd() {
+  std::string text = read_file(SOURCE_DIR "/samples/zorv-sample.ppd");
+  replace_text(text, "*DefaultDuplexer: False\n", "*DefaultDuplexer: True\n");
+  replace_text(text, "*DefaultOptionalTray: None\n", "*DefaultOptionalTray: PF500\n");
+  replace_text(text, "*DefaultStapler: False\n", "*DefaultStapler: True\n");
+  return text;
 }

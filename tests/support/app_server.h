@@ -60,6 +60,10 @@ class AppServer {
   int port_ = 0;
 };
 
+// The sample PPD with its duplex unit, paper feeder and stapler installed by default: the
+// capabilities of a fully fitted printer before it was asked anything.
+std::string fitted_sample_ppd();
+
 // One IPP attribute of a job request: "name=value"; copies goes as an integer,
 // ipp-attribute-fidelity as a boolean, everything else as a keyword.
 using JobAttributes = std::vector<std::string>;
@@ -85,6 +89,10 @@ JobStatus ipp_job_status(const std::string& printer_uri, int job_id);
 JobStatus ipp_wait_job_end(const std::string& printer_uri, int job_id, int timeout_ms = 60000);
 // The values of a printer attribute, comma-separated; "" when it is not there.
 std::string ipp_printer_attribute(const std::string& printer_uri, const std::string& name);
+
+// A page of the server's web interface: GET url, or, with a form ("name=value&..."), POST it;
+// the body, and the HTTP status into *status.
+std::string http_page(const std::string& url, int* status, const std::string& form = "");
 
 // A PWG raster document of one page of media (a PWG media name) in type ("sgray_8",
 // "srgb_8", "black_1", ...) at dpi: every line the same pseudo-random bytes of seed, or white

@@ -6,11 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include "app/accessories.h"
 #include "app/handles.h"
 #include "app/ppd_catalog.h"
 #include "app/ppd_driver.h"
 #include "app/ppd_marks.h"
 #include "common/handles.h"
+#include "probe/ppd_handles.h"
 #include "support/paths.h"
 #include "support/text.h"
 
@@ -170,6 +172,71 @@ TEST(PpdDriver, JobOptionsBecomeThePpdsOptionCode) {
     for (const std::string& text : c.present)
       EXPECT_NE(code.find(text), std::string::npos) << text << code;
     for (const std::string& text : c.absent) EXPECT_EQ(code.find(text), std::string::npos) << text;
+  }
+}
+
+// The capabilities that remain once installed choices are marked: each row marks the sample
+// PPD's installable options, and a PPD whose constraints rule out every tray keeps them all,
+// with a line saying why.
+TEST(PpdDriver, InstalledChoicesNarrowTheCapabilitiesThroughTheConstraints) {
+  TempDir dir;
+  std::string every_tray = read_file(kSamplePpd);
+  replace_text(every_tray, "*UIConstraints: *OptionalTray None *InputSlot Tray2\n",
+               "*UIConstraints: *OptionalTray None *InputSlot Tray2\n"
+               "*UIConstraints: *OptionalTray None *InputSlot Tray1\n"
+               "*UIConstraints: *OptionalTray None *InputSlot Manual\n");
+  ASSERT_TRUE(write_file(dir.file("every-tray.ppd"), every_tray));
+  const struct Case {
+    const char* ppd;
+    std::vector<std::pair<const char*, const char*>> installed;
+    std::vector<std::string> sources;
+    pappl_sides_t sides;
+    pappl_finishings_t finishings;
+    bool why;
+  } cases[] = {
+      {"sample",
+       {{"Duplexer", "True"}, {"OptionalTray", "PF500"}, {"Stapler", "True"}},
+       {"tray-1", "tray-2", "manual"},
+       PAPPL_SIDES_ONE_SIDED | PAPPL_SIDES_TWO_SIDED_LONG_EDGE | PAPPL_SIDES_TWO_SIDED_SHORT_EDGE,
+       PAPPL_FINISHINGS_STAPLE,
+       false},
+      {"sample", {}, {"tray-1", "manual"}, PAPPL_SIDES_ONE_SIDED, PAPPL_FINISHINGS_NONE, false},
+      {"sample",
+       {{"Duplexer", "True"}, {"OptionalTray", "PF1000"}},
+       {"tray-1", "tray-2", "manual"},
+       PAPPL_SIDES_ONE_SIDED | PAPPL_SIDES_TWO_SIDED_LONG_EDGE | PAPPL_SIDES_TWO_SIDED_SHORT_EDGE,
+       PAPPL_FINISHINGS_NONE,
+       false},
+      {"every-tray",
+       {},
+       {"tray-1", "tray-2", "manual"},
+       PAPPL_SIDES_ONE_SIDED,
+       PAPPL_FINISHINGS_NONE,
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.ppd) + " with " + std::to_string(c.installed.size()) + " set");
+    LoadedDriver loaded;
+    const std::string path = strcmp(c.ppd, "sample") == 0 ? kSamplePpd : dir.file("every-tray.ppd");
+    load(&loaded, path);
+    UniquePpd ppd(ppdOpenFile(path.c_str()));
+    ASSERT_NE(ppd, nullptr);
+    ppdMarkDefaults(ppd.get());
+    for (const auto& [keyword, choice] : c.installed) ppdMarkOption(ppd.get(), keyword, choice);
+    pappl_pr_driver_data_t data = loaded.data;
+    data.sides_default = PAPPL_SIDES_TWO_SIDED_LONG_EDGE;
+    char why[256] = "";
+    narrowCapabilities(ppd.get(), *loaded.driver, &data, why, sizeof(why));
+    EXPECT_EQ(strings_of(data.source, data.num_source), c.sources);
+    for (int i = 0; i < data.num_source; i++)
+      EXPECT_STREQ(data.media_ready[i].source, data.source[i]);
+    EXPECT_EQ(data.sides_supported, c.sides);
+    // A default the printer lost moves to one it has.
+    EXPECT_EQ(data.sides_default, (c.sides & PAPPL_SIDES_TWO_SIDED_LONG_EDGE) != 0
+                                      ? PAPPL_SIDES_TWO_SIDED_LONG_EDGE
+                                      : PAPPL_SIDES_ONE_SIDED);
+    EXPECT_EQ(data.finishings, c.finishings);
+    EXPECT_EQ(why[0] != '\0', c.why) << why;
   }
 }
 

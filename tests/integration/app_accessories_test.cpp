@@ -1,0 +1,228 @@
+// The printer's accessories in the Printer Application, against a private agent: what the
+// device answers becomes the printer's installed choices (zorv-installed) and its capabilities
+// follow them; a silent agent keeps the last known choices without making IPP wait; a choice
+// set by hand on the web page wins over the device; a restart keeps it all; and a driverless
+// queue made afterwards offers duplex only when the unit is fitted.
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "support/app_server.h"
+#include "support/cupsd.h"
+#include "support/paths.h"
+#include "support/program.h"
+#include "support/snmpd.h"
+
+namespace {
+
+constexpr char kAgent[] = "127.0.0.44";
+constexpr char kPrinter[] = "office";
+
+// The agent's answers to the sample PPD's queries: the paper feeder, the duplex unit, the
+// memory and the finisher.
+std::string agent_values(const std::string& feeder, int duplexer) {
+  return "override .1.3.6.1.4.1.64991.1.1.0 octet_str \"" + feeder +
+         "\"\noverride .1.3.6.1.4.1.64991.1.2.0 integer " + std::to_string(duplexer) +
+         "\noverride .1.3.6.1.4.1.64991.1.3.0 integer 512\n"
+         "override .1.3.6.1.4.1.64991.1.4.0 unsigned 1\n";
+}
+
+class Accessories : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    REQUIRE_ROOT();
+    if (!snmpd_available()) GTEST_SKIP() << "snmpd is not installed";
+    ASSERT_TRUE(write_file(files_.file("zorv-sample.ppd"),
+                           read_file(SOURCE_DIR "/samples/zorv-sample.ppd")));
+    ASSERT_TRUE(app_.start(files_.path())) << app_.failure();
+    ASSERT_TRUE(app_.add_printer(kPrinter, "zorv-sample", std::string("socket://") + kAgent))
+        << app_.failure();
+  }
+
+  // The agent, answering the feeder and the duplex unit as given (no agent: stopped).
+  void agent(const std::string& feeder, int duplexer) {
+    agent_.stop();
+    ASSERT_TRUE(write_file(files_.file("values.conf"), agent_values(feeder, duplexer)));
+    SnmpdConfig config;
+    config.address = kAgent;
+    config.values_files = {files_.file("values.conf")};
+    ASSERT_TRUE(agent_.start(config)) << agent_.error();
+  }
+
+  // "zorv-printer-app query -d office" against the server.
+  ProgramResult query() {
+    return app_.run({"query", "-d", kPrinter, "-o", "server-port=" + std::to_string(app_.port())});
+  }
+
+  std::string attribute(const std::string& name) {
+    return ipp_printer_attribute(app_.printer_uri(kPrinter), name);
+  }
+
+  // Posts the accessories page's form with the page's own session token.
+  int post_accessories(const std::string& fields) {
+    const std::string url = app_.web_url(std::string("/") + kPrinter + "/accessories");
+    int status = 0;
+    const std::string page = http_page(url, &status);
+    const std::string marker = "name=\"session\" value=\"";
+    const size_t at = page.find(marker);
+    if (at == std::string::npos) return -1;
+    const size_t start = at + marker.size();
+    const std::string token = page.substr(start, page.find('"', start) - start);
+    http_page(url, &status, "session=" + token + "&" + fields);
+    return status;
+  }
+
+  TempDir files_;
+  AppServer app_;
+  Snmpd agent_;
+};
+
+TEST_F(Accessories, AnswersBecomeTheInstalledChoicesAndTheCapabilitiesFollow) {
+  const struct Case {
+    const char* what;
+    const char* feeder;
+    int duplexer;
+    const char* installed;
+    const char* sides;
+    const char* sources;
+  } cases[] = {
+      {"feeder and duplex unit", "PF-500-EU", 1,
+       "OptionalTray=PF500,Duplexer=True,InstalledMemory=512MB,Finisher=True,Stapler=False",
+       "one-sided,two-sided-long-edge,two-sided-short-edge", "tray-1,tray-2,manual,auto"},
+      // The agent changed, and asked again by the sub-command.
+      {"neither", "", 0,
+       "OptionalTray=None,Duplexer=False,InstalledMemory=512MB,Finisher=True,Stapler=False",
+       "one-sided", "tray-1,manual,auto"},
+      {"duplex unit only", "", 1,
+       "OptionalTray=None,Duplexer=True,InstalledMemory=512MB,Finisher=True,Stapler=False",
+       "one-sided,two-sided-long-edge,two-sided-short-edge", "tray-1,manual,auto"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    agent(c.feeder, c.duplexer);
+    ProgramResult r = query();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Duplexer: ?SnmpDuplexer \".1.3.6.1.4.1.64991.1.2.0\" -> \"" +
+                         std::to_string(c.duplexer) + "\""),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(attribute("zorv-installed"), c.installed);
+    EXPECT_EQ(attribute("sides-supported"), c.sides);
+    EXPECT_EQ(attribute("media-source-supported"), c.sources);
+    // A tray that is not fitted holds no ready media either.
+    EXPECT_EQ(attribute("media-ready").find("tray-2") != std::string::npos ||
+                  attribute("media-col-ready").find("tray-2") != std::string::npos,
+              std::string(c.sources).find("tray-2") != std::string::npos);
+    // The vendor attributes of the driver survive.
+    EXPECT_NE(attribute("zorv-ucs-supported"), "");
+  }
+  // The stapler is never asked (no query attribute): its PPD default rules out stapling.
+  EXPECT_EQ(attribute("finishings-supported").find("staple"), std::string::npos);
+}
+
+TEST_F(Accessories, SilentAgentKeepsTheLastKnownChoicesAndIppDoesNotWait) {
+  agent("PF-500-EU", 1);
+  ASSERT_EQ(query().status, 0);
+  const std::string known = attribute("zorv-installed");
+  const std::string config_time = attribute("printer-config-change-time");
+  agent_.stop();
+
+  std::atomic<bool> asked{false};
+  ProgramResult silent;
+  std::thread asking([&] {
+    silent = query();
+    asked = true;
+  });
+  // While the query waits out its time-out, Get-Printer-Attributes answers from what is known.
+  sleep_ms(500);
+  const auto start = std::chrono::steady_clock::now();
+  const std::string during = attribute("zorv-installed");
+  const auto took = std::chrono::steady_clock::now() - start;
+  const bool query_still_waiting = !asked;
+  asking.join();
+  EXPECT_TRUE(query_still_waiting);
+  EXPECT_EQ(during, known);
+  std::cout << "Get-Printer-Attributes during a silent query: "
+            << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms\n";
+  EXPECT_EQ(silent.status, 2) << silent.out;
+  EXPECT_NE(silent.out.find("no answer: Timeout"), std::string::npos) << silent.out;
+  EXPECT_EQ(attribute("zorv-installed"), known);
+  EXPECT_EQ(attribute("printer-config-change-time"), config_time);
+}
+
+TEST_F(Accessories, HandSetChoiceWinsOverTheDeviceUntilClearedAndARestartKeepsIt) {
+  agent("PF-500-EU", 1);
+  ASSERT_EQ(query().status, 0);
+  const std::string config_time = attribute("printer-config-change-time");
+  // The administrator says the duplex unit is gone, whatever the printer says.
+  sleep_ms(2100);  // printer-config-change-time counts whole seconds
+  EXPECT_EQ(post_accessories("hand-Duplexer=False&hand-Stapler=True&save=Save"), 200);
+  EXPECT_EQ(attribute("zorv-installed"),
+            "OptionalTray=PF500,Duplexer=False,InstalledMemory=512MB,Finisher=True,Stapler=True");
+  EXPECT_EQ(attribute("sides-supported"), "one-sided");
+  EXPECT_NE(attribute("finishings-supported").find("staple"), std::string::npos);
+  EXPECT_NE(attribute("printer-config-change-time"), config_time);
+  ASSERT_EQ(query().status, 0);
+  EXPECT_EQ(attribute("sides-supported"), "one-sided");
+
+  // A choice that the option does not have, or a form without the page's token, changes
+  // nothing.
+  EXPECT_EQ(post_accessories("hand-Duplexer=Maybe&save=Save"), 200);
+  int status = 0;
+  http_page(app_.web_url(std::string("/") + kPrinter + "/accessories"), &status,
+            "hand-Duplexer=True&save=Save");
+  EXPECT_NE(status, 200);
+  EXPECT_EQ(attribute("sides-supported"), "one-sided");
+
+  // The restarted server knows it all before it could ask the silent printer anything.
+  agent_.stop();
+  ASSERT_TRUE(app_.restart()) << app_.failure();
+  EXPECT_EQ(attribute("zorv-installed"),
+            "OptionalTray=PF500,Duplexer=False,InstalledMemory=512MB,Finisher=True,Stapler=True");
+  EXPECT_EQ(attribute("sides-supported"), "one-sided");
+  EXPECT_EQ(attribute("media-source-supported"), "tray-1,tray-2,manual,auto");
+
+  // Cleared, the device's last known choice counts again.
+  EXPECT_EQ(post_accessories("hand-Duplexer=&save=Save"), 200);
+  EXPECT_EQ(attribute("sides-supported"), "one-sided,two-sided-long-edge,two-sided-short-edge");
+  // The page: the device's last known choice, nothing set by hand, the choice in force.
+  const std::string page =
+      http_page(app_.web_url(std::string("/") + kPrinter + "/accessories"), &status);
+  EXPECT_NE(page.find("<tr id=\"option-Duplexer\"><td>Duplexer</td><td>not asked yet</td><td>"
+                      "</td><td>True</td><td><select name=\"hand-Duplexer\"><option value=\"\">"
+                      "from the printer</option>"),
+            std::string::npos)
+      << page;
+  agent("PF-500-EU", 1);
+  ASSERT_EQ(query().status, 0);
+  const std::string asked =
+      http_page(app_.web_url(std::string("/") + kPrinter + "/accessories"), &status);
+  EXPECT_NE(
+      asked.find("<td>?SnmpDuplexer &quot;.1.3.6.1.4.1.64991.1.2.0&quot;</td><td>&quot;1&quot;"
+                 "</td><td>True</td>"),
+      std::string::npos)
+      << asked;
+}
+
+// A driverless queue of a private scheduler, made after the query, offers duplex only when the
+// agent says the unit is fitted.
+TEST_F(Accessories, DriverlessQueueOffersDuplexOnlyWithTheUnit) {
+  Cupsd cupsd;
+  ASSERT_TRUE(cupsd.start()) << cupsd.failure();
+  for (int duplexer : {1, 0}) {
+    SCOPED_TRACE(duplexer);
+    agent("", duplexer);
+    ASSERT_EQ(query().status, 0);
+    const std::string queue = "driverless" + std::to_string(duplexer);
+    ProgramResult made = cupsd.run_client(
+        {"lpadmin", "-p", queue, "-E", "-v", app_.printer_uri(kPrinter), "-m", "everywhere"});
+    ASSERT_TRUE(made.exited && made.status == 0) << made.describe() << ": " << made.err;
+    ProgramResult options = cupsd.run_client({"lpoptions", "-p", queue, "-l"});
+    EXPECT_EQ(options.out.find("Duplex") != std::string::npos, duplexer == 1) << options.out;
+  }
+}
+
+}  // namespace

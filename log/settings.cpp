@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr size_t kLineBuffer = 1024;
+constexpr size_t kLineBuffer = SETTINGS_LINE_SIZE;
 constexpr char kExecPrefix[] = "exec:";
 constexpr size_t kExecPrefixLength = sizeof(kExecPrefix) - 1;
 
@@ -26,6 +26,16 @@ int accepted_result(int value) {
 
 }  // namespace
 
+int read_settings_stream(FILE* stream, settings_callback callback, void* context) {
+  if (stream == nullptr || callback == nullptr) return kNullArgument;
+  char line[kLineBuffer];
+  for (;;) {
+    if (fgets(line, sizeof(line), stream) == nullptr) return ferror(stream) ? kReadError : 0;
+    const int value = callback(line, context);
+    if (value != 0) return accepted_result(value);
+  }
+}
+
 int read_settings(const char* path, settings_callback callback, void* context) {
   if (path == nullptr || callback == nullptr) return kNullArgument;
 
@@ -33,20 +43,7 @@ int read_settings(const char* path, settings_callback callback, void* context) {
   FILE* stream = command ? popen(path + kExecPrefixLength, "r") : fopen(path, "r");
   if (stream == nullptr) return kOpenFailed;
 
-  int result = 0;
-  char line[kLineBuffer];
-  for (;;) {
-    if (fgets(line, sizeof(line), stream) == nullptr) {
-      if (ferror(stream)) result = kReadError;
-      break;
-    }
-    const int value = callback(line, context);
-    if (value != 0) {
-      result = accepted_result(value);
-      break;
-    }
-  }
-
+  const int result = read_settings_stream(stream, callback, context);
   // The command's exit status says nothing the lines did not already say.
   if (command) {
     pclose(stream);

@@ -5,10 +5,12 @@
 
 #include "autoconf/snmp_query.h"
 #include "common/credentials.h"
+#include "common/secret.h"
 #include "log/escape.h"
 #include "probe/messages.h"
 #include "probe/probe.h"
 #include "probe/snmp_probe.h"
+#include "probe/snmp_v3_settings.h"
 #include "probe/usb_probe.h"
 
 namespace {
@@ -16,6 +18,7 @@ namespace {
 constexpr size_t kQuotedSize = escaped_size(256) + 256;
 constexpr size_t kSourceSize = 256;
 constexpr size_t kWordsSize = 512;
+constexpr size_t kSummarySize = 256;
 // The filter's own messages (what the scheduler's error log would show) are shown indented
 // under the option they belong to.
 constexpr MessageLayout kIndented = {"    "};
@@ -68,8 +71,8 @@ int show_records(FILE* out, const ProbeResult& result, const char* uri) {
 }
 
 // Runs the query of the URI's kind and shows it; kQueryUsage for a URI that cannot be queried.
-// answered counts the options that got an answer.
-int run_queries(const char* uri, ppd_file_t* ppd, FILE* out, int* answered) {
+// answered counts the options that got an answer; v3 tells whether the queries used SNMPv3.
+int run_queries(const char* uri, ppd_file_t* ppd, FILE* out, int* answered, bool* v3) {
   ProbeCancel cancel;
   cancel.sigterm = true;
   ProbeResult result;
@@ -78,13 +81,27 @@ int run_queries(const char* uri, ppd_file_t* ppd, FILE* out, int* answered) {
       const char* host = hostFromUri(uri);
       if (host == nullptr || host[0] == '\0') return kQueryUsage;
       snmpLibraryInit();
-      char community[kSnmpCommunitySize];
-      char source[kSourceSize];
-      snmpRunCommunity(ppd, community, source, sizeof(source));
-      fprintf(out, "# %s: SNMP to %s, community %s\n", ShownUri(uri).c_str(),
-              ShownText(host).c_str(),
-              source[0] != '\0' ? source : "the default (no settings file for this manufacturer)");
-      probeSnmpOptions(ppd, host, community, cancel, result);
+      Secret<SnmpCredentials> credentials;
+      if (credentials.get() == nullptr) return kQueryUsage;
+      SnmpSettingsReport report;
+      snmpRunCredentials(ppd, *credentials, report);
+      if (credentials->use_v3) {
+        keepSecretsOutOfCoreDumps();
+        char summary[kSummarySize];
+        snmpV3Summary(credentials->v3, summary, sizeof(summary));
+        fprintf(out, "# %s: SNMPv3 to %s, %s (%s)\n", ShownUri(uri).c_str(),
+                ShownText(host).c_str(), ShownText(summary).c_str(), report.path);
+      } else {
+        char source[kSourceSize];
+        snmpRunCommunity(ppd, credentials->community, source, sizeof(source));
+        fprintf(out, "# %s: SNMP to %s, community %s\n", ShownUri(uri).c_str(),
+                ShownText(host).c_str(),
+                source[0] != '\0' ? source
+                                  : "the default (no settings file for this manufacturer)");
+      }
+      *v3 = credentials->use_v3;
+      noteSnmpSettings(report, result);
+      probeSnmpOptions(ppd, host, *credentials, cancel, result);
       break;
     }
     case kConnectionUsb:
@@ -115,7 +132,8 @@ void quoteReply(const char* text, char* buffer, size_t size) {
 
 int queryDevice(const char* uri, ppd_file_t* ppd, FILE* out) {
   int answered = 0;
-  const int status = run_queries(uri, ppd, out, &answered);
+  bool v3 = false;
+  const int status = run_queries(uri, ppd, out, &answered, &v3);
   if (status == kQueryUsage) {
     if (connectionType(uri) == kConnectionNetwork) {
       fprintf(stderr, "zorvquery: no host in the device URI %s\n", ShownUri(uri).c_str());
@@ -128,9 +146,11 @@ int queryDevice(const char* uri, ppd_file_t* ppd, FILE* out) {
     return kQueryUsage;
   }
   if (answered > 0) return kQueryAnswered;
-  fprintf(stderr, "zorvquery: no query got an answer%s\n",
-          connectionType(uri) == kConnectionNetwork
-              ? "; under SNMPv1 a wrong community is not answered at all"
-              : "");
+  const char* hint = "";
+  if (connectionType(uri) == kConnectionNetwork) {
+    hint = v3 ? "; under SNMPv3 a wrong privacy passphrase is not answered at all"
+              : "; under SNMPv1 a wrong community is not answered at all";
+  }
+  fprintf(stderr, "zorvquery: no query got an answer%s\n", hint);
   return kQueryNoAnswer;
 }

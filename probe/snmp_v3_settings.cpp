@@ -330,7 +330,13 @@ void snmpSettingsProblemWords(const SnmpSettingsReport& report, char* buffer, si
                   "%s is too long (names at most 32 characters, passphrases at most 255)", key);
       return;
     case SnmpSettingsProblem::kUnknownLevel:
-      format_text(buffer, size, "%s=%s is not noAuthNoPriv, authNoPriv or authPriv", key, value);
+      if (value[0] == '\0') {
+        format_text(buffer, size, "SNMP_VERSION=3 needs %s: noAuthNoPriv, authNoPriv or authPriv",
+                    key);
+      } else {
+        format_text(buffer, size, "%s=%s is not noAuthNoPriv, authNoPriv or authPriv", key,
+                    value);
+      }
       return;
     case SnmpSettingsProblem::kUnknownAuth:
       format_text(buffer, size,

@@ -124,11 +124,13 @@ zorv_snmpd_configure() {
   } >"$dir/snmpd.conf"
 }
 
-# zorv_snmpd_start BASE ADDRESS VALUES_FILE...: the agent of zorv_snmpd_configure, community
-# mirelo.
+# zorv_snmpd_start [--user "..."]... BASE ADDRESS VALUES_FILE...: the agent of
+# zorv_snmpd_configure, community mirelo, and the SNMPv3 users given.
 zorv_snmpd_start() {
+  local options=()
+  while [ "$1" = --user ]; do options+=("$1" "$2") && shift 2; done
   local dir=$1/snmpd address=$2
-  zorv_snmpd_configure "$@" || return 1
+  zorv_snmpd_configure "${options[@]}" "$@" || return 1
   SNMP_PERSISTENT_DIR=$dir/persist HOME=$dir /usr/sbin/snmpd -f -Lo -C -c "$dir/snmpd.conf" \
     >"$dir/snmpd.log" 2>&1 &
   zorv_pids+=($!)

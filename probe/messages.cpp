@@ -224,7 +224,7 @@ void writeGetFailure(FILE* out, const ProbeRecord& record, const MessageLayout& 
     case ProbeOutcome::kRefused: {
       char words[kDetailSize + 64];
       refusal_words(record, words, sizeof(words));
-      say(out, layout, "SNMPv3 request refused: %s\n", S(words).c_str());
+      say(out, layout, "WARNING: SNMPv3 request refused: %s\n", S(words).c_str());
       break;
     }
     default:

@@ -4,6 +4,7 @@
 
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
+// After the library's configuration, which its other headers need.
 #include <net-snmp/library/keytools.h>
 #include <net-snmp/library/snmpusm.h>
 
@@ -18,8 +19,7 @@ namespace {
 // Room for a key localized to an engine: the longest hash (SHA-512) is 64 bytes.
 constexpr size_t kLocalKeySize = 64;
 
-// A user in the library's list that rounds made and use: the last to end removes it. A user
-// that the library's own configuration made is used as it is and never removed.
+// A user in the library's list that rounds use: the last to end removes it.
 struct UserInUse {
   struct usmUser* user = nullptr;
   unsigned rounds = 0;
@@ -75,9 +75,12 @@ oid* priv_oid(SnmpPriv priv, size_t* length) {
 
 int security_level(SnmpLevel level) {
   switch (level) {
-    case SnmpLevel::kAuthNoPriv: return SNMP_SEC_LEVEL_AUTHNOPRIV;
-    case SnmpLevel::kAuthPriv: return SNMP_SEC_LEVEL_AUTHPRIV;
-    case SnmpLevel::kNoAuthNoPriv: break;
+    case SnmpLevel::kAuthNoPriv:
+      return SNMP_SEC_LEVEL_AUTHNOPRIV;
+    case SnmpLevel::kAuthPriv:
+      return SNMP_SEC_LEVEL_AUTHPRIV;
+    case SnmpLevel::kNoAuthNoPriv:
+      break;
   }
   return SNMP_SEC_LEVEL_NOAUTH;
 }
@@ -105,15 +108,15 @@ bool same_local_key(const netsnmp_session* session, const u_char* master, size_t
   if (master_length == 0) return key_length == 0;
   u_char local[kLocalKeySize];
   size_t local_length = sizeof(local);
-  bool same = generate_kul(session->securityAuthProto,
-                           static_cast<u_int>(session->securityAuthProtoLen),
-                           session->securityEngineID, session->securityEngineIDLen, master,
-                           master_length, local, &local_length) == SNMPERR_SUCCESS &&
-              key != nullptr;
+  bool same =
+      generate_kul(session->securityAuthProto, static_cast<u_int>(session->securityAuthProtoLen),
+                   session->securityEngineID, session->securityEngineIDLen, master, master_length,
+                   local, &local_length) == SNMPERR_SUCCESS &&
+      key != nullptr;
   if (same) {
     const size_t compared = local_length < key_length ? local_length : key_length;
-    same = (!whole || key_length == local_length) && compared > 0 &&
-           memcmp(local, key, compared) == 0;
+    same =
+        (!whole || key_length == local_length) && compared > 0 && memcmp(local, key, compared) == 0;
   }
   explicit_bzero(local, sizeof(local));
   return same;
@@ -140,8 +143,8 @@ UserInUse* in_use(const struct usmUser* user) {
 
 }  // namespace
 
-int setupSnmpV3Session(netsnmp_session* session, const char* host,
-                       const SnmpV3Settings& settings, char* detail, size_t size) {
+int setupSnmpV3Session(netsnmp_session* session, const char* host, const SnmpV3Settings& settings,
+                       char* detail, size_t size) {
   setupSnmpSession(session, host, "");
   SnmpLibraryLock lock;
   session->version = SNMP_VERSION_3;
@@ -173,8 +176,7 @@ int setupSnmpV3Session(netsnmp_session* session, const char* host,
                   strlen(settings.auth_passphrase), session->securityAuthKey,
                   &session->securityAuthKeyLen) != SNMPERR_SUCCESS) {
     clear_master_keys(session);
-    format_text(detail, size, "the SNMP library cannot make a %s key",
-                snmpAuthName(settings.auth));
+    format_text(detail, size, "the SNMP library cannot make a %s key", snmpAuthName(settings.auth));
     return -1;
   }
   if (settings.level != SnmpLevel::kAuthPriv) return 0;
@@ -194,8 +196,7 @@ int setupSnmpV3Session(netsnmp_session* session, const char* host,
                   strlen(settings.priv_passphrase), session->securityPrivKey,
                   &session->securityPrivKeyLen) != SNMPERR_SUCCESS) {
     clear_master_keys(session);
-    format_text(detail, size, "the SNMP library cannot make a %s key",
-                snmpPrivName(settings.priv));
+    format_text(detail, size, "the SNMP library cannot make a %s key", snmpPrivName(settings.priv));
     return -1;
   }
   return 0;
@@ -227,31 +228,28 @@ int usmUserAcquire(netsnmp_session* open, char* detail, size_t size) {
     clear_master_keys(open);
     return -1;
   }
+  // The library makes the user itself as it learns the engine, unless one of that engine and
+  // name is in its list already: another round's, then, or one whose round has not yet come
+  // here. Either way the keys must be the session's.
   struct usmUser* user =
       usm_get_user(open->securityEngineID, open->securityEngineIDLen, open->securityName);
-  int result = 0;
-  if (user != nullptr) {
-    if (!same_user(user, open)) {
-      format_text(detail, size,
-                  "another query uses the SNMPv3 user %s of this printer with other settings",
-                  open->securityName);
-      result = -1;
-    } else if (UserInUse* entry = in_use(user)) {
-      ++entry->rounds;
-    }
-  } else if (UserInUse* entry = in_use(nullptr)) {
-    if (usm_create_user_from_session(open) == SNMPERR_SUCCESS) {
-      user = usm_get_user(open->securityEngineID, open->securityEngineIDLen, open->securityName);
-    }
-    if (user != nullptr) {
-      *entry = {user, 1};
-    } else {
-      format_text(detail, size, "the SNMP library cannot make the SNMPv3 user's keys");
-      result = -1;
-    }
-  } else {
+  if (user == nullptr && usm_create_user_from_session(open) == SNMPERR_SUCCESS) {
+    user = usm_get_user(open->securityEngineID, open->securityEngineIDLen, open->securityName);
+  }
+  int result = -1;
+  UserInUse* entry = user != nullptr ? in_use(user) : nullptr;
+  if (user == nullptr) {
+    format_text(detail, size, "the SNMP library cannot make the SNMPv3 user's keys");
+  } else if (!same_user(user, open)) {
+    format_text(detail, size,
+                "another query uses the SNMPv3 user %s of this printer with other settings",
+                open->securityName);
+  } else if (entry == nullptr && (entry = in_use(nullptr)) == nullptr) {
     format_text(detail, size, "too many SNMPv3 users in use at once");
-    result = -1;
+  } else {
+    entry->user = user;
+    ++entry->rounds;
+    result = 0;
   }
   // The user holds the keys localized to the engine now; the master keys are not needed.
   clear_master_keys(open);
@@ -277,12 +275,19 @@ void usmRoundEnd(netsnmp_session* open, bool acquired) {
 
 SnmpReport snmpReportOf(netsnmp_pdu* pdu) {
   switch (snmpv3_get_report_type(pdu)) {
-    case SNMPERR_AUTHENTICATION_FAILURE: return SnmpReport::kWrongDigest;
-    case SNMPERR_UNKNOWN_USER_NAME: return SnmpReport::kUnknownUser;
-    case SNMPERR_UNSUPPORTED_SEC_LEVEL: return SnmpReport::kUnsupportedLevel;
-    case SNMPERR_DECRYPTION_ERR: return SnmpReport::kDecryptionError;
-    case SNMPERR_UNKNOWN_ENG_ID: return SnmpReport::kUnknownEngine;
-    case SNMPERR_NOT_IN_TIME_WINDOW: return SnmpReport::kNotInTimeWindow;
-    default: return SnmpReport::kOther;
+    case SNMPERR_AUTHENTICATION_FAILURE:
+      return SnmpReport::kWrongDigest;
+    case SNMPERR_UNKNOWN_USER_NAME:
+      return SnmpReport::kUnknownUser;
+    case SNMPERR_UNSUPPORTED_SEC_LEVEL:
+      return SnmpReport::kUnsupportedLevel;
+    case SNMPERR_DECRYPTION_ERR:
+      return SnmpReport::kDecryptionError;
+    case SNMPERR_UNKNOWN_ENG_ID:
+      return SnmpReport::kUnknownEngine;
+    case SNMPERR_NOT_IN_TIME_WINDOW:
+      return SnmpReport::kNotInTimeWindow;
+    default:
+      return SnmpReport::kOther;
   }
 }

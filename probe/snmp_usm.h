@@ -33,9 +33,10 @@ bool snmpNeedsDiscovery(const struct snmp_session* session);
 // Null when memory runs out.
 struct snmp_pdu* snmpDiscoveryPdu();
 // Once the engine of the open session is known: its USM user (the engine and the session's
-// user name) in the library's list, with the keys localized to that engine, which a round of
-// another thread with the same settings shares. The session's master keys are cleared. 0; -1
-// with the reason in detail (another round uses that user with other keys, too many users).
+// user name) in the library's list, with the keys localized to that engine (the library makes
+// it as it learns the engine), which a round of another thread with the same settings shares.
+// The session's master keys are cleared. 0; -1 with the reason in detail (another round uses
+// that user with other keys, too many users).
 int usmUserAcquire(struct snmp_session* open, char* detail, size_t size);
 // Ends a round on the open session: its master keys are cleared, and, when usmUserAcquire gave
 // it a user (acquired), the last round that used the user removes it from the list and clears

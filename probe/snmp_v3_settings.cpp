@@ -32,18 +32,15 @@ constexpr Name<SnmpLevel> kLevels[] = {
     {"authPriv", SnmpLevel::kAuthPriv},
 };
 constexpr Name<SnmpAuth> kAuths[] = {
-    {"MD5", SnmpAuth::kMd5},          {"SHA-1", SnmpAuth::kSha1},
-    {"SHA1", SnmpAuth::kSha1},        {"SHA", SnmpAuth::kSha1},
-    {"SHA-224", SnmpAuth::kSha224},   {"SHA224", SnmpAuth::kSha224},
-    {"SHA-256", SnmpAuth::kSha256},   {"SHA256", SnmpAuth::kSha256},
-    {"SHA-384", SnmpAuth::kSha384},   {"SHA384", SnmpAuth::kSha384},
-    {"SHA-512", SnmpAuth::kSha512},   {"SHA512", SnmpAuth::kSha512},
+    {"MD5", SnmpAuth::kMd5},        {"SHA-1", SnmpAuth::kSha1},     {"SHA1", SnmpAuth::kSha1},
+    {"SHA", SnmpAuth::kSha1},       {"SHA-224", SnmpAuth::kSha224}, {"SHA224", SnmpAuth::kSha224},
+    {"SHA-256", SnmpAuth::kSha256}, {"SHA256", SnmpAuth::kSha256},  {"SHA-384", SnmpAuth::kSha384},
+    {"SHA384", SnmpAuth::kSha384},  {"SHA-512", SnmpAuth::kSha512}, {"SHA512", SnmpAuth::kSha512},
 };
 constexpr Name<SnmpPriv> kPrivs[] = {
-    {"DES", SnmpPriv::kDes},         {"AES-128", SnmpPriv::kAes128},
-    {"AES128", SnmpPriv::kAes128},   {"AES", SnmpPriv::kAes128},
-    {"AES-192", SnmpPriv::kAes192},  {"AES192", SnmpPriv::kAes192},
-    {"AES-256", SnmpPriv::kAes256},  {"AES256", SnmpPriv::kAes256},
+    {"DES", SnmpPriv::kDes},        {"AES-128", SnmpPriv::kAes128}, {"AES128", SnmpPriv::kAes128},
+    {"AES", SnmpPriv::kAes128},     {"AES-192", SnmpPriv::kAes192}, {"AES192", SnmpPriv::kAes192},
+    {"AES-256", SnmpPriv::kAes256}, {"AES256", SnmpPriv::kAes256},
 };
 
 template <typename T, size_t N>
@@ -66,10 +63,19 @@ const char* shown_name(const Name<T> (&names)[N], T value) {
 }
 
 // The keys in the order of Parse's fields.
-enum Key { kVersion, kUser, kLevel, kAuthProtocol, kAuthPassphrase, kPrivProtocol,
-           kPrivPassphrase, kContext, kKeyCount };
+enum Key {
+  kVersion,
+  kUser,
+  kLevel,
+  kAuthProtocol,
+  kAuthPassphrase,
+  kPrivProtocol,
+  kPrivPassphrase,
+  kContext,
+  kKeyCount
+};
 constexpr const char* kKeys[kKeyCount] = {
-    kSnmpVersionKey,      kSnmpUserKey,           kSnmpLevelKey,          kSnmpAuthProtocolKey,
+    kSnmpVersionKey,        kSnmpUserKey,         kSnmpLevelKey,          kSnmpAuthProtocolKey,
     kSnmpAuthPassphraseKey, kSnmpPrivProtocolKey, kSnmpPrivPassphraseKey, kSnmpContextKey,
 };
 
@@ -85,16 +91,30 @@ struct Parse {
 
   char* field(int key, size_t* size) {
     switch (key) {
-      case kVersion: *size = sizeof(version); return version;
-      case kUser: *size = sizeof(settings->user); return settings->user;
-      case kLevel: *size = sizeof(level); return level;
-      case kAuthProtocol: *size = sizeof(auth); return auth;
-      case kAuthPassphrase: *size = sizeof(settings->auth_passphrase);
+      case kVersion:
+        *size = sizeof(version);
+        return version;
+      case kUser:
+        *size = sizeof(settings->user);
+        return settings->user;
+      case kLevel:
+        *size = sizeof(level);
+        return level;
+      case kAuthProtocol:
+        *size = sizeof(auth);
+        return auth;
+      case kAuthPassphrase:
+        *size = sizeof(settings->auth_passphrase);
         return settings->auth_passphrase;
-      case kPrivProtocol: *size = sizeof(priv); return priv;
-      case kPrivPassphrase: *size = sizeof(settings->priv_passphrase);
+      case kPrivProtocol:
+        *size = sizeof(priv);
+        return priv;
+      case kPrivPassphrase:
+        *size = sizeof(settings->priv_passphrase);
         return settings->priv_passphrase;
-      default: *size = sizeof(settings->context); return settings->context;
+      default:
+        *size = sizeof(settings->context);
+        return settings->context;
     }
   }
 };
@@ -275,8 +295,7 @@ int readSnmpV3Settings(const char* path, SnmpV3Settings& settings, SnmpSettingsR
   return report.problem == SnmpSettingsProblem::kNone ? 0 : -1;
 }
 
-void snmpRunCredentials(ppd_file_t* ppd, SnmpCredentials& credentials,
-                        SnmpSettingsReport& report) {
+void snmpRunCredentials(ppd_file_t* ppd, SnmpCredentials& credentials, SnmpSettingsReport& report) {
   report = SnmpSettingsReport();
   snmpRunCommunity(ppd, credentials.community, nullptr, 0);
   credentials.use_v3 = false;
@@ -334,8 +353,7 @@ void snmpSettingsProblemWords(const SnmpSettingsReport& report, char* buffer, si
         format_text(buffer, size, "SNMP_VERSION=3 needs %s: noAuthNoPriv, authNoPriv or authPriv",
                     key);
       } else {
-        format_text(buffer, size, "%s=%s is not noAuthNoPriv, authNoPriv or authPriv", key,
-                    value);
+        format_text(buffer, size, "%s=%s is not noAuthNoPriv, authNoPriv or authPriv", key, value);
       }
       return;
     case SnmpSettingsProblem::kUnknownAuth:
@@ -365,9 +383,8 @@ void snmpV3Summary(const SnmpV3Settings& settings, char* buffer, size_t size) {
   const bool auth = settings.level != SnmpLevel::kNoAuthNoPriv;
   const bool priv = settings.level == SnmpLevel::kAuthPriv;
   const bool context = settings.context[0] != '\0';
-  format_text(buffer, size, "user %s, %s%s%s%s%s%s%s", settings.user,
-              snmpLevelName(settings.level), auth ? ", " : "",
-              auth ? snmpAuthName(settings.auth) : "", priv ? ", " : "",
+  format_text(buffer, size, "user %s, %s%s%s%s%s%s%s", settings.user, snmpLevelName(settings.level),
+              auth ? ", " : "", auth ? snmpAuthName(settings.auth) : "", priv ? ", " : "",
               priv ? snmpPrivName(settings.priv) : "", context ? ", context " : "",
               context ? settings.context : "");
 }

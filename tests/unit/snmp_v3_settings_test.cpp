@@ -71,21 +71,22 @@ TEST_F(SnmpV3SettingsFile, RulesOfTheFileAndItsValues) {
       {"a community only: no rule applies", "SNMP_COMMUNITY=x\n", 0666, kNobody, 0, P::kNone, ""},
       {"SNMPv3 keys without version 3", "SNMP_V3_USER=alice\nSNMP_VERSION=1\n", 0640, 0, 0,
        P::kNone, ""},
-      {"unknown version", with(kAuthPriv, "").replace(13, 1, "2c"), 0640, 0, -1,
-       P::kUnknownVersion, "SNMP_VERSION=2c is neither 1 nor 3"},
+      {"unknown version", with(kAuthPriv, "").replace(13, 1, "2c"), 0640, 0, -1, P::kUnknownVersion,
+       "SNMP_VERSION=2c is neither 1 nor 3"},
       {"no user", "SNMP_VERSION=3\nSNMP_V3_LEVEL=noAuthNoPriv\n", 0640, 0, -1, P::kNoUser,
        "SNMP_VERSION=3 without a user name in SNMP_V3_USER"},
       {"user of 33 characters",
-       "SNMP_VERSION=3\nSNMP_V3_LEVEL=noAuthNoPriv\nSNMP_V3_USER=" + long_name + "\n", 0640, 0,
-       -1, P::kTooLong,
+       "SNMP_VERSION=3\nSNMP_V3_LEVEL=noAuthNoPriv\nSNMP_V3_USER=" + long_name + "\n", 0640, 0, -1,
+       P::kTooLong,
        "SNMP_V3_USER is too long (names at most 32 characters, passphrases at most 255)"},
       {"no level", "SNMP_VERSION=3\nSNMP_V3_USER=carol\n", 0640, 0, -1, P::kUnknownLevel,
        "SNMP_VERSION=3 needs SNMP_V3_LEVEL: noAuthNoPriv, authNoPriv or authPriv"},
       {"a level with a carriage return (values are taken unchanged)",
        "SNMP_VERSION=3\nSNMP_V3_USER=carol\nSNMP_V3_LEVEL=noAuthNoPriv\r\n", 0640, 0, -1,
-       P::kUnknownLevel, "SNMP_V3_LEVEL=noAuthNoPriv\r is not noAuthNoPriv, authNoPriv or authPriv"},
-      {"unknown authentication protocol",
-       "SNMP_V3_AUTH_PROTOCOL=SHA-3\n" + kAuthPriv, 0640, 0, -1, P::kUnknownAuth,
+       P::kUnknownLevel,
+       "SNMP_V3_LEVEL=noAuthNoPriv\r is not noAuthNoPriv, authNoPriv or authPriv"},
+      {"unknown authentication protocol", "SNMP_V3_AUTH_PROTOCOL=SHA-3\n" + kAuthPriv, 0640, 0, -1,
+       P::kUnknownAuth,
        "SNMP_V3_AUTH_PROTOCOL=SHA-3 is not a known protocol (MD5, SHA-1, SHA-224, SHA-256, "
        "SHA-384, SHA-512)"},
       {"unknown privacy protocol", "SNMP_V3_PRIV_PROTOCOL=ROT13\n" + kAuthPriv, 0640, 0, -1,
@@ -93,19 +94,20 @@ TEST_F(SnmpV3SettingsFile, RulesOfTheFileAndItsValues) {
        "SNMP_V3_PRIV_PROTOCOL=ROT13 is not a known protocol (DES, AES-128, AES-192, AES-256)"},
       {"authentication without a protocol",
        "SNMP_VERSION=3\nSNMP_V3_USER=bob\nSNMP_V3_LEVEL=authNoPriv\n"
-       "SNMP_V3_AUTH_PASSPHRASE=" + std::string(kSecret) + "\n",
+       "SNMP_V3_AUTH_PASSPHRASE=" +
+           std::string(kSecret) + "\n",
        0640, 0, -1, P::kNoAuthProtocol, "the security level needs SNMP_V3_AUTH_PROTOCOL"},
       {"privacy without a passphrase", "SNMP_V3_PRIV_PASSPHRASE=\n" + kAuthPriv, 0640, 0, -1,
        P::kNoPassphrase, "the security level needs SNMP_V3_PRIV_PASSPHRASE"},
       {"passphrase of 7", "SNMP_V3_AUTH_PASSPHRASE=1234567\n" + kAuthPriv, 0640, 0, -1,
-       P::kShortPassphrase, "SNMP_V3_AUTH_PASSPHRASE is shorter than 8 characters, the USM minimum"},
+       P::kShortPassphrase,
+       "SNMP_V3_AUTH_PASSPHRASE is shorter than 8 characters, the USM minimum"},
       {"passphrase of 8", "SNMP_V3_AUTH_PASSPHRASE=12345678\n" + kAuthPriv, 0640, 0, 1, P::kNone,
        ""},
       {"passphrase of 255", "SNMP_V3_AUTH_PASSPHRASE=" + longest_passphrase + "\n" + kAuthPriv,
        0640, 0, 1, P::kNone, ""},
-      {"passphrase of 256",
-       "SNMP_V3_AUTH_PASSPHRASE=" + longest_passphrase + "p\n" + kAuthPriv, 0640, 0, -1,
-       P::kTooLong,
+      {"passphrase of 256", "SNMP_V3_AUTH_PASSPHRASE=" + longest_passphrase + "p\n" + kAuthPriv,
+       0640, 0, -1, P::kTooLong,
        "SNMP_V3_AUTH_PASSPHRASE is too long (names at most 32 characters, passphrases at most "
        "255)"},
       {"readable by all", kAuthPriv, 0644, 0, -1, P::kReadableByAll,
@@ -115,8 +117,7 @@ TEST_F(SnmpV3SettingsFile, RulesOfTheFileAndItsValues) {
        "its group or others may write it"},
       {"writable by all", kAuthPriv, 0602, 0, -1, P::kWritableByOthers,
        "its group or others may write it"},
-      {"not root's", kAuthPriv, 0600, kNobody, -1, P::kNotRootsFile,
-       "it does not belong to root"},
+      {"not root's", kAuthPriv, 0600, kNobody, -1, P::kNotRootsFile, "it does not belong to root"},
   };
   for (const auto& row : table) {
     SCOPED_TRACE(row.what);
@@ -145,11 +146,11 @@ TEST_F(SnmpV3SettingsFile, ValuesByTheCommunitysLineRule) {
   snmpV3Summary(settings_, summary, sizeof(summary));
   EXPECT_STREQ(summary, "user first, authPriv, SHA-256, AES-128, context printers");
   // A passphrase that reaches past the reader's line piece is cut, so it is refused.
-  EXPECT_EQ(read(kAuthPriv + std::string(990, ' ') + "SNMP_V3_PRIV_PASSPHRASE=" +
-                 std::string(30, 'x') + "\n"),
+  EXPECT_EQ(read(kAuthPriv + std::string(990, ' ') +
+                 "SNMP_V3_PRIV_PASSPHRASE=" + std::string(30, 'x') + "\n"),
             1);
-  EXPECT_EQ(read(std::string(990, ' ') + "SNMP_V3_PRIV_PASSPHRASE=" + std::string(30, 'x') +
-                 "\n" + kAuthPriv),
+  EXPECT_EQ(read(std::string(990, ' ') + "SNMP_V3_PRIV_PASSPHRASE=" + std::string(30, 'x') + "\n" +
+                 kAuthPriv),
             -1);
   EXPECT_EQ(report_.problem, SnmpSettingsProblem::kTooLong);
 }

@@ -8,6 +8,7 @@
 namespace {
 
 constexpr size_t kLineBuffer = SETTINGS_LINE_SIZE;
+constexpr size_t kStreamBuffer = 4096;
 constexpr char kExecPrefix[] = "exec:";
 constexpr size_t kExecPrefixLength = sizeof(kExecPrefix) - 1;
 
@@ -29,11 +30,21 @@ int accepted_result(int value) {
 int read_settings_stream(FILE* stream, settings_callback callback, void* context) {
   if (stream == nullptr || callback == nullptr) return kNullArgument;
   char line[kLineBuffer];
+  int result = 0;
   for (;;) {
-    if (fgets(line, sizeof(line), stream) == nullptr) return ferror(stream) ? kReadError : 0;
+    if (fgets(line, sizeof(line), stream) == nullptr) {
+      if (ferror(stream)) result = kReadError;
+      break;
+    }
     const int value = callback(line, context);
-    if (value != 0) return accepted_result(value);
+    if (value != 0) {
+      result = accepted_result(value);
+      break;
+    }
   }
+  // Settings files may hold secrets (a community, SNMPv3 passphrases).
+  explicit_bzero(line, sizeof(line));
+  return result;
 }
 
 int read_settings(const char* path, settings_callback callback, void* context) {
@@ -42,6 +53,10 @@ int read_settings(const char* path, settings_callback callback, void* context) {
   const bool command = strncmp(path, kExecPrefix, kExecPrefixLength) == 0;
   FILE* stream = command ? popen(path + kExecPrefixLength, "r") : fopen(path, "r");
   if (stream == nullptr) return kOpenFailed;
+  // The stream's buffer is the reader's, so that it can be cleared: the library's own would go
+  // back to the heap holding the file.
+  char buffer[kStreamBuffer];
+  setvbuf(stream, buffer, _IOFBF, sizeof(buffer));
 
   const int result = read_settings_stream(stream, callback, context);
   // The command's exit status says nothing the lines did not already say.
@@ -50,6 +65,7 @@ int read_settings(const char* path, settings_callback callback, void* context) {
   } else {
     fclose(stream);
   }
+  explicit_bzero(buffer, sizeof(buffer));
   return result;
 }
 

@@ -146,6 +146,13 @@ UserInUse* in_use(const struct usmUser* user) {
 int setupSnmpV3Session(netsnmp_session* session, const char* host, const SnmpV3Settings& settings,
                        char* detail, size_t size) {
   setupSnmpSession(session, host, "");
+  SnmpSettingsReport report;
+  if (!checkSnmpV3Settings(settings, report)) {
+    char words[kDetailSize];
+    snmpSettingsProblemWords(report, words, sizeof(words));
+    format_text(detail, size, "SNMPv3 settings not used: %s", words);
+    return -1;
+  }
   SnmpLibraryLock lock;
   session->version = SNMP_VERSION_3;
   session->securityModel = SNMP_SEC_MODEL_USM;

@@ -18,8 +18,8 @@ inline constexpr size_t kSnmpUsmUsers = 64;
 // Fills the session parameters for SNMPv3 to host ("udp6:" for an IPv6 address): user, level,
 // protocols, context, and the master keys made from the passphrases; the session, when opened,
 // leaves the discovery of the printer's engine to the round, which does it within its
-// time-out. 0; -1 with the reason in detail when the library lacks a protocol or cannot make a
-// key. Either way releaseSnmpSession frees the parameters and clears the keys. Put session on
+// time-out. 0; -1 with the reason in detail when the settings break a rule of
+// checkSnmpV3Settings, the library lacks a protocol or cannot make a key. Either way releaseSnmpSession frees the parameters and clears the keys. Put session on
 // a Secret's pages (common/secret.h): it holds the master keys.
 int setupSnmpV3Session(struct snmp_session* session, const char* host,
                        const SnmpV3Settings& settings, char* detail, size_t size);

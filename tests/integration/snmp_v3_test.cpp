@@ -156,6 +156,10 @@ TEST_F(V3Agents, EveryLevelAnswersAndEveryRefusalIsWorded) {
        v3("carol", SnmpLevel::kAuthNoPriv, SnmpAuth::kSha1, "carol-auth-pass"),
        refused("8 [] - (refused: the printer does not allow this security level for the user "
                "(usmStatsUnsupportedSecLevels))")},
+      {"settings of a program that break a rule: nothing is sent",
+       v3("bob", SnmpLevel::kAuthNoPriv, SnmpAuth::kSha1, "bob"),
+       refused("3 [] - (no session: SNMPv3 settings not used: SNMP_V3_AUTH_PASSPHRASE is "
+               "shorter than 8 characters, the USM minimum)")},
       {"a level below the one the agent lets the user read at", v3("bob", SnmpLevel::kNoAuthNoPriv),
        refused("5 [] - (error status: authorizationError (access denied to that object))")},
   };

@@ -63,13 +63,11 @@ void snmpRecordOutcome(const SnmpRequest& request, SnmpTextForm form, ProbeRecor
     case SnmpOutcome::kOpenFailed:
       record.outcome = ProbeOutcome::kNoSession;
       record.failed_call = "snmp_sess_open";
-      copy_text(record.detail, sizeof(record.detail), error_text);
-      return;
+      break;
     case SnmpOutcome::kFailed:
       record.outcome = ProbeOutcome::kNoAnswer;
       record.failed_call = request.failed_call;
-      copy_text(record.detail, sizeof(record.detail), error_text);
-      return;
+      break;
     case SnmpOutcome::kErrorStatus:
       record.outcome = ProbeOutcome::kErrorStatus;
       record.error_status = request.error_status;
@@ -79,10 +77,14 @@ void snmpRecordOutcome(const SnmpRequest& request, SnmpTextForm form, ProbeRecor
     case SnmpOutcome::kRefused:
       record.outcome = ProbeOutcome::kRefused;
       record.report = request.report;
-      copy_text(record.detail, sizeof(record.detail), error_text);
-      return;
+      break;
     case SnmpOutcome::kAnswered:
       break;
+  }
+  // A GET that gave no answer keeps the library's words for why.
+  if (request.outcome != SnmpOutcome::kAnswered) {
+    copy_text(record.detail, sizeof(record.detail), error_text);
+    return;
   }
   // An SNMPv2c exception (noSuchObject, noSuchInstance, endOfMibView) carries no value.
   if (request.variable == nullptr || is_exception(request.variable->type)) {

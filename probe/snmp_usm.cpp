@@ -92,6 +92,22 @@ void clear_master_keys(netsnmp_session* session) {
   session->securityPrivKeyLen = 0;
 }
 
+// The master key (Ku) of a passphrase into key (USM_AUTH_KU_LEN bytes), made with the
+// session's authentication hash (the privacy key's too). False, with the session's master keys
+// cleared, when the library cannot make it.
+static_assert(USM_AUTH_KU_LEN == USM_PRIV_KU_LEN, "both master keys have the same room");
+bool make_master_key(netsnmp_session* session, const char* passphrase, u_char* key,
+                     size_t* length) {
+  *length = USM_AUTH_KU_LEN;
+  if (generate_Ku(session->securityAuthProto, static_cast<u_int>(session->securityAuthProtoLen),
+                  reinterpret_cast<const u_char*>(passphrase), strlen(passphrase), key,
+                  length) == SNMPERR_SUCCESS) {
+    return true;
+  }
+  clear_master_keys(session);
+  return false;
+}
+
 void clear_bytes(u_char* bytes, size_t length) {
   if (bytes != nullptr) explicit_bzero(bytes, length);
 }
@@ -177,12 +193,8 @@ int setupSnmpV3Session(netsnmp_session* session, const char* host, const SnmpV3S
                 snmpAuthName(settings.auth));
     return -1;
   }
-  session->securityAuthKeyLen = sizeof(session->securityAuthKey);
-  if (generate_Ku(session->securityAuthProto, static_cast<u_int>(length),
-                  reinterpret_cast<const u_char*>(settings.auth_passphrase),
-                  strlen(settings.auth_passphrase), session->securityAuthKey,
-                  &session->securityAuthKeyLen) != SNMPERR_SUCCESS) {
-    clear_master_keys(session);
+  if (!make_master_key(session, settings.auth_passphrase, session->securityAuthKey,
+                       &session->securityAuthKeyLen)) {
     format_text(detail, size, "the SNMP library cannot make a %s key", snmpAuthName(settings.auth));
     return -1;
   }
@@ -196,13 +208,8 @@ int setupSnmpV3Session(netsnmp_session* session, const char* host, const SnmpV3S
                 snmpPrivName(settings.priv));
     return -1;
   }
-  // The privacy key is made with the authentication protocol's hash.
-  session->securityPrivKeyLen = sizeof(session->securityPrivKey);
-  if (generate_Ku(session->securityAuthProto, static_cast<u_int>(session->securityAuthProtoLen),
-                  reinterpret_cast<const u_char*>(settings.priv_passphrase),
-                  strlen(settings.priv_passphrase), session->securityPrivKey,
-                  &session->securityPrivKeyLen) != SNMPERR_SUCCESS) {
-    clear_master_keys(session);
+  if (!make_master_key(session, settings.priv_passphrase, session->securityPrivKey,
+                       &session->securityPrivKeyLen)) {
     format_text(detail, size, "the SNMP library cannot make a %s key", snmpPrivName(settings.priv));
     return -1;
   }
@@ -240,6 +247,12 @@ int usmUserAcquire(netsnmp_session* open, char* detail, size_t size) {
   // here. Either way the keys must be the session's.
   struct usmUser* user =
       usm_get_user(open->securityEngineID, open->securityEngineIDLen, open->securityName);
+  if (user == nullptr) {
+    // The library made none for this session if another round's was there when this round
+    // learnt the engine, and will make none while the session says it did; that one may be
+    // gone by now.
+    open->flags &= ~SNMP_FLAGS_USER_CREATED;
+  }
   if (user == nullptr && usm_create_user_from_session(open) == SNMPERR_SUCCESS) {
     user = usm_get_user(open->securityEngineID, open->securityEngineIDLen, open->securityName);
   }

@@ -187,15 +187,15 @@ bool values_met(const Parse& parse, SnmpV3Settings& settings, SnmpSettingsReport
   for (int key : kLengthKeys) {
     if (parse.too_long[key]) return fail(report, SnmpSettingsProblem::kTooLong, kKeys[key]);
   }
-  if (!find_name(kLevels, parse.level, &settings.level)) {
+  if (!snmpLevelOfName(parse.level, &settings.level)) {
     return fail(report, SnmpSettingsProblem::kUnknownLevel, kSnmpLevelKey, parse.level);
   }
   const bool auth = settings.level != SnmpLevel::kNoAuthNoPriv;
   const bool priv = settings.level == SnmpLevel::kAuthPriv;
-  if (auth && parse.seen[kAuthProtocol] && !find_name(kAuths, parse.auth, &settings.auth)) {
+  if (auth && parse.seen[kAuthProtocol] && !snmpAuthOfName(parse.auth, &settings.auth)) {
     return fail(report, SnmpSettingsProblem::kUnknownAuth, kSnmpAuthProtocolKey, parse.auth);
   }
-  if (priv && parse.seen[kPrivProtocol] && !find_name(kPrivs, parse.priv, &settings.priv)) {
+  if (priv && parse.seen[kPrivProtocol] && !snmpPrivOfName(parse.priv, &settings.priv)) {
     return fail(report, SnmpSettingsProblem::kUnknownPriv, kSnmpPrivProtocolKey, parse.priv);
   }
   // What the level does not use plays no part.
@@ -303,6 +303,18 @@ void snmpRunCredentials(ppd_file_t* ppd, SnmpCredentials& credentials, SnmpSetti
   if (!snmpSettingsPath(ppd, path, sizeof(path))) return;
   credentials.use_v3 = readSnmpV3Settings(path, credentials.v3, report) == 1;
   if (!credentials.use_v3 && report.problem == SnmpSettingsProblem::kNone) report.path[0] = '\0';
+}
+
+bool snmpLevelOfName(const char* name, SnmpLevel* value) {
+  return name != nullptr && find_name(kLevels, name, value);
+}
+
+bool snmpAuthOfName(const char* name, SnmpAuth* value) {
+  return name != nullptr && find_name(kAuths, name, value);
+}
+
+bool snmpPrivOfName(const char* name, SnmpPriv* value) {
+  return name != nullptr && find_name(kPrivs, name, value);
 }
 
 const char* snmpLevelName(SnmpLevel level) {

@@ -105,6 +105,12 @@ void snmpRunCredentials(ppd_file_t* ppd, SnmpCredentials& credentials, SnmpSetti
 const char* snmpLevelName(SnmpLevel level);
 const char* snmpAuthName(SnmpAuth auth);
 const char* snmpPrivName(SnmpPriv priv);
+// The value a name gives, as the settings file's keys take it (any letter case, aliases such
+// as "SHA" and "AES"): false for a name that is not known, with *value untouched. For a
+// program that keeps the settings as text (a form, a state file).
+bool snmpLevelOfName(const char* name, SnmpLevel* value);
+bool snmpAuthOfName(const char* name, SnmpAuth* value);
+bool snmpPrivOfName(const char* name, SnmpPriv* value);
 // Why settings are not used, in words naming the key (report.key) and the value shown; never
 // a passphrase. For problems of the file, the words name what is wrong with it.
 void snmpSettingsProblemWords(const SnmpSettingsReport& report, char* buffer, size_t size);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <initializer_list>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -183,6 +184,26 @@ TEST(SnmpV3SettingsStruct, ValuesRules) {
   EXPECT_EQ(report.problem, SnmpSettingsProblem::kShortPassphrase);
   strcpy(settings.auth_passphrase, "long enough");
   EXPECT_TRUE(checkSnmpV3Settings(settings, report));
+}
+
+// A program that keeps the settings as text reads back the names it shows.
+TEST(SnmpV3SettingsStruct, NamesReadBack) {
+  for (SnmpAuth auth : {SnmpAuth::kMd5, SnmpAuth::kSha1, SnmpAuth::kSha224, SnmpAuth::kSha256,
+                        SnmpAuth::kSha384, SnmpAuth::kSha512}) {
+    SnmpAuth read = SnmpAuth::kNone;
+    EXPECT_TRUE(snmpAuthOfName(snmpAuthName(auth), &read)) << snmpAuthName(auth);
+    EXPECT_EQ(read, auth);
+  }
+  for (SnmpPriv priv : {SnmpPriv::kDes, SnmpPriv::kAes128, SnmpPriv::kAes192, SnmpPriv::kAes256}) {
+    SnmpPriv read = SnmpPriv::kNone;
+    EXPECT_TRUE(snmpPrivOfName(snmpPrivName(priv), &read)) << snmpPrivName(priv);
+    EXPECT_EQ(read, priv);
+  }
+  SnmpLevel level = SnmpLevel::kNoAuthNoPriv;
+  EXPECT_TRUE(snmpLevelOfName("AUTHPRIV", &level));
+  EXPECT_EQ(level, SnmpLevel::kAuthPriv);
+  EXPECT_FALSE(snmpLevelOfName("priv", &level));
+  EXPECT_FALSE(snmpAuthOfName(nullptr, nullptr));
 }
 
 // The manufacturer's file decides, read by the filter's vendor lookup.

@@ -95,9 +95,11 @@ class V3Agents : public ::testing::Test {
     v3_only_ = new Snmpd;
     SnmpdConfig config;
     config.address = kBothAgent;
+    config.ipv6 = true;
     config.users = kTestV3Users;
     started_ = both_->start(config);
     config.address = kV3Agent;
+    config.ipv6 = false;
     config.v3_only = true;
     started_ = started_ && v3_only_->start(config);
   }
@@ -169,6 +171,7 @@ TEST_F(V3Agents, EveryLevelAnswersAndEveryRefusalIsWorded) {
   }
   // An agent that speaks both: the same user over SNMPv3, the community over SNMPv1.
   EXPECT_EQ(query(kBothAgent, kAlice), kAnsweredV3);
+  EXPECT_EQ(query("::1", kAlice), kAnsweredV3);
   SnmpCredentials community;
   strcpy(community.community, "mirelo");
   EXPECT_EQ(query(kBothAgent, community), kAnswered);

@@ -224,8 +224,9 @@ int on_answer(int operation, netsnmp_session* session, int /*request_id*/, netsn
 // rule) into the session; an agent that answers with a response instead may name it there.
 int on_discovery(int operation, netsnmp_session* session, int /*request_id*/, netsnmp_pdu* pdu,
                  void* magic) {
-  if (!ends_request(operation)) return 1;
   Round& round = *static_cast<Round*>(magic);
+  // Only the discovery that the round waits for can end: not one the send itself failed.
+  if (!ends_request(operation) || round.discovery != Discovery::kWaiting) return 1;
   if (operation != NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE || pdu == nullptr) {
     if (operation == NETSNMP_CALLBACK_OP_TIMED_OUT) {
       session->s_snmp_errno = SNMPERR_TIMEOUT;
@@ -259,6 +260,7 @@ bool send_discovery(void* open, Round& round) {
     return true;
   }
   round.discovery = Discovery::kFailed;
+  free(round.discovery_error);
   round.discovery_error = session_error(snmp_sess_session(open));
   return false;
 }
@@ -451,7 +453,11 @@ int snmpGetAll(netsnmp_session* session, SnmpRequest* requests, size_t count, in
   bool discovering = false;
   {
     LibraryLock lock;
-    discovering = snmpNeedsDiscovery(snmp_sess_session(open.get()));
+    netsnmp_session* opened = snmp_sess_session(open.get());
+    discovering = snmpNeedsDiscovery(opened);
+    // The library leaves the flag out of the open session, whose first request would then
+    // discover the engine itself, waiting for the answer with this lock held.
+    if (discovering) opened->flags |= SNMP_FLAGS_DONT_PROBE;
   }
   if (discovering) send_discovery(open.get(), round);
   bool acquired = false;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -247,14 +248,21 @@ TEST_F(V3Agents, ManufacturerSettingsFileReachesTheV3OnlyPrinter) {
 }
 
 // Nothing answers the discovery: the GETs are never sent, so the round costs the one
-// time-out of the discovery.
+// time-out of the discovery. The discovery is the round's own, with a random request id
+// like the GETs': not the library's, which would wait for its answer inside the first send,
+// holding the library's lock, and whose ids count up by a few from one round to the next.
 TEST(V3SilentPrinter, OneTimeOutAndNoGetAfterIt) {
   REQUIRE_ROOT();
   ScriptedAgent agent(kSilentAgent, ScriptedAgent::Mode::kV3Silent);
   ASSERT_TRUE(agent.bound());
   snmpLibraryInit();
   EXPECT_EQ(query(kSilentAgent, kAlice), refused("4 [] - (no answer: Timeout)"));
-  EXPECT_EQ(agent.requests(), 1);
+  EXPECT_EQ(query(kSilentAgent, v3("carol", SnmpLevel::kNoAuthNoPriv)),
+            refused("4 [] - (no answer: Timeout)"));
+  EXPECT_EQ(agent.requests(), 2);
+  const std::vector<long> ids = agent.request_ids();
+  ASSERT_EQ(ids.size(), 2u);
+  EXPECT_GT(labs(ids[1] - ids[0]), 1000) << ids[0] << " " << ids[1];
 }
 
 // Garbage before every report, and every report from another engine: each request ends, as a

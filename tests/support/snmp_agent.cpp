@@ -229,6 +229,10 @@ void ScriptedAgent::serve() {
       std::string message_id;
       if (!parse_v3(packet, message_id, request_id)) continue;
       const int number = ++requests_;
+      if (!request_id.empty()) {
+        std::lock_guard<std::mutex> lock(ids_mutex_);
+        request_ids_.push_back(integer_value(request_id));
+      }
       if (mode_ == Mode::kV3Silent) continue;
       for (const std::string& garbage : {pseudo_random_bytes(97), std::string(),
                                          packet.substr(0, packet.size() / 2)}) {

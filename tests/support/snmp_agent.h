@@ -48,7 +48,8 @@ class ScriptedAgent {
   int requests() const { return requests_; }
   // The most requests received and not yet answered at one time.
   int most_waiting() const { return most_waiting_; }
-  // The request ids of the GETs received, in order.
+  // The request ids of the GETs received, in order (of the SNMPv3 modes: of the messages
+  // whose PDU is not encrypted).
   std::vector<long> request_ids() const;
   // Datagrams the neighbour of behaviour 11 sent.
   int forged() const { return forged_; }

@@ -35,7 +35,7 @@ struct Protocol {
   size_t length;
 };
 
-// The authentication protocols of the USM (RFC 3414, RFC 7860), in the order of SnmpAuth.
+// The authentication protocols of the USM, in the order of SnmpAuth.
 constexpr Protocol kAuthProtocols[] = {
     {"NOAUTH", {1, 3, 6, 1, 6, 3, 10, 1, 1, 1}, 10},
     {"MD5", {1, 3, 6, 1, 6, 3, 10, 1, 1, 2}, 10},
@@ -45,8 +45,8 @@ constexpr Protocol kAuthProtocols[] = {
     {"SHA-384", {1, 3, 6, 1, 6, 3, 10, 1, 1, 6}, 10},
     {"SHA-512", {1, 3, 6, 1, 6, 3, 10, 1, 1, 7}, 10},
 };
-// The privacy protocols (RFC 3414, RFC 3826, and the longer AES keys of the Blumenthal draft
-// that printers offer), in the order of SnmpPriv.
+// The privacy protocols, with the longer AES keys that printers offer under the OIDs the SNMP
+// library knows them by, in the order of SnmpPriv.
 constexpr Protocol kPrivProtocols[] = {
     {"NOPRIV", {1, 3, 6, 1, 6, 3, 10, 1, 2, 1}, 10},
     {"DES", {1, 3, 6, 1, 6, 3, 10, 1, 2, 2}, 10},

@@ -19,8 +19,9 @@ inline constexpr size_t kSnmpUsmUsers = 64;
 // protocols, context, and the master keys made from the passphrases; the session, when opened,
 // leaves the discovery of the printer's engine to the round, which does it within its
 // time-out. 0; -1 with the reason in detail when the settings break a rule of
-// checkSnmpV3Settings, the library lacks a protocol or cannot make a key. Either way releaseSnmpSession frees the parameters and clears the keys. Put session on
-// a Secret's pages (common/secret.h): it holds the master keys.
+// checkSnmpV3Settings, the library lacks a protocol or cannot make a key. Either way
+// releaseSnmpSession frees the parameters and clears the keys. Put session on a Secret's pages
+// (common/secret.h): it holds the master keys.
 int setupSnmpV3Session(struct snmp_session* session, const char* host,
                        const SnmpV3Settings& settings, char* detail, size_t size);
 
@@ -29,7 +30,7 @@ int setupSnmpV3Session(struct snmp_session* session, const char* host,
 // Whether session parameters (or an open session) are SNMPv3 ones whose engine is unknown.
 bool snmpNeedsDiscovery(const struct snmp_session* session);
 // The request that discovers an agent's engine: a GET without variables, of no user and
-// unauthenticated, which an agent answers with a report that names its engine (RFC 3414, 4).
+// unauthenticated, which an agent answers with a report that names its engine.
 // Null when memory runs out.
 struct snmp_pdu* snmpDiscoveryPdu();
 // Once the engine of the open session is known: its USM user (the engine and the session's

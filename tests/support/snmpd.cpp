@@ -58,6 +58,7 @@ const std::vector<std::string> kTestV3Users = {
     "bob auth SHA bob-auth-pass",
     "carol noauth",
     "dave priv SHA dave-auth-pass DES dave-priv-pass",
+    "erin priv SHA-512 erin-auth-pass AES256 erin-priv-pass",
 };
 
 std::string test_oid(const std::string& suffix) {

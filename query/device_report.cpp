@@ -71,8 +71,9 @@ int show_records(FILE* out, const ProbeResult& result, const char* uri) {
 }
 
 // Runs the query of the URI's kind and shows it; kQueryUsage for a URI that cannot be queried.
-// answered counts the options that got an answer; v3 tells whether the queries used SNMPv3.
-int run_queries(const char* uri, ppd_file_t* ppd, FILE* out, int* answered, bool* v3) {
+// answered counts the options that got an answer; hint is what a silent printer may mean
+// under the SNMP version used ("" for none).
+int run_queries(const char* uri, ppd_file_t* ppd, FILE* out, int* answered, const char** hint) {
   ProbeCancel cancel;
   cancel.sigterm = true;
   ProbeResult result;
@@ -99,9 +100,18 @@ int run_queries(const char* uri, ppd_file_t* ppd, FILE* out, int* answered, bool
                 source[0] != '\0' ? source
                                   : "the default (no settings file for this manufacturer)");
       }
-      *v3 = credentials->use_v3;
       noteSnmpSettings(report, result);
       probeSnmpOptions(ppd, host, *credentials, cancel, result);
+      *hint = "; under SNMPv1 a wrong community is not answered at all";
+      if (credentials->use_v3) {
+        // A printer's refusals are named on their lines; only silence needs the hint.
+        *hint = "";
+        for (size_t i = 0; i < result.count; ++i) {
+          if (result.records[i].outcome == ProbeOutcome::kNoAnswer) {
+            *hint = "; under SNMPv3 a wrong privacy passphrase is not answered at all";
+          }
+        }
+      }
       break;
     }
     case kConnectionUsb:
@@ -132,8 +142,8 @@ void quoteReply(const char* text, char* buffer, size_t size) {
 
 int queryDevice(const char* uri, ppd_file_t* ppd, FILE* out) {
   int answered = 0;
-  bool v3 = false;
-  const int status = run_queries(uri, ppd, out, &answered, &v3);
+  const char* hint = "";
+  const int status = run_queries(uri, ppd, out, &answered, &hint);
   if (status == kQueryUsage) {
     if (connectionType(uri) == kConnectionNetwork) {
       fprintf(stderr, "zorvquery: no host in the device URI %s\n", ShownUri(uri).c_str());
@@ -146,11 +156,6 @@ int queryDevice(const char* uri, ppd_file_t* ppd, FILE* out) {
     return kQueryUsage;
   }
   if (answered > 0) return kQueryAnswered;
-  const char* hint = "";
-  if (connectionType(uri) == kConnectionNetwork) {
-    hint = v3 ? "; under SNMPv3 a wrong privacy passphrase is not answered at all"
-              : "; under SNMPv1 a wrong community is not answered at all";
-  }
   fprintf(stderr, "zorvquery: no query got an answer%s\n", hint);
   return kQueryNoAnswer;
 }

@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "autoconf/device_answers.h"
+#include "common/secret.h"
 #include "log/text.h"
 #include "probe/device_uri.h"
 #include "probe/messages.h"
@@ -78,12 +79,23 @@ int snmpUpdateConfigOptions(ppd_file_t* ppd, const char* device_uri) {
     return -1;
   }
   snmpLibraryInit();
-  char community[kSnmpCommunitySize];
-  snmpRunCommunity(ppd, community, nullptr, 0);
+  ProbeResult result;
+  Secret<SnmpCredentials> credentials;
+  if (credentials.get() != nullptr) {
+    SnmpSettingsReport report;
+    snmpRunCredentials(ppd, *credentials, report);
+    noteSnmpSettings(report, result);
+    if (credentials->use_v3) keepSecretsOutOfCoreDumps();
+  }
   ProbeCancel cancel;
   cancel.sigterm = true;
-  ProbeResult result;
-  probeSnmpOptions(ppd, host, community, cancel, result);
+  if (credentials.get() != nullptr) {
+    probeSnmpOptions(ppd, host, *credentials, cancel, result);
+  } else {
+    char community[kSnmpCommunitySize];
+    snmpRunCommunity(ppd, community, nullptr, 0);
+    probeSnmpOptions(ppd, host, community, cancel, result);
+  }
   reportDeviceAnswers(ppd, result, device_uri);
   return 0;
 }

@@ -65,7 +65,7 @@ install(FILES cmake/printer-driver-zorv.tmpfiles DESTINATION lib/tmpfiles.d
 
 install(FILES samples/zorv-sample.ppd DESTINATION ${ZORV_PPD_INSTALL_DIR}
         PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ COMPONENT filters)
-install(FILES docs/ppd-attributes.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT filters)
+install(FILES docs/ppd-attributes.md docs/snmpv3.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT filters)
 # The guide's worked example, the demonstration agent's answers and the first draft it checks.
 install(FILES docs/examples/worked-example.ppd docs/examples/worked-example-agent.conf
               docs/examples/first-draft.ppd

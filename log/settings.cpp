@@ -7,7 +7,8 @@
 
 namespace {
 
-constexpr size_t kLineBuffer = 1024;
+constexpr size_t kLineBuffer = SETTINGS_LINE_SIZE;
+constexpr size_t kStreamBuffer = 4096;
 constexpr char kExecPrefix[] = "exec:";
 constexpr size_t kExecPrefixLength = sizeof(kExecPrefix) - 1;
 
@@ -26,15 +27,10 @@ int accepted_result(int value) {
 
 }  // namespace
 
-int read_settings(const char* path, settings_callback callback, void* context) {
-  if (path == nullptr || callback == nullptr) return kNullArgument;
-
-  const bool command = strncmp(path, kExecPrefix, kExecPrefixLength) == 0;
-  FILE* stream = command ? popen(path + kExecPrefixLength, "r") : fopen(path, "r");
-  if (stream == nullptr) return kOpenFailed;
-
-  int result = 0;
+int read_settings_stream(FILE* stream, settings_callback callback, void* context) {
+  if (stream == nullptr || callback == nullptr) return kNullArgument;
   char line[kLineBuffer];
+  int result = 0;
   for (;;) {
     if (fgets(line, sizeof(line), stream) == nullptr) {
       if (ferror(stream)) result = kReadError;
@@ -46,13 +42,30 @@ int read_settings(const char* path, settings_callback callback, void* context) {
       break;
     }
   }
+  // Settings files may hold secrets (a community, SNMPv3 passphrases).
+  explicit_bzero(line, sizeof(line));
+  return result;
+}
 
+int read_settings(const char* path, settings_callback callback, void* context) {
+  if (path == nullptr || callback == nullptr) return kNullArgument;
+
+  const bool command = strncmp(path, kExecPrefix, kExecPrefixLength) == 0;
+  FILE* stream = command ? popen(path + kExecPrefixLength, "r") : fopen(path, "r");
+  if (stream == nullptr) return kOpenFailed;
+  // The stream's buffer is the reader's, so that it can be cleared: the library's own would go
+  // back to the heap holding the file.
+  char buffer[kStreamBuffer];
+  setvbuf(stream, buffer, _IOFBF, sizeof(buffer));
+
+  const int result = read_settings_stream(stream, callback, context);
   // The command's exit status says nothing the lines did not already say.
   if (command) {
     pclose(stream);
   } else {
     fclose(stream);
   }
+  explicit_bzero(buffer, sizeof(buffer));
   return result;
 }
 

@@ -80,6 +80,42 @@ void write_usb_messages(FILE* out, const ProbeRecord& record, const ProbeNote* n
   }
 }
 
+// An SNMPv3 refusal in words, naming the USM counter that the printer's report carried.
+void refusal_words(const ProbeRecord& record, char* buffer, size_t size) {
+  const char* words = "";
+  switch (record.report) {
+    case SnmpReport::kWrongDigest:
+      words = "the authentication passphrase or protocol is not the printer's "
+              "(usmStatsWrongDigests)";
+      break;
+    case SnmpReport::kUnknownUser:
+      words = "the printer has no SNMPv3 user of that name (usmStatsUnknownUserNames)";
+      break;
+    case SnmpReport::kUnsupportedLevel:
+      words = "the printer does not allow this security level for the user "
+              "(usmStatsUnsupportedSecLevels)";
+      break;
+    case SnmpReport::kDecryptionError:
+      words = "the printer cannot decrypt the request: the privacy passphrase or protocol is "
+              "not the printer's (usmStatsDecryptionErrors)";
+      break;
+    case SnmpReport::kUnknownEngine:
+      words = "the printer's engine changed during the query (usmStatsUnknownEngineIDs)";
+      break;
+    case SnmpReport::kNotInTimeWindow:
+      words = "the request is outside the printer's time window (usmStatsNotInTimeWindows)";
+      break;
+    case SnmpReport::kNoEngine:
+      words = "the printer's answer to the engine discovery named no engine";
+      break;
+    case SnmpReport::kNone:
+    case SnmpReport::kOther:
+      snprintf(buffer, size, "a report the query does not know (%s)", record.detail);
+      return;
+  }
+  snprintf(buffer, size, "%s", words);
+}
+
 void write_snmp_messages(FILE* out, const ProbeRecord& record, const ProbeNote* notes,
                          const MessageLayout& layout) {
   if (record.outcome != ProbeOutcome::kAnswered) {
@@ -137,6 +173,10 @@ void writeDeviceNotes(FILE* out, const ProbeResult& result, bool after_records, 
       case DeviceNoteKind::kFinalCloseFailed:
         say(out, layout, "ERROR: usb_close() failed: <%s>\n", detail);
         break;
+      case DeviceNoteKind::kSnmpSettingsUnused:
+        say(out, layout, "WARNING: SNMPv3 settings not used (%s); the queries use SNMPv1\n",
+            detail);
+        break;
     }
   }
 }
@@ -181,6 +221,12 @@ void writeGetFailure(FILE* out, const ProbeRecord& record, const MessageLayout& 
     case ProbeOutcome::kErrorStatus:
       say(out, layout, "Error in packet: <%s>\n", S(record.detail).c_str());
       break;
+    case ProbeOutcome::kRefused: {
+      char words[kDetailSize + 64];
+      refusal_words(record, words, sizeof(words));
+      say(out, layout, "WARNING: SNMPv3 request refused: %s\n", S(words).c_str());
+      break;
+    }
     default:
       break;
   }
@@ -223,6 +269,12 @@ void probeFailureWords(const ProbeRecord& record, char* buffer, size_t size) {
           buffer, size, "%s",
           record.exception ? "no such object (an SNMPv2c exception)" : "an answer without a value");
       break;
+    case ProbeOutcome::kRefused: {
+      char words[kDetailSize + 64];
+      refusal_words(record, words, sizeof(words));
+      snprintf(buffer, size, "refused: %s", words);
+      break;
+    }
     case ProbeOutcome::kAnswered:
       if (usb && record.transferred != static_cast<long>(kUsbReplySize)) {
         snprintf(buffer, size, "a reply of %ld bytes, the rest taken as 00", record.transferred);

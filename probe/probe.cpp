@@ -1,9 +1,10 @@
 // The device query as a library: the URI's kind chooses the path.
 #include "probe/probe.h"
 
+#include "common/secret.h"
 #include "probe/snmp_probe.h"
 #include "probe/snmp_round.h"
-#include "probe/snmp_settings.h"
+#include "probe/snmp_v3_settings.h"
 #include "probe/usb_probe.h"
 
 void probeDevice(ppd_file_t* ppd, const char* uri, const ProbeCancel& cancel, ProbeResult& result) {
@@ -17,9 +18,15 @@ void probeDevice(ppd_file_t* ppd, const char* uri, const ProbeCancel& cancel, Pr
         return;
       }
       probeSnmpInit();
-      char community[kSnmpCommunitySize];
-      snmpRunCommunity(ppd, community, nullptr, 0);
-      probeSnmpOptions(ppd, host, community, cancel, result);
+      Secret<SnmpCredentials> credentials;
+      if (credentials.get() == nullptr) {
+        result.status = kProbeNoMemory;
+        return;
+      }
+      SnmpSettingsReport report;
+      snmpRunCredentials(ppd, *credentials, report);
+      noteSnmpSettings(report, result);
+      probeSnmpOptions(ppd, host, *credentials, cancel, result);
       return;
     }
     case kConnectionUsb:

@@ -12,7 +12,8 @@
 #include "probe/record.h"
 
 // Queries the printer of uri about every installable option of ppd into result: by SNMP for a
-// network URI (the community from the manufacturer's settings file), by endpoint-0 requests
+// network URI (the community, or the SNMPv3 settings, from the manufacturer's settings file;
+// SNMPv3 settings that are not used are a kSnmpSettingsUnused note), by endpoint-0 requests
 // for a USB URI. result.status tells whether the printer was reached; a URI without a host is
 // kProbeNoDevice with a kNoHost note, one of another kind kProbeUnsupported.
 void probeDevice(ppd_file_t* ppd, const char* uri, const ProbeCancel& cancel, ProbeResult& result);

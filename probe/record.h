@@ -30,6 +30,22 @@ enum class ProbeOutcome : uint8_t {
   kErrorStatus,  // SNMP: the agent answered with an error status (detail words it)
   kNoValue,      // SNMP: an answer without a variable, or an SNMPv2c exception (exception)
   kAnswered,     // reply holds the text the reply attributes were tried against
+  kRefused,      // SNMPv3: the printer refused the request with a report (report says why), or
+                 // named no engine in its answer to the discovery (detail: the library's words)
+};
+
+// What an SNMPv3 printer's report says: each kind is one of the USM's statistics counters,
+// which the report carries.
+enum class SnmpReport : uint8_t {
+  kNone,
+  kWrongDigest,       // usmStatsWrongDigests: the authentication passphrase or protocol
+  kUnknownUser,       // usmStatsUnknownUserNames
+  kUnsupportedLevel,  // usmStatsUnsupportedSecLevels: not at this security level for the user
+  kDecryptionError,   // usmStatsDecryptionErrors: the privacy passphrase or protocol
+  kUnknownEngine,     // usmStatsUnknownEngineIDs: the engine changed since its discovery
+  kNotInTimeWindow,   // usmStatsNotInTimeWindows, still after the library's one resend
+  kNoEngine,          // not a report: the answer to the discovery named no engine
+  kOther,             // a report of another counter, or none the library can read
 };
 
 // A warning that matching the reply raised, in the order it arose.
@@ -60,6 +76,7 @@ struct ProbeRecord {
   long transferred = 0;                 // USB: what the control request returned
   long error_status = 0;                // SNMP kErrorStatus
   bool exception = false;               // SNMP kNoValue: an SNMPv2c exception
+  SnmpReport report = SnmpReport::kNone;  // SNMP kRefused
   const char* failed_call = nullptr;    // SNMP kNoSession, kNoAnswer: the library call (static)
   char detail[kDetailSize] = "";        // the library's words for the failure
   const ppd_attr_t* matched = nullptr;  // the reply attribute that matched
@@ -79,6 +96,7 @@ enum class DeviceNoteKind : uint8_t {
   kCloseFailed,        // usb_close() of a candidate that did not match
   kNoDevice,           // no attached printer belongs to the PPD
   kFinalCloseFailed,   // usb_close() of the matched printer, after the options
+  kSnmpSettingsUnused, // SNMPv3 settings not used (detail: "file: why"); SNMPv1 instead
 };
 
 struct DeviceNote {

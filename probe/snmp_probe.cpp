@@ -7,8 +7,10 @@
 
 #include <cstring>
 
+#include "common/secret.h"
 #include "log/text.h"
 #include "probe/reply_match.h"
+#include "probe/snmp_usm.h"
 #include "probe/snmp_value.h"
 
 namespace {
@@ -61,21 +63,28 @@ void snmpRecordOutcome(const SnmpRequest& request, SnmpTextForm form, ProbeRecor
     case SnmpOutcome::kOpenFailed:
       record.outcome = ProbeOutcome::kNoSession;
       record.failed_call = "snmp_sess_open";
-      copy_text(record.detail, sizeof(record.detail), error_text);
-      return;
+      break;
     case SnmpOutcome::kFailed:
       record.outcome = ProbeOutcome::kNoAnswer;
       record.failed_call = request.failed_call;
-      copy_text(record.detail, sizeof(record.detail), error_text);
-      return;
+      break;
     case SnmpOutcome::kErrorStatus:
       record.outcome = ProbeOutcome::kErrorStatus;
       record.error_status = request.error_status;
       copy_text(record.detail, sizeof(record.detail),
                 snmp_errstring(static_cast<int>(request.error_status)));
       return;
+    case SnmpOutcome::kRefused:
+      record.outcome = ProbeOutcome::kRefused;
+      record.report = request.report;
+      break;
     case SnmpOutcome::kAnswered:
       break;
+  }
+  // A GET that gave no answer keeps the library's words for why.
+  if (request.outcome != SnmpOutcome::kAnswered) {
+    copy_text(record.detail, sizeof(record.detail), error_text);
+    return;
   }
   // An SNMPv2c exception (noSuchObject, noSuchInstance, endOfMibView) carries no value.
   if (request.variable == nullptr || is_exception(request.variable->type)) {
@@ -108,6 +117,23 @@ void probeSnmpOption(ppd_file_t* ppd, const ppd_option_t* option, netsnmp_sessio
 
 void probeSnmpOptions(ppd_file_t* ppd, const char* host, const char* community,
                       const ProbeCancel& cancel, ProbeResult& result) {
+  SnmpCredentials credentials;
+  copy_text(credentials.community, sizeof(credentials.community), community);
+  probeSnmpOptions(ppd, host, credentials, cancel, result);
+}
+
+void noteSnmpSettings(const SnmpSettingsReport& report, ProbeResult& result) {
+  if (report.problem == SnmpSettingsProblem::kNone) return;
+  char words[kDetailSize];
+  snmpSettingsProblemWords(report, words, sizeof(words));
+  char detail[kDetailSize];
+  format_text(detail, sizeof(detail), "%s: %s", report.path, words);
+  addDeviceNote(result.device_notes, DeviceNoteKind::kSnmpSettingsUnused, detail);
+  result.notes_before = result.device_notes.size();
+}
+
+void probeSnmpOptions(ppd_file_t* ppd, const char* host, const SnmpCredentials& credentials,
+                      const ProbeCancel& cancel, ProbeResult& result) {
   ppd_group_t* group = installableGroup(ppd);
   const size_t total = group != nullptr ? static_cast<size_t>(group->num_options) : 0;
   result.records = make_array<ProbeRecord>(total);
@@ -129,11 +155,32 @@ void probeSnmpOptions(ppd_file_t* ppd, const char* host, const char* community,
     requests[count++].oid_text = record.query;
   }
 
-  netsnmp_session session;
-  setupSnmpSession(&session, host, community);
-  const int round =
-      snmpGetAll(&session, requests.get(), count, kSnmpQueryTimeoutMs, kSnmpQueryRetries, cancel);
-  releaseSnmpSession(&session);
+  // The session parameters hold the master keys of SNMPv3.
+  Secret<netsnmp_session> session;
+  if (session.get() == nullptr) {
+    result.status = kProbeNoMemory;
+    return;
+  }
+  char no_session[kDetailSize] = "";
+  int round = kSnmpRoundDone;
+  if (!credentials.use_v3) {
+    setupSnmpSession(session.get(), host, credentials.community);
+  } else if (setupSnmpV3Session(session.get(), host, credentials.v3, no_session,
+                                sizeof(no_session)) != 0) {
+    // Nothing is sent: every query's line says why.
+    for (size_t i = 0; i < count; ++i) {
+      requests[i].outcome = snmpOidReadable(requests[i].oid_text) ? SnmpOutcome::kOpenFailed
+                                                                  : SnmpOutcome::kInvalidOid;
+      if (requests[i].outcome == SnmpOutcome::kOpenFailed) {
+        requests[i].error_text = strdup(no_session);
+      }
+    }
+  }
+  if (no_session[0] == '\0') {
+    round = snmpGetAll(session.get(), requests.get(), count, kSnmpQueryTimeoutMs,
+                       kSnmpQueryRetries, cancel);
+  }
+  releaseSnmpSession(session.get());
   if (round == kSnmpRoundCancelled) {
     for (size_t i = 0; i < total; ++i) result.records[i].outcome = ProbeOutcome::kNotAsked;
     result.status = kProbeCancelled;

@@ -7,6 +7,7 @@
 
 #include "probe/record.h"
 #include "probe/snmp_round.h"
+#include "probe/snmp_v3_settings.h"
 
 struct snmp_session;
 
@@ -21,6 +22,16 @@ inline constexpr int kSnmpQueryRetries = 0;
 // round leaves every record kNotAsked. probeSnmpInit must have run.
 void probeSnmpOptions(ppd_file_t* ppd, const char* host, const char* community,
                       const ProbeCancel& cancel, ProbeResult& result);
+// The same with the credentials a program chose: SNMPv1 with their community, or SNMPv3 with
+// their settings (snmpRunCredentials reads the manufacturer's; a server fills them from its
+// own state). SNMPv3 settings the library cannot use (a protocol it lacks) give every
+// queried option the record kNoSession with the reason in its detail; reports of the printer
+// give kRefused.
+void probeSnmpOptions(ppd_file_t* ppd, const char* host, const SnmpCredentials& credentials,
+                      const ProbeCancel& cancel, ProbeResult& result);
+// Adds the note that SNMPv3 settings were not used, with report's file and reason, to the
+// device notes before the records; nothing when report has no problem.
+void noteSnmpSettings(const SnmpSettingsReport& report, ProbeResult& result);
 
 // The same for one option, on session parameters already set up (null: none, which is
 // the record's kNoSession without a failed call); its notes go to notes.

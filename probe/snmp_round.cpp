@@ -21,29 +21,24 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <optional>
 
 #include "common/signals.h"
 #include "probe/snmp_handles.h"
+#include "probe/snmp_lock.h"
+#include "probe/snmp_usm.h"
 
 namespace {
 
 constexpr long kMicrosecondsPerMillisecond = 1000;
 constexpr char kIpv6PeerPrefix[] = "udp6:";
 
-// The SNMP library's state is process-wide (the MIB tree, the request counter, the statistics):
-// one lock for every call into it, and one set-up for the process.
-pthread_mutex_t g_library = PTHREAD_MUTEX_INITIALIZER;
+// The SNMP library is set up once for the process; every call into it holds SnmpLibraryLock.
 pthread_once_t g_init_once = PTHREAD_ONCE_INIT;
 const char* g_program = "";
 
-class LibraryLock {
- public:
-  LibraryLock() { pthread_mutex_lock(&g_library); }
-  ~LibraryLock() { pthread_mutex_unlock(&g_library); }
-  LibraryLock(const LibraryLock&) = delete;
-  LibraryLock& operator=(const LibraryLock&) = delete;
-};
+using LibraryLock = SnmpLibraryLock;
 
 void init_library() {
   // A registered handler that drops everything also keeps the library from falling back to
@@ -132,12 +127,17 @@ char* copy_heap_text(const char* text) {
   return strdup(text != nullptr ? text : "");
 }
 
+// Where an SNMPv3 round is with the discovery of the printer's engine.
+enum class Discovery { kNone, kWaiting, kKnown, kNoEngine, kFailed };
+
 // The requests of one round and how far the round has got with them.
 struct Round {
   SnmpRequest* requests;
   size_t count;
   size_t next = 0;     // the next request to send
   size_t waiting = 0;  // sent and not yet answered or expired
+  Discovery discovery = Discovery::kNone;
+  char* discovery_error = nullptr;  // the library's words for kFailed (heap)
 };
 
 // Owns a large descriptor set of the library.
@@ -178,15 +178,26 @@ void fail_with_session_error(SnmpRequest& request, const char* what, netsnmp_ses
   request.error_text = text;
 }
 
+// The library tells of a report twice, first as a security error and then as the message
+// received, and of a resend it makes after a report; only the end of a request counts.
+bool ends_request(int operation) {
+  return operation != NETSNMP_CALLBACK_OP_SEC_ERROR && operation != NETSNMP_CALLBACK_OP_RESEND;
+}
+
 // The end of one request: its answer, or its time-out. The answer PDU stays the library's;
 // only its first variable is taken out of it.
 int on_answer(int operation, netsnmp_session* session, int /*request_id*/, netsnmp_pdu* pdu,
               void* magic) {
+  if (!ends_request(operation)) return 1;
   SnmpRequest& request = *static_cast<SnmpRequest*>(magic);
   static_cast<Round*>(request.round)->waiting--;
   request.round = nullptr;
   if (operation == NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE && pdu != nullptr) {
-    if (pdu->errstat != SNMP_ERR_NOERROR) {
+    if (pdu->command == SNMP_MSG_REPORT) {
+      request.outcome = SnmpOutcome::kRefused;
+      request.report = snmpReportOf(pdu);
+      request.error_text = copy_heap_text(snmp_api_errstring(snmpv3_get_report_type(pdu)));
+    } else if (pdu->errstat != SNMP_ERR_NOERROR) {
       request.outcome = SnmpOutcome::kErrorStatus;
       request.error_status = pdu->errstat;
     } else {
@@ -207,6 +218,78 @@ int on_answer(int operation, netsnmp_session* session, int /*request_id*/, netsn
     fail_with_session_error(request, "snmp_sess_synch_response", session);
   }
   return 1;
+}
+
+// The end of the discovery: the library has taken the engine from the answer (a report, as a
+// rule) into the session; an agent that answers with a response instead may name it there.
+int on_discovery(int operation, netsnmp_session* session, int /*request_id*/, netsnmp_pdu* pdu,
+                 void* magic) {
+  Round& round = *static_cast<Round*>(magic);
+  // Only the discovery that the round waits for can end: not one the send itself failed.
+  if (!ends_request(operation) || round.discovery != Discovery::kWaiting) return 1;
+  if (operation != NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE || pdu == nullptr) {
+    if (operation == NETSNMP_CALLBACK_OP_TIMED_OUT) {
+      session->s_snmp_errno = SNMPERR_TIMEOUT;
+      session->s_errno = 0;
+    }
+    round.discovery = Discovery::kFailed;
+    round.discovery_error = session_error(session);
+    return 1;
+  }
+  if (session->securityEngineIDLen == 0 && pdu->securityEngineIDLen > 0) {
+    session->securityEngineID =
+        static_cast<u_char*>(netsnmp_memdup(pdu->securityEngineID, pdu->securityEngineIDLen));
+    if (session->securityEngineID != nullptr) {
+      session->securityEngineIDLen = pdu->securityEngineIDLen;
+    }
+  }
+  round.discovery = session->securityEngineIDLen > 0 ? Discovery::kKnown : Discovery::kNoEngine;
+  return 1;
+}
+
+// Sends the discovery of the printer's engine; false (the round's discovery kFailed) when it
+// cannot be sent.
+bool send_discovery(void* open, Round& round) {
+  LibraryLock lock;
+  UniqueSnmpPdu pdu(snmpDiscoveryPdu());
+  if (pdu) pdu->reqid = random_request_id();
+  if (pdu && snmp_sess_async_send(open, pdu.get(), on_discovery, &round) != 0) {
+    // The library owns the PDU now.
+    (void)pdu.release();
+    round.discovery = Discovery::kWaiting;
+    return true;
+  }
+  round.discovery = Discovery::kFailed;
+  free(round.discovery_error);
+  round.discovery_error = session_error(snmp_sess_session(open));
+  return false;
+}
+
+// Every request whose OID can be read ends as the discovery did: as its time-out or failure,
+// as a refusal without an engine, or, when no user could be made, as a session not opened.
+void end_without_engine(Round& round, const char* no_user) {
+  for (size_t i = 0; i < round.count; ++i) {
+    SnmpRequest& request = round.requests[i];
+    if (request.outcome == SnmpOutcome::kInvalidOid) continue;
+    if (no_user != nullptr) {
+      request.outcome = SnmpOutcome::kOpenFailed;
+      request.error_text = copy_heap_text(no_user);
+    } else if (round.discovery == Discovery::kNoEngine) {
+      request.outcome = SnmpOutcome::kRefused;
+      request.report = SnmpReport::kNoEngine;
+      request.error_text = copy_heap_text(snmp_api_errstring(SNMPERR_BAD_ENG_ID));
+    } else {
+      request.outcome = SnmpOutcome::kFailed;
+      request.failed_call = "snmp_sess_synch_response";
+      request.error_text = copy_heap_text(round.discovery_error);
+    }
+  }
+}
+
+long elapsed_ms(const struct timespec& start) {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
 }
 
 // Sends the next request of the round, unless its OID cannot be read.
@@ -308,6 +391,16 @@ void releaseSnmpSession(netsnmp_session* session) {
   free(session->community);
   session->community = nullptr;
   session->community_len = 0;
+  free(session->securityName);
+  session->securityName = nullptr;
+  session->securityNameLen = 0;
+  free(session->contextName);
+  session->contextName = nullptr;
+  session->contextNameLen = 0;
+  explicit_bzero(session->securityAuthKey, sizeof(session->securityAuthKey));
+  explicit_bzero(session->securityPrivKey, sizeof(session->securityPrivKey));
+  session->securityAuthKeyLen = 0;
+  session->securityPrivKeyLen = 0;
 }
 
 bool snmpOidReadable(const char* text) {
@@ -355,19 +448,53 @@ int snmpGetAll(netsnmp_session* session, SnmpRequest* requests, size_t count, in
   std::optional<TermDeferred> deferred;
   if (cancel.sigterm) deferred.emplace();
   Round round{requests, count};
+  struct timespec start;
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  bool discovering = false;
+  {
+    LibraryLock lock;
+    netsnmp_session* opened = snmp_sess_session(open.get());
+    discovering = snmpNeedsDiscovery(opened);
+    // The library leaves the flag out of the open session, whose first request would then
+    // discover the engine itself, waiting for the answer with this lock held.
+    if (discovering) opened->flags |= SNMP_FLAGS_DONT_PROBE;
+  }
+  if (discovering) send_discovery(open.get(), round);
+  bool acquired = false;
   int result = kSnmpRoundDone;
   for (;;) {
     if (probeCancelled(cancel)) {
       result = kSnmpRoundCancelled;
       break;
     }
-    while (round.waiting < kSnmpInFlight && round.next < count) send_next(open.get(), round);
-    if (round.waiting == 0) break;
+    if (discovering && round.discovery != Discovery::kWaiting) {
+      discovering = false;
+      char no_user[kDetailSize] = "";
+      if (round.discovery == Discovery::kKnown) {
+        LibraryLock lock;
+        netsnmp_session* opened = snmp_sess_session(open.get());
+        acquired = usmUserAcquire(opened, no_user, sizeof(no_user)) == 0;
+        // The GETs wait what the discovery left of the one time-out.
+        const long left = timeout_ms - elapsed_ms(start);
+        opened->timeout = (left > 0 ? left : 1) * kMicrosecondsPerMillisecond;
+        if (!acquired) round.discovery = Discovery::kFailed;
+      }
+      if (round.discovery != Discovery::kKnown) {
+        end_without_engine(round, no_user[0] != '\0' ? no_user : nullptr);
+        round.next = count;
+      }
+    }
+    if (!discovering) {
+      while (round.waiting < kSnmpInFlight && round.next < count) send_next(open.get(), round);
+      if (round.waiting == 0) break;
+    }
     wait_and_read(open.get(), deferred, cancel.fd);
   }
   // Closing the session ends what is still waiting (as time-outs, which nobody reads).
   LibraryLock lock;
+  usmRoundEnd(snmp_sess_session(open.get()), acquired);
   open.reset();
+  free(round.discovery_error);
   return result;
 }
 

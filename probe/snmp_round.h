@@ -28,8 +28,10 @@ void probeSnmpInit(const char* program = kProbeSnmpName);
 
 // Fills the session parameters for host and community: SNMPv1 to the host, or SNMPv2c over
 // "udp6:" when the host is an IPv6 address (it holds a colon). The heap copies of the peer name
-// and the community belong to the record until releaseSnmpSession frees them.
+// and the community belong to the record until releaseSnmpSession frees them. (SNMPv3:
+// setupSnmpV3Session in probe/snmp_usm.h.)
 void setupSnmpSession(struct snmp_session* session, const char* host, const char* community);
+// Frees the heap copies of either kind of session parameters and clears their keys.
 void releaseSnmpSession(struct snmp_session* session);
 
 // What a GET gave.
@@ -40,6 +42,8 @@ enum class SnmpOutcome {
   kFailed,       // no answer (time-out, send or receive error): error_text says why
   kErrorStatus,  // the agent answered with an error status (error_status)
   kAnswered,     // an answer, its first variable in variable (null when it had none)
+  kRefused,      // SNMPv3: a report instead of an answer (report), or a discovery answer that
+                 // named no engine; error_text holds the library's words
 };
 
 // One request of a round: the OID text goes in, the outcome comes out. Filled by snmpGetAll;
@@ -53,6 +57,7 @@ struct SnmpRequest {
   struct variable_list* variable = nullptr;  // for kAnswered
   // The round the request belongs to while it waits for its answer.
   void* round = nullptr;
+  SnmpReport report = SnmpReport::kNone;  // for kRefused
 };
 
 // Whether the OID text (numeric, or a name of a loaded MIB) can be read.
@@ -64,9 +69,12 @@ inline constexpr int kSnmpRoundCancelled = -1;  // cancelled: the rest were not 
 
 // Sends the GET of every request's OID to the host of the session parameters (one session for
 // all, opened only when some OID can be read), at most kSnmpInFlight at a time, each waiting at
-// most timeout_ms with the given retries, and collects the answers. A cancel wakes the wait at
-// once and ends the round; no request is sent after it. Several rounds may run at once in
-// different threads, each with session parameters of its own.
+// most timeout_ms with the given retries, and collects the answers. With SNMPv3 parameters
+// whose engine is unknown, the discovery of the printer's engine comes first, within the same
+// timeout_ms: a silent printer costs one time-out, and each GET waits what the discovery left
+// of it. A cancel wakes the wait at once and ends the round; no request is sent after it.
+// Several rounds may run at once in different threads, each with session parameters of its
+// own.
 int snmpGetAll(struct snmp_session* session, SnmpRequest* requests, size_t count, int timeout_ms,
                int retries, const ProbeCancel& cancel);
 // Frees what snmpGetAll left in the requests.

@@ -51,6 +51,16 @@ int findSnmpCommunity(ppd_file_t* ppd, char* buffer, int size, char* source, siz
   return -1;
 }
 
+bool snmpSettingsPath(ppd_file_t* ppd, char* path, size_t size) {
+  if (ppd == nullptr || ppd->manufacturer == nullptr || path == nullptr || size == 0) return false;
+  for (const char* vendor : kVendors) {
+    if (strcasecmp(vendor, ppd->manufacturer) != 0) continue;
+    snprintf(path, size, kSettingsPattern, vendor);
+    return true;
+  }
+  return false;
+}
+
 void snmpRunCommunity(ppd_file_t* ppd, char (&community)[kSnmpCommunitySize], char* source,
                       size_t source_size) {
   if (source != nullptr && source_size > 0) source[0] = '\0';

@@ -21,6 +21,9 @@ int findSnmpCommunity(ppd_file_t* ppd, char* buffer, int size, char* source, siz
 // file's path into source (when not null), else the default, with source left empty.
 void snmpRunCommunity(ppd_file_t* ppd, char (&community)[kSnmpCommunitySize], char* source,
                       size_t source_size);
+// The settings file of ppd's manufacturer into path: true when the manufacturer equals a
+// vendor of the list (in any letter case), whether or not the file exists.
+bool snmpSettingsPath(ppd_file_t* ppd, char* path, size_t size);
 // Settings-reader callback: 1 when line set the community in buffer (33 bytes), else 0. The
 // first 14 characters of a line that holds "SNMP_COMMUNITY" are passed over wherever the key
 // stands; the community is everything after the next '=', unchanged, cut to 32 characters.

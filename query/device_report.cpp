@@ -2,21 +2,25 @@
 #include "query/device_report.h"
 
 #include "common/credentials.h"
+#include "common/secret.h"
 #include "log/escape.h"
 #include "probe/probe.h"
 #include "probe/report.h"
 #include "probe/snmp_probe.h"
 #include "probe/snmp_round.h"
 #include "probe/snmp_settings.h"
+#include "probe/snmp_v3_settings.h"
 #include "probe/usb_probe.h"
 
 namespace {
 
 constexpr size_t kSourceSize = 256;
+constexpr size_t kSummarySize = 256;
 
 // Runs the query of the URI's kind and shows it; kQueryUsage for a URI that cannot be queried.
-// answered counts the options that got an answer.
-int run_queries(const char* uri, ppd_file_t* ppd, FILE* out, int* answered) {
+// answered counts the options that got an answer; hint is what a silent printer may mean
+// under the SNMP version used ("" for none).
+int run_queries(const char* uri, ppd_file_t* ppd, FILE* out, int* answered, const char** hint) {
   ProbeCancel cancel;
   cancel.sigterm = true;
   ProbeResult result;
@@ -25,13 +29,36 @@ int run_queries(const char* uri, ppd_file_t* ppd, FILE* out, int* answered) {
       char host[kHostSize];
       if (!hostOfUri(uri, host, sizeof(host))) return kQueryUsage;
       probeSnmpInit();
-      char community[kSnmpCommunitySize];
-      char source[kSourceSize];
-      snmpRunCommunity(ppd, community, source, sizeof(source));
-      fprintf(out, "# %s: SNMP to %s, community %s\n", ShownUri(uri).c_str(),
-              ShownText(host).c_str(),
-              source[0] != '\0' ? source : "the default (no settings file for this manufacturer)");
-      probeSnmpOptions(ppd, host, community, cancel, result);
+      Secret<SnmpCredentials> credentials;
+      if (credentials.get() == nullptr) return kQueryUsage;
+      SnmpSettingsReport report;
+      snmpRunCredentials(ppd, *credentials, report);
+      if (credentials->use_v3) {
+        keepSecretsOutOfCoreDumps();
+        char summary[kSummarySize];
+        snmpV3Summary(credentials->v3, summary, sizeof(summary));
+        fprintf(out, "# %s: SNMPv3 to %s, %s (%s)\n", ShownUri(uri).c_str(),
+                ShownText(host).c_str(), ShownText(summary).c_str(), report.path);
+      } else {
+        char source[kSourceSize];
+        snmpRunCommunity(ppd, credentials->community, source, sizeof(source));
+        fprintf(out, "# %s: SNMP to %s, community %s\n", ShownUri(uri).c_str(),
+                ShownText(host).c_str(),
+                source[0] != '\0' ? source
+                                  : "the default (no settings file for this manufacturer)");
+      }
+      noteSnmpSettings(report, result);
+      probeSnmpOptions(ppd, host, *credentials, cancel, result);
+      *hint = "; under SNMPv1 a wrong community is not answered at all";
+      if (credentials->use_v3) {
+        // A printer's refusals are named on their lines; only silence needs the hint.
+        *hint = "";
+        for (size_t i = 0; i < result.count; ++i) {
+          if (result.records[i].outcome == ProbeOutcome::kNoAnswer) {
+            *hint = "; under SNMPv3 a wrong privacy passphrase is not answered at all";
+          }
+        }
+      }
       break;
     }
     case kConnectionUsb:
@@ -53,7 +80,8 @@ int run_queries(const char* uri, ppd_file_t* ppd, FILE* out, int* answered) {
 
 int queryDevice(const char* uri, ppd_file_t* ppd, FILE* out) {
   int answered = 0;
-  const int status = run_queries(uri, ppd, out, &answered);
+  const char* hint = "";
+  const int status = run_queries(uri, ppd, out, &answered, &hint);
   if (status == kQueryUsage) {
     if (connectionType(uri) == kConnectionNetwork) {
       fprintf(stderr, "zorvquery: no host in the device URI %s\n", ShownUri(uri).c_str());
@@ -66,9 +94,6 @@ int queryDevice(const char* uri, ppd_file_t* ppd, FILE* out) {
     return kQueryUsage;
   }
   if (answered > 0) return kQueryAnswered;
-  fprintf(stderr, "zorvquery: no query got an answer%s\n",
-          connectionType(uri) == kConnectionNetwork
-              ? "; under SNMPv1 a wrong community is not answered at all"
-              : "");
+  fprintf(stderr, "zorvquery: no query got an answer%s\n", hint);
   return kQueryNoAnswer;
 }

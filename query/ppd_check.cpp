@@ -6,11 +6,13 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "common/secret.h"
 #include "log/escape.h"
 #include "probe/ppd_attributes.h"
 #include "probe/reply_match.h"
 #include "probe/snmp_round.h"
 #include "probe/snmp_settings.h"
+#include "probe/snmp_v3_settings.h"
 
 namespace {
 
@@ -140,6 +142,26 @@ void check_prefilters(Checker& c) {
   }
 }
 
+// The SNMPv3 settings of the manufacturer's file: the user, level and protocols that the
+// queries use, never a passphrase; settings that are not used are a problem.
+void check_snmp_v3(Checker& c) {
+  Secret<SnmpCredentials> credentials;
+  if (credentials.get() == nullptr) return;
+  SnmpSettingsReport report;
+  snmpRunCredentials(c.ppd, *credentials, report);
+  if (credentials->use_v3) {
+    char summary[kMessageSize];
+    snmpV3Summary(credentials->v3, summary, sizeof(summary));
+    fprintf(c.out, "# SNMPv3: %s, from %s (instead of the community)\n",
+            ShownText(summary).c_str(), report.path);
+  } else if (report.problem != SnmpSettingsProblem::kNone) {
+    char words[kMessageSize];
+    snmpSettingsProblemWords(report, words, sizeof(words));
+    c.problem("SNMPv3 settings of %s not used: %s; the queries use SNMPv1", report.path,
+              ShownText(words).c_str());
+  }
+}
+
 }  // namespace
 
 int checkPpd(ppd_file_t* ppd, FILE* out) {
@@ -176,5 +198,6 @@ int checkPpd(ppd_file_t* ppd, FILE* out) {
             "with SNMP_COMMUNITY=)\n",
             ShownText(manufacturer).c_str());
   }
+  check_snmp_v3(c);
   return c.problems;
 }

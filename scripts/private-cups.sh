@@ -101,33 +101,46 @@ zorv_cupsd_start() {
   zorv_wait 150 zorv_cupsd_running || { echo "cupsd did not start; see $base/log" >&2; return 1; }
 }
 
-# zorv_snmpd_configure [--community NAME] [--ipv6] BASE ADDRESS VALUES_FILE...: the
-# configuration of an agent in BASE/snmpd: UDP ADDRESS:161 (and [::1]:161 with --ipv6), the
-# one community NAME (default mirelo), and the lines of each VALUES_FILE (override, pass, ...).
+# zorv_snmpd_configure [--community NAME] [--ipv6] [--user "NAME LEVEL [AUTH PASS [PRIV
+# PASS]]"]... [--v3-only] BASE ADDRESS VALUES_FILE...: the configuration of an agent in
+# BASE/snmpd: UDP ADDRESS:161 (and [::1]:161 with --ipv6), the one community NAME (default
+# mirelo), an SNMPv3 user for each --user allowed to read at LEVEL and above (noauth, auth or
+# priv; AUTH and PRIV as snmpd's createUser names them: SHA, SHA-256, AES, DES, ...), and the
+# lines of each VALUES_FILE (override, pass, ...). --v3-only: no community at all, as on a
+# printer whose SNMPv1 and v2c are switched off.
 zorv_snmpd_configure() {
-  local community=mirelo ipv6=
+  local community=mirelo ipv6= v1=1 users=()
   while :; do
     case $1 in
       --community) community=$2 && shift 2 ;;
       --ipv6) ipv6=1 && shift ;;
+      --user) users+=("$2") && shift 2 ;;
+      --v3-only) v1= && shift ;;
       *) break ;;
     esac
   done
-  local dir=$1/snmpd address=$2
+  local dir=$1/snmpd address=$2 user name level auth auth_pass priv priv_pass
   install -d -m 0700 "$dir/persist"
   {
     echo "agentaddress udp:$address:161${ipv6:+,udp6:[::1]:161}"
-    echo "rocommunity $community default"
-    if [ -n "$ipv6" ]; then echo "rocommunity6 $community default"; fi
+    if [ -n "$v1" ]; then echo "rocommunity $community default"; fi
+    if [ -n "$v1" ] && [ -n "$ipv6" ]; then echo "rocommunity6 $community default"; fi
+    for user in "${users[@]}"; do
+      read -r name level auth auth_pass priv priv_pass <<<"$user"
+      echo "createUser $name${auth:+ $auth \"$auth_pass\"}${priv:+ $priv \"$priv_pass\"}"
+      echo "rouser $name $level"
+    done
     if (($# > 2)); then cat "${@:3}"; fi
   } >"$dir/snmpd.conf"
 }
 
-# zorv_snmpd_start BASE ADDRESS VALUES_FILE...: the agent of zorv_snmpd_configure, community
-# mirelo.
+# zorv_snmpd_start [--user "..."]... BASE ADDRESS VALUES_FILE...: the agent of
+# zorv_snmpd_configure, community mirelo, and the SNMPv3 users given.
 zorv_snmpd_start() {
+  local options=()
+  while [ "$1" = --user ]; do options+=("$1" "$2") && shift 2; done
   local dir=$1/snmpd address=$2
-  zorv_snmpd_configure "$@" || return 1
+  zorv_snmpd_configure "${options[@]}" "$@" || return 1
   SNMP_PERSISTENT_DIR=$dir/persist HOME=$dir /usr/sbin/snmpd -f -Lo -C -c "$dir/snmpd.conf" \
     >"$dir/snmpd.log" 2>&1 &
   zorv_pids+=($!)

@@ -19,6 +19,7 @@
 #include "support/background.h"
 #include "support/paths.h"
 #include "support/ppd.h"
+#include "support/records.h"
 #include "support/snmp_agent.h"
 #include "support/snmpd.h"
 
@@ -27,27 +28,6 @@ namespace {
 const std::string kAgentPpd = test_data("fault/agent.ppd");
 const std::string kWorkedExample = SOURCE_DIR "/docs/examples/worked-example.ppd";
 const std::string kWalks = test_data("walks/");
-
-const ProbeRecord* record_of(const ProbeResult& result, const char* keyword) {
-  for (size_t i = 0; i < result.count; ++i) {
-    if (strcmp(result.records[i].option->keyword, keyword) == 0) return &result.records[i];
-  }
-  return nullptr;
-}
-
-// Every record of a result as one line each: keyword, outcome, reply, choice, words, notes.
-std::string lines_of(const ProbeResult& result) {
-  std::string text = "status " + std::to_string(result.status) + "\n";
-  for (size_t i = 0; i < result.count; ++i) {
-    const ProbeRecord& r = result.records[i];
-    char words[512];
-    probeFailureWords(r, words, sizeof(words));
-    text += std::string(r.option->keyword) + " " + std::to_string(static_cast<int>(r.outcome)) +
-            " [" + ShownText(r.reply).c_str() + "] " + (r.choice != nullptr ? r.choice : "-") +
-            " (" + words + ") " + std::to_string(r.note_count) + "\n";
-  }
-  return text;
-}
 
 std::string probe_lines(const std::string& ppd_path, const std::string& uri,
                         const ProbeCancel& cancel = {}) {

@@ -1,4 +1,6 @@
 // zorvquery run as a program against a private agent: an answering one, and nothing there.
+#include <sys/stat.h>
+
 #include <string>
 #include <vector>
 
@@ -48,6 +50,63 @@ TEST(QueryProgram, AnsweringAgentShowsEachOptionsReplyAndChoice) {
             std::string::npos)
       << silent.out;
   EXPECT_NE(silent.err.find("a wrong community is not answered"), std::string::npos);
+}
+
+// Against a printer whose SNMPv1 is off, three runs: answered, a wrong
+// passphrase (named on each line, no passphrase anywhere), and nothing there (the hint).
+TEST(QueryProgram, SnmpV3AgentAnswersRefusesOrIsSilent) {
+  REQUIRE_ROOT();
+  if (!snmpd_available()) GTEST_SKIP() << "snmpd is not installed";
+  Snmpd agent;
+  SnmpdConfig config;
+  config.address = kAgent;
+  config.v3_only = true;
+  config.users = {"printadmin priv SHA-256 print-auth-2026 AES print-priv-2026"};
+  config.values_files.push_back(SOURCE_DIR "/docs/examples/worked-example-agent.conf");
+  ASSERT_TRUE(agent.start(config)) << agent.error();
+  SavedPath saved("/opt/Orvane");
+  ASSERT_TRUE(make_dirs("/opt/Orvane/mfp/share"));
+  const std::string settings = "/opt/Orvane/mfp/share/OEM.ini";
+  const std::string lines =
+      "SNMP_VERSION=3\nSNMP_V3_USER=printadmin\nSNMP_V3_LEVEL=authPriv\n"
+      "SNMP_V3_AUTH_PROTOCOL=SHA-256\nSNMP_V3_PRIV_PROTOCOL=AES-128\n"
+      "SNMP_V3_PRIV_PASSPHRASE=print-priv-2026\nSNMP_V3_AUTH_PASSPHRASE=";
+  const struct {
+    const char* what;
+    const char* passphrase;
+    const char* host;
+    int status;
+    std::string duplexer;
+    std::string err;
+  } table[] = {
+      {"answered", "print-auth-2026", kAgent, 0,
+       "Duplexer: ?SnmpDuplexer \".1.3.6.1.4.1.64991.1.2.0\" -> \"1\" -> True; default False\n",
+       ""},
+      {"wrong passphrase", "wrong-passphrase", kAgent, 2,
+       "Duplexer: ?SnmpDuplexer \".1.3.6.1.4.1.64991.1.2.0\" -> refused: the authentication "
+       "passphrase or protocol is not the printer's (usmStatsWrongDigests); default False\n",
+       "zorvquery: no query got an answer\n"},
+      {"silent", "print-auth-2026", "127.0.0.26", 2,
+       "Duplexer: ?SnmpDuplexer \".1.3.6.1.4.1.64991.1.2.0\" -> no answer: Timeout; default "
+       "False\n",
+       "zorvquery: no query got an answer; under SNMPv3 a wrong privacy passphrase is not "
+       "answered at all\n"},
+  };
+  for (const auto& row : table) {
+    SCOPED_TRACE(row.what);
+    ASSERT_TRUE(write_file(settings, lines + row.passphrase + "\n"));
+    ASSERT_EQ(chmod(settings.c_str(), 0640), 0);
+    const std::string uri = std::string("socket://") + row.host + ":9100";
+    ProgramResult r = run_program(filter_run(ZORVQUERY_PATH, {"zorvquery", uri, kWorkedExample}));
+    EXPECT_EQ(r.status, row.status);
+    EXPECT_EQ(r.err, row.err);
+    EXPECT_EQ(r.out.substr(0, r.out.find('\n') + 1),
+              "# " + uri + ": SNMPv3 to " + row.host +
+                  ", user printadmin, authPriv, SHA-256, AES-128 (" + settings + ")\n");
+    EXPECT_NE(r.out.find(row.duplexer), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find(row.passphrase), std::string::npos);
+    EXPECT_EQ(r.out.find("print-priv-2026"), std::string::npos);
+  }
 }
 
 }  // namespace

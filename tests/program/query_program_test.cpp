@@ -1,4 +1,6 @@
 // zorvquery run as a program: --check on a PPD holding each mistake once, and bad arguments.
+#include <sys/stat.h>
+
 #include <string>
 #include <vector>
 
@@ -87,6 +89,44 @@ TEST(QueryProgram, CheckTellsAStandardQueryLineFromItsReplies) {
             "Tray: query attribute 'OIDTray' but no reply attribute 'OIDTray'\n"
             "# SNMP community: the default (manufacturer \"Acme\" leads to no settings file with "
             "SNMP_COMMUNITY=)\n");
+}
+
+// --check shows what SNMPv3 the queries use, never a passphrase, and settings that are not
+// used as a problem.
+TEST(QueryProgram, CheckShowsTheSnmpV3UserLevelAndProtocols) {
+  REQUIRE_ROOT();
+  SavedPath saved("/opt/Kestrel");
+  ASSERT_TRUE(make_dirs("/opt/Kestrel/mfp/share"));
+  const std::string settings = "/opt/Kestrel/mfp/share/OEM.ini";
+  ASSERT_TRUE(write_file(settings,
+                         "SNMP_VERSION=3\nSNMP_V3_USER=alice\nSNMP_V3_LEVEL=authPriv\n"
+                         "SNMP_V3_AUTH_PROTOCOL=SHA-256\nSNMP_V3_AUTH_PASSPHRASE=alice-auth-pass\n"
+                         "SNMP_V3_PRIV_PROTOCOL=AES-128\nSNMP_V3_PRIV_PASSPHRASE=alice-priv-pass\n"));
+  const std::string community =
+      "# SNMP community: the default (manufacturer \"Kestrel\" leads to no settings file with "
+      "SNMP_COMMUNITY=)\n";
+  TempDir dir;
+  ASSERT_TRUE(write_file(dir.file("k.ppd"), test_ppd("Kestrel", installable_option("T"), "")));
+  const struct {
+    mode_t mode;
+    int status;
+    std::string out;
+  } table[] = {
+      {0640, 0,
+       community + "# SNMPv3: user alice, authPriv, SHA-256, AES-128, from " + settings +
+           " (instead of the community)\n"},
+      {0644, 3,
+       community + "SNMPv3 settings of " + settings +
+           " not used: it holds a passphrase that others may read (0640 root:lp keeps it to "
+           "root and the filters); the queries use SNMPv1\n"},
+  };
+  for (const auto& row : table) {
+    SCOPED_TRACE(row.mode);
+    ASSERT_EQ(chmod(settings.c_str(), row.mode), 0);
+    ProgramResult r = zorvquery({"--check", dir.file("k.ppd")});
+    EXPECT_EQ(r.status, row.status);
+    EXPECT_EQ(r.out, row.out);
+  }
 }
 
 TEST(QueryProgram, BadArgumentsPpdsAndUrisAreStatusOne) {

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -58,6 +59,8 @@ Launch make_launch(const ProgramRun& run) {
   if (run.args[0].find('/') == std::string::npos && !run.args[0].empty() &&
       mkdtemp(dir) != nullptr) {
     launch.link_dir = dir;
+    // A run as another user (run.uid) must find the link too.
+    chmod(dir, 0755);
     if (symlink(run.path.c_str(), (launch.link_dir + "/" + run.args[0]).c_str()) == 0) {
       program = run.args[0];
       bool has_path = false;

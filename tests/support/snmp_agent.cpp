@@ -1,4 +1,5 @@
-// The scripted SNMPv1 agent: just enough BER to read a GET and to write its answers.
+// The scripted agent: just enough BER to read a GET (or an SNMPv3 message's ids) and to write
+// its answers.
 #include "support/snmp_agent.h"
 
 #include <arpa/inet.h>
@@ -78,14 +79,6 @@ bool parse_get(const std::string& packet, std::string& request_id, std::string& 
   return read_ber(bind, pos, tag, oid) && tag == 0x06;
 }
 
-std::string get_response(const std::string& request_id, int error_status, const std::string& oid,
-                         const std::string& value) {
-  std::string bind = ber(0x30, ber(0x06, oid) + value);
-  std::string pdu = ber(0x02, request_id) + ber(0x02, std::string(1, char(error_status))) +
-                    ber(0x02, std::string(1, char(error_status != 0 ? 1 : 0))) + ber(0x30, bind);
-  return ber(0x30, ber(0x02, std::string(1, '\0')) + ber(0x04, "mirelo") + ber(0xA2, pdu));
-}
-
 // The value of a BER INTEGER's contents, and the shortest contents of a value.
 long integer_value(const std::string& contents) {
   long value = contents.empty() || (contents[0] & 0x80) == 0 ? 0 : -1;
@@ -101,6 +94,57 @@ std::string integer_contents(long value) {
     bytes.erase(0, 1);
   }
   return bytes;
+}
+
+// The message id of an SNMPv3 message and the request id of its PDU ("" when the PDU is
+// encrypted).
+bool parse_v3(const std::string& packet, std::string& message_id, std::string& request_id) {
+  unsigned char tag;
+  std::string message, version, header, security, scoped, field, pdu;
+  size_t pos = 0;
+  if (!read_ber(packet, pos, tag, message) || tag != 0x30) return false;
+  pos = 0;
+  if (!read_ber(message, pos, tag, version) || version != "\x03" ||
+      !read_ber(message, pos, tag, header) || !read_ber(message, pos, tag, security) ||
+      !read_ber(message, pos, tag, scoped)) {
+    return false;
+  }
+  const bool plain = tag == 0x30;
+  pos = 0;
+  if (!read_ber(header, pos, tag, message_id)) return false;
+  request_id.clear();
+  pos = 0;
+  if (plain && read_ber(scoped, pos, tag, field) && read_ber(scoped, pos, tag, field) &&
+      read_ber(scoped, pos, tag, pdu)) {
+    pos = 0;
+    read_ber(pdu, pos, tag, request_id);
+  }
+  return true;
+}
+
+// An unauthenticated report of usmStatsUnknownEngineIDs.0 from engine.
+std::string unknown_engine_report(const std::string& message_id, const std::string& request_id,
+                                  const std::string& engine) {
+  const std::string counter("\x2b\x06\x01\x06\x03\x0f\x01\x01\x04\x00", 10);
+  const std::string zero(1, '\0');
+  const std::string header = ber(0x30, ber(0x02, message_id) + ber(0x02, integer_contents(1472)) +
+                                           ber(0x04, zero) + ber(0x02, "\x03"));
+  const std::string security =
+      ber(0x04, ber(0x30, ber(0x04, engine) + ber(0x02, "\x01") + ber(0x02, "\x01") +
+                              ber(0x04, "") + ber(0x04, "") + ber(0x04, "")));
+  const std::string pdu =
+      ber(0xA8, ber(0x02, request_id.empty() ? zero : request_id) + ber(0x02, zero) +
+                    ber(0x02, zero) + ber(0x30, ber(0x30, ber(0x06, counter) + ber(0x41, "\x07"))));
+  return ber(0x30, ber(0x02, "\x03") + header + security +
+                       ber(0x30, ber(0x04, engine) + ber(0x04, "") + pdu));
+}
+
+std::string get_response(const std::string& request_id, int error_status, const std::string& oid,
+                         const std::string& value) {
+  std::string bind = ber(0x30, ber(0x06, oid) + value);
+  std::string pdu = ber(0x02, request_id) + ber(0x02, std::string(1, char(error_status))) +
+                    ber(0x02, std::string(1, char(error_status != 0 ? 1 : 0))) + ber(0x30, bind);
+  return ber(0x30, ber(0x02, std::string(1, '\0')) + ber(0x04, "mirelo") + ber(0xA2, pdu));
 }
 
 int bind_udp(const std::string& address, int port = 161) {
@@ -181,6 +225,26 @@ void ScriptedAgent::serve() {
     if (n <= 0) continue;
     std::string packet(buffer, static_cast<size_t>(n));
     std::string request_id, oid;
+    if (mode_ == Mode::kV3Reports || mode_ == Mode::kV3Silent) {
+      std::string message_id;
+      if (!parse_v3(packet, message_id, request_id)) continue;
+      const int number = ++requests_;
+      if (!request_id.empty()) {
+        std::lock_guard<std::mutex> lock(ids_mutex_);
+        request_ids_.push_back(integer_value(request_id));
+      }
+      if (mode_ == Mode::kV3Silent) continue;
+      for (const std::string& garbage : {pseudo_random_bytes(97), std::string(),
+                                         packet.substr(0, packet.size() / 2)}) {
+        sendto(fd_, garbage.data(), garbage.size(), 0, reinterpret_cast<const sockaddr*>(&peer),
+               sizeof(peer));
+      }
+      const std::string report = unknown_engine_report(
+          message_id, request_id, "\x80\x00\x1f\x88\x04engine-" + std::to_string(number));
+      sendto(fd_, report.data(), report.size(), 0, reinterpret_cast<const sockaddr*>(&peer),
+             sizeof(peer));
+      continue;
+    }
     if (!parse_get(packet, request_id, oid)) continue;
     requests_++;
     {

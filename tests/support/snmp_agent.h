@@ -32,7 +32,11 @@ class ScriptedAgent {
   // kQuiet answers every GET with INTEGER 1 too, but only once no request has come for
   // delay_ms: then all at once. What a client keeps in flight is then exactly what it sends
   // before it waits (most_waiting()).
-  enum class Mode { kScripted, kSlow, kQuiet };
+  // kV3Reports reads SNMPv3 messages instead, and answers each first with garbage (random
+  // bytes, an empty datagram, the message cut in half), then with an unauthenticated report
+  // (usmStatsUnknownEngineIDs) that names another engine every time. kV3Silent counts the
+  // SNMPv3 messages and answers none.
+  enum class Mode { kScripted, kSlow, kQuiet, kV3Reports, kV3Silent };
 
   ScriptedAgent(const std::string& address, Mode mode, int delay_ms = 0);
   ~ScriptedAgent();
@@ -44,7 +48,8 @@ class ScriptedAgent {
   int requests() const { return requests_; }
   // The most requests received and not yet answered at one time.
   int most_waiting() const { return most_waiting_; }
-  // The request ids of the GETs received, in order.
+  // The request ids of the GETs received, in order (of the SNMPv3 modes: of the messages
+  // whose PDU is not encrypted).
   std::vector<long> request_ids() const;
   // Datagrams the neighbour of behaviour 11 sent.
   int forged() const { return forged_; }

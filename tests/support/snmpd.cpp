@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sstream>
+
 #include "support/program.h"
 
 namespace {
@@ -16,23 +18,48 @@ constexpr int kReadyPolls = 100;  // times kPollPauseMs: ten seconds at most
 constexpr int kPollPauseMs = 100;
 
 // The value of one GET with a short time-out, as snmpget shows it; "" when none came.
-std::string agent_value(const std::string& address, const std::string& community,
+// security: snmpget's options of the version, community or user.
+std::string agent_value(const std::string& address, const std::vector<std::string>& security,
                         const std::string& oid) {
   ProgramRun run;
   run.path = kSnmpget;
-  run.args = {"snmpget", "-v1", "-c", community, "-t", "0.2", "-r", "0", "-Oqv", address, oid};
+  run.args = {"snmpget"};
+  run.args.insert(run.args.end(), security.begin(), security.end());
+  run.args.insert(run.args.end(), {"-t", "0.2", "-r", "0", "-Oqv", address, oid});
   run.env = filter_environment();
   run.timeout_seconds = 5;
   const ProgramResult result = run_program(run);
   return result.exited && result.status == 0 ? result.out : "";
 }
 
+// snmpget's options for a user of SnmpdConfig::users.
+std::vector<std::string> user_options(const std::string& user) {
+  std::istringstream fields(user);
+  std::string name, level, auth, auth_pass, priv, priv_pass;
+  fields >> name >> level >> auth >> auth_pass >> priv >> priv_pass;
+  std::vector<std::string> options = {"-v3", "-u", name, "-l"};
+  options.push_back(level == "priv" ? "authPriv" : level == "auth" ? "authNoPriv" : "noAuthNoPriv");
+  if (level != "noauth") options.insert(options.end(), {"-a", auth, "-A", auth_pass});
+  if (level == "priv") options.insert(options.end(), {"-x", priv, "-X", priv_pass});
+  return options;
+}
+
 bool agent_answers(const SnmpdConfig& config) {
-  return agent_value(config.address, config.community, std::string(kTestOidBase) + ".9.0") ==
-         "1\n";
+  const std::vector<std::string> security =
+      config.v3_only ? user_options(config.users.at(0))
+                     : std::vector<std::string>{"-v1", "-c", config.community};
+  return agent_value(config.address, security, std::string(kTestOidBase) + ".9.0") == "1\n";
 }
 
 }  // namespace
+
+const std::vector<std::string> kTestV3Users = {
+    "alice priv SHA-256 alice-auth-pass AES alice-priv-pass",
+    "bob auth SHA bob-auth-pass",
+    "carol noauth",
+    "dave priv SHA dave-auth-pass DES dave-priv-pass",
+    "erin priv SHA-512 erin-auth-pass AES256 erin-priv-pass",
+};
 
 std::string test_oid(const std::string& suffix) {
   return std::string(kTestOidBase) + suffix;
@@ -66,6 +93,8 @@ bool Snmpd::start(const SnmpdConfig& config) {
   }
   std::vector<std::string> args = {"--community", config.community};
   if (config.ipv6) args.push_back("--ipv6");
+  for (const std::string& user : config.users) args.insert(args.end(), {"--user", user});
+  if (config.v3_only) args.push_back("--v3-only");
   args.insert(args.end(), {base_.path(), config.address, TEST_DATA_DIR "/snmp/values.conf", pass});
   args.insert(args.end(), config.values_files.begin(), config.values_files.end());
   const ProgramResult configured = run_print_path_function("zorv_snmpd_configure", args);
@@ -128,7 +157,7 @@ bool SimulatedPrinters::start(const std::string& address, const std::vector<Walk
   }
   for (int i = 0; i < kReadyPolls; ++i) {
     if (!process_.running()) break;
-    if (!agent_value(address, walks[0].community, kSysDescr).empty()) return true;
+    if (!agent_value(address, {"-v1", "-c", walks[0].community}, kSysDescr).empty()) return true;
     sleep_ms(kPollPauseMs);
   }
   process_.stop();

@@ -20,7 +20,14 @@ struct SnmpdConfig {
   bool ipv6 = false;                      // also listen on udp6:[::1]:161
   std::string community = "mirelo";       // the only community answered
   std::vector<std::string> values_files;  // more agent configuration after the tests' values
+  // SNMPv3 users, each "NAME LEVEL [AUTH PASSPHRASE [PRIV PASSPHRASE]]" with LEVEL noauth,
+  // auth or priv, the least the agent lets the user read with (kTestV3Users).
+  std::vector<std::string> users;
+  bool v3_only = false;  // no community: SNMPv1 and v2c switched off
 };
+
+// The SNMPv3 users of the tests' agents.
+extern const std::vector<std::string> kTestV3Users;
 
 class Snmpd {
  public:

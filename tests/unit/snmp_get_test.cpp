@@ -261,6 +261,7 @@ TEST(SnmpRecordOutcome, EachEndOfAGetIsARecord) {
   Variable exception = Variable::string(SNMP_NOSUCHINSTANCE, "");
   char timeout[] = "Timeout";
   char unknown_host[] = "Unknown host (nohost.invalid)";
+  char unknown_report[] = "Unknown Report message";
   struct Case {
     const char* what;
     SnmpRequest request;
@@ -294,6 +295,20 @@ TEST(SnmpRecordOutcome, EachEndOfAGetIsARecord) {
        ProbeOutcome::kErrorStatus,
        "",
        "error status: (noSuchName) There is no such variable name in this MIB."},
+      {"SNMPv3 report of a counter the query does not know",
+       {nullptr, SnmpOutcome::kRefused, 0, nullptr, unknown_report, nullptr, nullptr,
+        SnmpReport::kOther},
+       SnmpTextForm::kReply,
+       ProbeOutcome::kRefused,
+       "",
+       "refused: a report the query does not know (Unknown Report message)"},
+      {"SNMPv3 discovery without an engine",
+       {nullptr, SnmpOutcome::kRefused, 0, nullptr, nullptr, nullptr, nullptr,
+        SnmpReport::kNoEngine},
+       SnmpTextForm::kReply,
+       ProbeOutcome::kRefused,
+       "",
+       "refused: the printer's answer to the engine discovery named no engine"},
       {"answer without a variable",
        {nullptr, SnmpOutcome::kAnswered},
        SnmpTextForm::kReply,

@@ -17,12 +17,14 @@
 
 #include "app/handles.h"
 #include "common/handles.h"
+#include "common/secret.h"
 #include "log/escape.h"
 #include "log/text.h"
 #include "probe/messages.h"
 #include "probe/ppd_handles.h"
 #include "probe/probe.h"
 #include "probe/report.h"
+#include "probe/snmp_v3_settings.h"
 
 struct PrinterAccessories {
   pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
@@ -39,6 +41,9 @@ struct PrinterAccessories {
   bool running = false;   // a query runs now
   bool stopping = false;  // the printer goes: no query starts any more
   int cancel = -1;        // an eventfd, readable once stopping
+  // The printer's own SNMPv3 settings (use_v3), on pages a core dump leaves out.
+  bool use_v3 = false;
+  Secret<SnmpV3Settings> v3;
 };
 
 namespace {
@@ -47,6 +52,16 @@ constexpr char kStateSuffix[] = ".accessories";
 constexpr char kNoChoice[] = "-";
 constexpr size_t kLineSize = 512;
 constexpr size_t kInstalledTextSize = 2 * kAttributeNameSize;
+// A line of the state file: an SNMPv3 line carries two passphrases in hexadecimal.
+constexpr size_t kStateLineSize = 4 * kSnmpPassphraseSize + 256;
+
+// The buffer of a stream that reads or writes secrets, and one line of it.
+struct StreamBuffer {
+  char bytes[8192];
+};
+struct StateLine {
+  char text[kStateLineSize];
+};
 
 class Locked {
  public:
@@ -132,9 +147,43 @@ UniqueMalloc<InstalledOption[]> snapshot(PrinterAccessories* a, int* count) {
 
 // --- The state file ---------------------------------------------------------------------
 
+// Text as lower-case hexadecimal ("-" for the empty text), so that a line of the state file
+// carries any bytes; and back, false for anything else or what does not fit.
+void put_hex(FILE* out, const char* text) {
+  if (text[0] == '\0') fputc('-', out);
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != '\0'; ++p) {
+    fprintf(out, "%02x", *p);
+  }
+}
+
+bool take_hex(const char* hex, char* text, size_t size) {
+  if (strcmp(hex, kNoChoice) == 0) {
+    text[0] = '\0';
+    return true;
+  }
+  size_t n = 0;
+  for (const char* p = hex; p[0] != '\0'; p += 2) {
+    unsigned byte = 0;
+    if (p[1] == '\0' || n + 1 >= size || sscanf(p, "%2x", &byte) != 1 || byte == 0) return false;
+    text[n++] = static_cast<char>(byte);
+  }
+  text[n] = '\0';
+  return true;
+}
+
 void save_one(FILE* out, PrinterAccessories* a) {
   Locked locked(&a->lock);
   fprintf(out, "printer %d interval %d\n", a->printer_id, a->interval);
+  if (a->use_v3 && a->v3.get() != nullptr) {
+    const SnmpV3Settings& v3 = *a->v3;
+    fprintf(out, "snmpv3 %s %s %s ", snmpLevelName(v3.level), snmpAuthName(v3.auth),
+            snmpPrivName(v3.priv));
+    for (const char* text : {v3.user, v3.context, v3.auth_passphrase, v3.priv_passphrase}) {
+      put_hex(out, text);
+      fputc(' ', out);
+    }
+    fputc('\n', out);
+  }
   for (int i = 0; i < a->count; i++) {
     const InstalledOption& o = a->options[i];
     fprintf(out, "option %s %s %s\n", o.keyword,
@@ -151,10 +200,17 @@ void save_state(AccessoryContext* context) {
   Locked registry(&context->lock);
   char temporary[kStatePathSize + 8];
   if (!format_text(temporary, sizeof(temporary), "%s.new", context->state_path)) return;
-  UniqueFd fd(open(temporary, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
+  // The file holds passphrases: made afresh for the server's user alone, and its stream's
+  // buffer on pages that are cleared (declared first, so that it outlives the stream).
+  Secret<StreamBuffer> buffer;
+  unlink(temporary);
+  UniqueFd fd(open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (fd.get() < 0) return;
   UniqueFile out(fdopen(fd.release(), "w"));
-  if (out == nullptr) return;
+  if (out == nullptr || buffer.get() == nullptr ||
+      setvbuf(out.get(), buffer->bytes, _IOFBF, sizeof(buffer->bytes)) != 0) {
+    return;
+  }
   fputs("# The accessories of zorv-printer-app's printers; written by the server.\n", out.get());
   for (size_t i = 0; i < context->printers.size(); i++) save_one(out.get(), context->printers[i]);
   const bool written = fflush(out.get()) == 0 && fsync(fileno(out.get())) == 0;
@@ -163,16 +219,52 @@ void save_state(AccessoryContext* context) {
   }
 }
 
-// Reads what the state file kept for the printer: its interval and, for each option and
-// choice the PPD still has, the device's and the hand-set choice.
+// The printer's SNMPv3 settings from a state file's line (changed in place): used when they
+// meet the rules.
+void take_v3_line(PrinterAccessories* a, char* line) {
+  constexpr int kFields = 8;  // "snmpv3", level, auth, priv, user, context, two passphrases
+  char* fields[kFields];
+  int n = 0;
+  char* save = nullptr;
+  for (char* field = strtok_r(line, " \n", &save); field != nullptr && n < kFields;
+       field = strtok_r(nullptr, " \n", &save)) {
+    fields[n++] = field;
+  }
+  Secret<SnmpV3Settings> v3;
+  SnmpSettingsReport report;
+  // A protocol the level does not use is written "none".
+  const auto none = [](const char* name) { return strcmp(name, "none") == 0; };
+  if (n != kFields || v3.get() == nullptr || a->v3.get() == nullptr ||
+      !snmpLevelOfName(fields[1], &v3->level) ||
+      (!none(fields[2]) && !snmpAuthOfName(fields[2], &v3->auth)) ||
+      (!none(fields[3]) && !snmpPrivOfName(fields[3], &v3->priv)) ||
+      !take_hex(fields[4], v3->user, sizeof(v3->user)) ||
+      !take_hex(fields[5], v3->context, sizeof(v3->context)) ||
+      !take_hex(fields[6], v3->auth_passphrase, sizeof(v3->auth_passphrase)) ||
+      !take_hex(fields[7], v3->priv_passphrase, sizeof(v3->priv_passphrase)) ||
+      !checkSnmpV3Settings(*v3, report)) {
+    return;
+  }
+  *a->v3 = *v3;
+  a->use_v3 = true;
+}
+
+// Reads what the state file kept for the printer: its interval, its SNMPv3 settings and, for
+// each option and choice the PPD still has, the device's and the hand-set choice.
 void load_state(PrinterAccessories* a) {
   if (a->context->state_path[0] == '\0') return;
+  // The file holds passphrases: what is read of it stays on pages that are cleared.
+  Secret<StreamBuffer> buffer;
+  Secret<StateLine> read;
   UniqueFile in(fopen(a->context->state_path, "re"));
   UniquePpd ppd(ppdOpenFile(a->ppd_path));
-  if (in == nullptr || ppd == nullptr) return;
-  char line[kLineSize];
+  if (in == nullptr || ppd == nullptr || buffer.get() == nullptr || read.get() == nullptr ||
+      setvbuf(in.get(), buffer->bytes, _IOFBF, sizeof(buffer->bytes)) != 0) {
+    return;
+  }
+  char* line = read->text;
   bool mine = false;
-  while (fgets(line, sizeof(line), in.get()) != nullptr) {
+  while (fgets(line, kStateLineSize, in.get()) != nullptr) {
     int id = 0;
     int interval = 0;
     char keyword[kAttributeNameSize];
@@ -192,6 +284,8 @@ void load_state(PrinterAccessories* a) {
       if (strcmp(hand, kNoChoice) != 0 && has_choice(ppd.get(), keyword, hand)) {
         copy_text(o->hand_choice, sizeof(o->hand_choice), hand);
       }
+    } else if (mine && strncmp(line, "snmpv3 ", 7) == 0) {
+      take_v3_line(a, line);
     } else if (strncmp(line, "end", 3) == 0) {
       mine = false;
     }
@@ -366,10 +460,17 @@ int run_query(PrinterAccessories* a, FILE* out) {
   if (usb && device == nullptr) return -2;
   UniquePpd ppd(ppdOpenFile(a->ppd_path));
   ProbeResult result;
+  Secret<SnmpV3Settings> v3;
+  bool use_v3 = false;
+  if (v3.get() != nullptr) {
+    Locked locked(&a->lock);
+    use_v3 = a->use_v3 && a->v3.get() != nullptr;
+    if (use_v3) *v3 = *a->v3;
+  }
   if (ppd != nullptr) {
     ProbeCancel cancel;
     cancel.fd = a->cancel;
-    probeDevice(ppd.get(), uri, cancel, result);
+    probeDeviceWith(ppd.get(), uri, use_v3 ? v3.get() : nullptr, cancel, result);
   } else {
     result.status = kProbeUnsupported;
   }
@@ -659,6 +760,69 @@ void setQueryInterval(pappl_printer_t* printer, int seconds) {
     a->interval = seconds;
   }
   save_state(a->context);
+}
+
+bool setPrinterSnmpV3(pappl_printer_t* printer, const SnmpV3Settings& settings, char* why,
+                      size_t why_size) {
+  PrinterAccessories* a = accessories_of(printer);
+  Secret<SnmpV3Settings> v3;
+  if (a == nullptr || v3.get() == nullptr || a->v3.get() == nullptr) {
+    copy_text(why, why_size, "no room for the settings");
+    return false;
+  }
+  *v3 = settings;
+  {
+    Locked locked(&a->lock);
+    if (a->use_v3) {
+      if (v3->auth_passphrase[0] == '\0') {
+        copy_text(v3->auth_passphrase, sizeof(v3->auth_passphrase), a->v3->auth_passphrase);
+      }
+      if (v3->priv_passphrase[0] == '\0') {
+        copy_text(v3->priv_passphrase, sizeof(v3->priv_passphrase), a->v3->priv_passphrase);
+      }
+    }
+  }
+  SnmpSettingsReport report;
+  if (!checkSnmpV3Settings(*v3, report)) {
+    snmpSettingsProblemWords(report, why, why_size);
+    return false;
+  }
+  {
+    Locked locked(&a->lock);
+    *a->v3 = *v3;
+    a->use_v3 = true;
+  }
+  save_state(a->context);
+  return true;
+}
+
+void clearPrinterSnmpV3(pappl_printer_t* printer) {
+  PrinterAccessories* a = accessories_of(printer);
+  if (a == nullptr) return;
+  {
+    Locked locked(&a->lock);
+    a->use_v3 = false;
+    if (a->v3.get() != nullptr) explicit_bzero(a->v3.get(), sizeof(SnmpV3Settings));
+  }
+  save_state(a->context);
+}
+
+bool shownPrinterSnmpV3(pappl_printer_t* printer, SnmpV3Settings* shown, bool* auth_set,
+                        bool* priv_set) {
+  PrinterAccessories* a = accessories_of(printer);
+  if (a == nullptr) return false;
+  Locked locked(&a->lock);
+  if (!a->use_v3 || a->v3.get() == nullptr) return false;
+  const SnmpV3Settings& v3 = *a->v3;
+  copy_text(shown->user, sizeof(shown->user), v3.user);
+  copy_text(shown->context, sizeof(shown->context), v3.context);
+  shown->level = v3.level;
+  shown->auth = v3.auth;
+  shown->priv = v3.priv;
+  shown->auth_passphrase[0] = shown->priv_passphrase[0] = '\0';
+  *auth_set = v3.auth_passphrase[0] != '\0';
+  *priv_set = v3.priv_passphrase[0] != '\0';
+  return true;
 }
 
 int copyInstalledOptions(pappl_printer_t* printer, InstalledOption* options, int max, int* interval,

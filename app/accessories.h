@@ -20,6 +20,7 @@
 #include "common/handles.h"
 #include "probe/ppd_attributes.h"
 #include "probe/record.h"
+#include "probe/snmp_v3_settings.h"
 
 // How often a printer is asked when nothing else asks: the default of the printer setting.
 inline constexpr int kDefaultQueryInterval = 3600;
@@ -88,6 +89,18 @@ int queryNow(pappl_printer_t* printer, FILE* out);
 bool setHandChoice(pappl_printer_t* printer, const char* keyword, const char* choice);
 // Sets the interval between the printer's queries, in seconds, within the bounds.
 void setQueryInterval(pappl_printer_t* printer, int seconds);
+
+// The printer's own SNMPv3 settings, used instead of the manufacturer's settings file once set;
+// a passphrase left empty keeps the one set before. False, with why (never a passphrase), for
+// settings that break a rule; nothing changes then.
+bool setPrinterSnmpV3(pappl_printer_t* printer, const SnmpV3Settings& settings, char* why,
+                      size_t why_size);
+// Back to the manufacturer's settings file.
+void clearPrinterSnmpV3(pappl_printer_t* printer);
+// What a page may show of them: false when the printer has none; else the settings without
+// their passphrases into shown, and whether each passphrase is set.
+bool shownPrinterSnmpV3(pappl_printer_t* printer, SnmpV3Settings* shown, bool* auth_set,
+                        bool* priv_set);
 
 // A copy of the printer's options (at most max) and its interval, for showing; returns the
 // number of options, or -1 for a printer without accessories.

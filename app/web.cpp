@@ -10,6 +10,7 @@
 #include "app/handles.h"
 #include "app/ppd_driver.h"
 #include "common/handles.h"
+#include "common/secret.h"
 #include "log/text.h"
 #include "probe/ppd_handles.h"
 
@@ -131,6 +132,7 @@ constexpr int kSecondsPerMinute = 60;
 constexpr size_t kTimeSize = 32;
 constexpr char kHandPrefix[] = "hand-";
 constexpr char kFromDevice[] = "";
+constexpr size_t kProblemSize = 256;
 
 void escaped_cell(pappl_client_t* client, const char* text) {
   papplClientHTMLPuts(client, "<td>");
@@ -184,16 +186,114 @@ void option_row(pappl_client_t* client, ppd_file_t* ppd, const InstalledOption& 
   papplClientHTMLPuts(client, "</tr>\n");
 }
 
-// Takes a posted form: the button that asks the printer now, or the hand-set choices and the
-// interval. False when the form is not the page's own (its session token does not match).
-bool take_form(pappl_client_t* client, pappl_printer_t* printer) {
+// A select of the names of an enumeration's values first to last, value chosen selected.
+template <typename T>
+void enum_select(pappl_client_t* client, const char* name, T first, T last, T chosen,
+                 const char* (*name_of)(T), const char* none) {
+  papplClientHTMLPrintf(client, "<select name=\"%s\">", name);
+  if (none != nullptr) papplClientHTMLPrintf(client, "<option value=\"\">%s</option>", none);
+  for (int v = static_cast<int>(first); v <= static_cast<int>(last); v++) {
+    const char* text = name_of(static_cast<T>(v));
+    papplClientHTMLPrintf(client, "<option value=\"%s\"%s>%s</option>", text,
+                          v == static_cast<int>(chosen) ? " selected" : "", text);
+  }
+  papplClientHTMLPuts(client, "</select>");
+}
+
+// The printer's SNMP settings: its own SNMPv3 user, or the manufacturer's settings file. A
+// passphrase is never shown, only whether one is set.
+void snmp_section(pappl_client_t* client, pappl_printer_t* printer, const char* problem) {
+  SnmpV3Settings shown;
+  bool auth_set = false;
+  bool priv_set = false;
+  const bool own = shownPrinterSnmpV3(printer, &shown, &auth_set, &priv_set);
+  papplClientHTMLPuts(client, "<h2>SNMP</h2>\n");
+  if (problem[0] != '\0') {
+    papplClientHTMLPuts(client, "<p id=\"snmp-problem\">Not saved: ");
+    papplClientHTMLEscape(client, problem, 0);
+    papplClientHTMLPuts(client, "</p>\n");
+  }
+  papplClientHTMLPrintf(client,
+                        "<table class=\"form\" id=\"zorv-snmp\">\n<tr><th>SNMPv3 for this "
+                        "printer</th><td><input type=\"checkbox\" name=\"v3\"%s> (else the "
+                        "manufacturer's settings file, or SNMPv1 with its community)</td></tr>\n"
+                        "<tr><th>User</th><td><input name=\"v3-user\" value=\"",
+                        own ? " checked" : "");
+  papplClientHTMLEscape(client, shown.user, 0);
+  papplClientHTMLPuts(client, "\"></td></tr>\n<tr><th>Security level</th><td>");
+  enum_select(client, "v3-level", SnmpLevel::kNoAuthNoPriv, SnmpLevel::kAuthPriv, shown.level,
+              snmpLevelName, nullptr);
+  papplClientHTMLPuts(client, "</td></tr>\n<tr><th>Authentication</th><td>");
+  enum_select(client, "v3-auth", SnmpAuth::kMd5, SnmpAuth::kSha512, shown.auth, snmpAuthName,
+              "none");
+  papplClientHTMLPrintf(client,
+                        " passphrase <input type=\"password\" name=\"v3-auth-passphrase\" "
+                        "autocomplete=\"off\" placeholder=\"%s\"></td></tr>\n"
+                        "<tr><th>Privacy</th><td>",
+                        auth_set ? "set; empty keeps it" : "");
+  enum_select(client, "v3-priv", SnmpPriv::kDes, SnmpPriv::kAes256, shown.priv, snmpPrivName,
+              "none");
+  papplClientHTMLPrintf(client,
+                        " passphrase <input type=\"password\" name=\"v3-priv-passphrase\" "
+                        "autocomplete=\"off\" placeholder=\"%s\"></td></tr>\n"
+                        "<tr><th>Context</th><td><input name=\"v3-context\" value=\"",
+                        priv_set ? "set; empty keeps it" : "");
+  papplClientHTMLEscape(client, shown.context, 0);
+  papplClientHTMLPuts(client,
+                      "\"></td></tr>\n</table>\n<p><input type=\"submit\" name=\"snmp\" "
+                      "value=\"Save the SNMP settings\"></p>\n");
+}
+
+// A form's text into text, whole or not at all: a user name or passphrase cut would be
+// another one.
+bool form_text(const CupsOptions& form, const char* name, char* text, size_t size) {
+  const char* value = form.get(name);
+  return copy_text(text, size, value != nullptr ? value : "") < size;
+}
+
+// Takes the SNMP part of a posted form into the printer's settings; problem says why not.
+void take_snmp(const CupsOptions& form, pappl_printer_t* printer, char* problem, size_t size) {
+  if (form.get("v3") == nullptr) {
+    clearPrinterSnmpV3(printer);
+    return;
+  }
+  Secret<SnmpV3Settings> v3;
+  if (v3.get() == nullptr) {
+    copy_text(problem, size, "no room for the settings");
+    return;
+  }
+  const char* level = form.get("v3-level");
+  const char* auth = form.get("v3-auth");
+  const char* priv = form.get("v3-priv");
+  if (!form_text(form, "v3-user", v3->user, sizeof(v3->user)) ||
+      !form_text(form, "v3-context", v3->context, sizeof(v3->context)) ||
+      !form_text(form, "v3-auth-passphrase", v3->auth_passphrase, sizeof(v3->auth_passphrase)) ||
+      !form_text(form, "v3-priv-passphrase", v3->priv_passphrase, sizeof(v3->priv_passphrase))) {
+    copy_text(problem, size, "a name or passphrase is too long");
+  } else if (level == nullptr || !snmpLevelOfName(level, &v3->level) ||
+             (auth != nullptr && auth[0] != '\0' && !snmpAuthOfName(auth, &v3->auth)) ||
+             (priv != nullptr && priv[0] != '\0' && !snmpPrivOfName(priv, &v3->priv))) {
+    copy_text(problem, size, "an unknown level or protocol");
+  } else {
+    setPrinterSnmpV3(printer, *v3, problem, size);
+  }
+}
+
+// Takes a posted form: the button that asks the printer now, the SNMP settings, or the
+// hand-set choices and the interval. False when the form is not the page's own (its session
+// token does not match). The passphrases of the form are cleared once taken.
+bool take_form(pappl_client_t* client, pappl_printer_t* printer, char* problem, size_t size) {
   CupsOptions form;
   form.count = papplClientGetForm(client, &form.options);
-  if (!papplClientIsValidForm(client, form.count, form.options)) return false;
-  if (form.get("query") != nullptr) {
-    requestQuery(printer);
-    return true;
+  const bool valid = papplClientIsValidForm(client, form.count, form.options);
+  if (valid && form.get("query") != nullptr) requestQuery(printer);
+  if (valid && form.get("snmp") != nullptr) take_snmp(form, printer, problem, size);
+  for (int i = 0; i < form.count; i++) {
+    if (strstr(form.options[i].name, "passphrase") != nullptr) {
+      explicit_bzero(form.options[i].value, strlen(form.options[i].value));
+    }
   }
+  if (!valid || form.get("query") != nullptr || form.get("snmp") != nullptr) return valid;
   for (int i = 0; i < form.count; i++) {
     const char* name = form.options[i].name;
     if (strncmp(name, kHandPrefix, sizeof(kHandPrefix) - 1) == 0) {
@@ -210,7 +310,9 @@ bool take_form(pappl_client_t* client, pappl_printer_t* printer) {
 bool accessories_page(pappl_client_t* client, void* data) {
   pappl_printer_t* printer = static_cast<pappl_printer_t*>(data);
   if (!papplClientHTMLAuthorize(client)) return true;
-  if (papplClientGetMethod(client) == HTTP_STATE_POST && !take_form(client, printer)) {
+  char problem[kProblemSize] = "";
+  if (papplClientGetMethod(client) == HTTP_STATE_POST &&
+      !take_form(client, printer, problem, sizeof(problem))) {
     papplClientRespond(client, HTTP_STATUS_BAD_REQUEST, nullptr, nullptr, 0, 0);
     return true;
   }
@@ -241,13 +343,15 @@ bool accessories_page(pappl_client_t* client, void* data) {
   for (int i = 0; i < count; i++) option_row(client, ppd.get(), options[i]);
   if (count <= 0)
     papplClientHTMLPuts(client, "<tr><td colspan=\"7\">No installable options.</td></tr>\n");
-  papplClientHTMLPrintf(client,
-                        "</tbody></table>\n<p>Ask the printer every <input type=\"number\" "
-                        "name=\"interval\" min=\"1\" value=\"%d\"> minutes. "
-                        "<input type=\"submit\" name=\"save\" value=\"Save\"> "
-                        "<input type=\"submit\" name=\"query\" value=\"Ask the printer now\"></p>\n"
-                        "</form>\n</div></div>\n",
-                        interval / kSecondsPerMinute);
+  papplClientHTMLPrintf(
+      client,
+      "</tbody></table>\n<p>Ask the printer every <input type=\"number\" "
+      "name=\"interval\" min=\"1\" value=\"%d\"> minutes. "
+      "<input type=\"submit\" name=\"save\" value=\"Save\"> "
+      "<input type=\"submit\" name=\"query\" value=\"Ask the printer now\"></p>\n",
+      interval / kSecondsPerMinute);
+  snmp_section(client, printer, problem);
+  papplClientHTMLPuts(client, "</form>\n</div></div>\n");
   papplClientHTMLPrinterFooter(client);
   return true;
 }

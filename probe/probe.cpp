@@ -8,6 +8,11 @@
 #include "probe/usb_probe.h"
 
 void probeDevice(ppd_file_t* ppd, const char* uri, const ProbeCancel& cancel, ProbeResult& result) {
+  probeDeviceWith(ppd, uri, nullptr, cancel, result);
+}
+
+void probeDeviceWith(ppd_file_t* ppd, const char* uri, const SnmpV3Settings* v3,
+                     const ProbeCancel& cancel, ProbeResult& result) {
   switch (connectionType(uri)) {
     case kConnectionNetwork: {
       char host[kHostSize];
@@ -24,8 +29,13 @@ void probeDevice(ppd_file_t* ppd, const char* uri, const ProbeCancel& cancel, Pr
         return;
       }
       SnmpSettingsReport report;
-      snmpRunCredentials(ppd, *credentials, report);
-      noteSnmpSettings(report, result);
+      if (v3 != nullptr) {
+        credentials->use_v3 = true;
+        credentials->v3 = *v3;
+      } else {
+        snmpRunCredentials(ppd, *credentials, report);
+        noteSnmpSettings(report, result);
+      }
       probeSnmpOptions(ppd, host, *credentials, cancel, result);
       return;
     }

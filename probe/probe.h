@@ -18,4 +18,10 @@
 // kProbeNoDevice with a kNoHost note, one of another kind kProbeUnsupported.
 void probeDevice(ppd_file_t* ppd, const char* uri, const ProbeCancel& cancel, ProbeResult& result);
 
+struct SnmpV3Settings;
+// The same, with a program's own SNMPv3 settings for a network URI instead of the
+// manufacturer's settings file (v3 null: the file, as probeDevice).
+void probeDeviceWith(ppd_file_t* ppd, const char* uri, const SnmpV3Settings* v3,
+                     const ProbeCancel& cancel, ProbeResult& result);
+
 #endif  // ZORV_PROBE_PROBE_H

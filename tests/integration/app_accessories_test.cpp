@@ -3,6 +3,8 @@
 // follow them; a silent agent keeps the last known choices without making IPP wait; a choice
 // set by hand on the web page wins over the device; a restart keeps it all; and a driverless
 // queue made afterwards offers duplex only when the unit is fitted.
+#include <sys/stat.h>
+
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -42,14 +44,24 @@ class Accessories : public ::testing::Test {
         << app_.failure();
   }
 
-  // The agent, answering the feeder and the duplex unit as given (no agent: stopped).
-  void agent(const std::string& feeder, int duplexer) {
+  // The agent, answering the feeder and the duplex unit as given; v3_only: to the tests'
+  // SNMPv3 users alone.
+  void agent(const std::string& feeder, int duplexer, bool v3_only = false) {
     agent_.stop();
     ASSERT_TRUE(write_file(files_.file("values.conf"), agent_values(feeder, duplexer)));
     SnmpdConfig config;
     config.address = kAgent;
     config.values_files = {files_.file("values.conf")};
+    if (v3_only) {
+      config.users = kTestV3Users;
+      config.v3_only = true;
+    }
     ASSERT_TRUE(agent_.start(config)) << agent_.error();
+  }
+
+  std::string page() {
+    int status = 0;
+    return http_page(app_.web_url(std::string("/") + kPrinter + "/accessories"), &status);
   }
 
   // "zorv-printer-app query -d office" against the server.
@@ -205,6 +217,63 @@ TEST_F(Accessories, HandSetChoiceWinsOverTheDeviceUntilClearedAndARestartKeepsIt
                  "</td><td>True</td>"),
       std::string::npos)
       << asked;
+}
+
+// A printer whose SNMPv1 is off is asked over SNMPv3 with settings of its own, set on its page:
+// kept in the state file (the server's alone) across a restart, never shown back.
+TEST_F(Accessories, PrinterOfItsOwnSnmpV3Settings) {
+  agent("PF-500-EU", 1, true);
+  const std::string alice =
+      "snmp=Save&v3=on&v3-user=alice&v3-level=authPriv&v3-auth=SHA-256&v3-priv=AES-128"
+      "&v3-auth-passphrase=alice-auth-pass&v3-priv-passphrase=alice-priv-pass";
+  const struct Case {
+    const char* what;
+    std::string fields;
+    int status;         // of the query afterwards
+    const char* shown;  // on the page or in the query's records
+  } cases[] = {
+      {"the manufacturer's settings: SNMPv1, which the printer refuses", "snmp=Save", 2,
+       "no answer: Timeout"},
+      {"authPriv", alice, 0, "-> \"1\" -> True"},
+      {"a wrong authentication passphrase",
+       "snmp=Save&v3=on&v3-user=alice&v3-level=authPriv&v3-auth=SHA-256&v3-priv=AES-128"
+       "&v3-auth-passphrase=not-alices-pass",
+       2, "usmStatsWrongDigests"},
+      {"a passphrase under 8 characters is not saved",
+       "snmp=Save&v3=on&v3-user=bob&v3-level=authNoPriv&v3-auth=SHA-1&v3-auth-passphrase=short", 2,
+       "Not saved: "},
+      {"authNoPriv, the passphrase kept from before when left empty",
+       "snmp=Save&v3=on&v3-user=bob&v3-level=authNoPriv&v3-auth=SHA-1"
+       "&v3-auth-passphrase=bob-auth-pass",
+       0, "-> \"1\" -> True"},
+      {"the same, the passphrase left empty",
+       "snmp=Save&v3=on&v3-user=bob&v3-level=authNoPriv&v3-auth=SHA-1", 0, "-> \"1\" -> True"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    int status = 0;
+    const std::string url = app_.web_url(std::string("/") + kPrinter + "/accessories");
+    const std::string before = page();
+    const std::string marker = "name=\"session\" value=\"";
+    const size_t at = before.find(marker) + marker.size();
+    const std::string after = http_page(
+        url, &status, "session=" + before.substr(at, before.find('"', at) - at) + "&" + c.fields);
+    EXPECT_EQ(status, 200);
+    ProgramResult r = query();
+    EXPECT_EQ(r.status, c.status) << r.out;
+    EXPECT_NE((r.out + after).find(c.shown), std::string::npos) << r.out << after;
+    for (const char* secret : {"alice-auth-pass", "alice-priv-pass", "bob-auth-pass"}) {
+      EXPECT_EQ(page().find(secret), std::string::npos);
+      EXPECT_EQ(after.find(secret), std::string::npos);
+      EXPECT_EQ(app_.log_text().find(secret), std::string::npos);
+    }
+  }
+  struct stat st;
+  ASSERT_EQ(stat((app_.state_file() + ".accessories").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  ASSERT_TRUE(app_.restart()) << app_.failure();
+  EXPECT_EQ(query().status, 0);
+  EXPECT_NE(page().find("value=\"bob\""), std::string::npos);
 }
 
 // A driverless queue of a private scheduler, made after the query, offers duplex only when the

@@ -39,6 +39,8 @@ class AppServer {
   std::string printer_uri(const std::string& printer) const;
   std::string web_url(const std::string& path) const;
   std::string log_text() const { return read_file(dir_.file("log")); }
+  // The server's state file (-o state-file=).
+  std::string state_file() const { return dir_.file("state"); }
   const std::string& failure() const { return failure_; }
 
   // A sub-command of the program against this server (through its socket).

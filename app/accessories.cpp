@@ -507,11 +507,18 @@ void end_turn(PrinterAccessories* a, bool queried) {
   pthread_cond_broadcast(&a->changed);
 }
 
+// True once the printer goes: PAPPL then deletes it while it holds the system's lock, and
+// waits for the query, so the query's end must not call PAPPL for it.
+bool going(PrinterAccessories* a) {
+  Locked locked(&a->lock);
+  return a->stopping;
+}
+
 void* background_query(void* data) {
   PrinterAccessories* a = static_cast<PrinterAccessories*>(data);
   const int answered = run_query(a, nullptr);
   // A busy USB printer is asked again at the next turn of the timer.
-  if (answered != -2) {
+  if (answered != -2 && !going(a)) {
     publish(a);
     save_state(a->context);
   }
@@ -722,7 +729,7 @@ int queryNow(pappl_printer_t* printer, FILE* out) {
     fputs("# the printer is busy with a job; asked again later\n", out);
     Locked locked(&a->lock);
     a->wanted = true;
-  } else if (answered >= 0) {
+  } else if (answered >= 0 && !going(a)) {
     publish(a);
     save_state(a->context);
   }

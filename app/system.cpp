@@ -51,8 +51,11 @@ const char* autoadd(const char*, const char*, const char* device_id, void* data)
   return matchDeviceId(static_cast<AppContext*>(data)->catalog, device_id);
 }
 
-void delete_printer(pappl_printer_t* printer, pappl_pr_driver_data_t* data) {
-  removePrinterPages(printer);
+// PAPPL calls this while it holds the system's lock, and removes by itself the printer's pages
+// (resources whose data is the printer): nothing here may call PAPPL for the system. A second
+// lock of the system from this thread is refused by the C library, PAPPL ignores the refusal,
+// and its unlock then leaves the lock broken: the next connection waits for ever.
+void delete_printer(pappl_printer_t*, pappl_pr_driver_data_t* data) {
   PpdDriver* driver = static_cast<PpdDriver*>(data->extension);
   if (driver != nullptr) detachAccessories(driver->accessories.exchange(nullptr));
   freePpdDriver(driver);

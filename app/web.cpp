@@ -368,8 +368,10 @@ bool accessories_page_path(pappl_printer_t* printer, char* path, size_t size) {
 
 bool respond_text(pappl_client_t* client, http_status_t status, const char* text, size_t length) {
   if (!papplClientRespond(client, status, nullptr, "text/plain", 0, length)) return false;
-  return length == 0 ||
-         httpWrite2(papplClientGetHTTP(client), text, length) == static_cast<ssize_t>(length);
+  http_t* http = papplClientGetHTTP(client);
+  if (length > 0) return httpWrite2(http, text, length) == static_cast<ssize_t>(length);
+  // An empty body goes chunked: without its closing chunk the client waits out the keep-alive.
+  return httpWrite2(http, "", 0) == 0;
 }
 
 bool query_resource(pappl_client_t* client, void* data) {
@@ -419,18 +421,6 @@ void addPrinterPages(pappl_printer_t* printer) {
     papplSystemAddResourceCallback(papplPrinterGetSystem(printer), path, "text/html",
                                    accessories_page, printer);
     papplPrinterAddLink(printer, kAccessoriesPageLabel, path, PAPPL_LOPTIONS_STATUS);
-  }
-}
-
-void removePrinterPages(pappl_printer_t* printer) {
-  char path[kPathSize];
-  if (driverPagePath(printer, path, sizeof(path))) {
-    papplPrinterRemoveLink(printer, kDriverPageLabel);
-    papplSystemRemoveResource(papplPrinterGetSystem(printer), path);
-  }
-  if (accessories_page_path(printer, path, sizeof(path))) {
-    papplPrinterRemoveLink(printer, kAccessoriesPageLabel);
-    papplSystemRemoveResource(papplPrinterGetSystem(printer), path);
   }
 }
 

@@ -28,9 +28,9 @@ inline constexpr int kQueryNoAnswer = 202;
 // The page's path for printer into path; false when it does not fit.
 bool driverPagePath(pappl_printer_t* printer, char* path, size_t size);
 
-// Adds the printer's pages and their links on PAPPL's printer page; removes them again.
+// Adds the printer's pages and their links on PAPPL's printer page; PAPPL removes both with the
+// printer.
 void addPrinterPages(pappl_printer_t* printer);
-void removePrinterPages(pappl_printer_t* printer);
 // Adds the query resource of the system.
 void addSystemPages(pappl_system_t* system);
 

@@ -168,8 +168,9 @@ std::string AppServer::web_url(const std::string& path) const {
   return "http://127.0.0.1:" + std::to_string(port_) + path;
 }
 
-ProgramResult AppServer::run(const std::vector<std::string>& args) const {
+ProgramResult AppServer::run(const std::vector<std::string>& args, int timeout_seconds) const {
   ProgramRun run;
+  run.timeout_seconds = timeout_seconds;
   run.path = program_;
   run.args = {program_};
   run.args.insert(run.args.end(), args.begin(), args.end());

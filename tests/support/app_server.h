@@ -43,8 +43,9 @@ class AppServer {
   std::string state_file() const { return dir_.file("state"); }
   const std::string& failure() const { return failure_; }
 
-  // A sub-command of the program against this server (through its socket).
-  ProgramResult run(const std::vector<std::string>& args) const;
+  // A sub-command of the program against this server (through its socket), killed after
+  // timeout_seconds.
+  ProgramResult run(const std::vector<std::string>& args, int timeout_seconds = 60) const;
   // "add -d name -m driver -v device_uri"; false with failure() set.
   bool add_printer(const std::string& name, const std::string& driver,
                    const std::string& device_uri);

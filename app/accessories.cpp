@@ -301,17 +301,12 @@ bool choice_allowed(ppd_file_t* ppd, const char* keyword, const ChoiceTable<N>& 
 
 // Whether every "*Option Choice" pair of a finishing's code is free of conflicts.
 bool finishing_allowed(ppd_file_t* ppd, const char* code) {
-  char text[kFinishingCodeSize];
-  copy_text(text, sizeof(text), code);
-  char* save = nullptr;
-  for (char* keyword = strtok_r(text, " \t", &save); keyword != nullptr;
-       keyword = strtok_r(nullptr, " \t", &save)) {
-    char* choice = strtok_r(nullptr, " \t", &save);
-    if (choice == nullptr) break;
-    if (keyword[0] == '*') keyword++;
-    if (ppdInstallableConflict(ppd, keyword, choice) != 0) return false;
-  }
-  return true;
+  return eachFinishingPair(
+      code,
+      [](const char* keyword, const char* choice, void* data) {
+        return ppdInstallableConflict(static_cast<ppd_file_t*>(data), keyword, choice) == 0;
+      },
+      ppd);
 }
 
 void note_why(char* why, size_t why_size, const char* attribute) {

@@ -451,3 +451,19 @@ bool loadPpdDriver(const char* path, const char* driver_name, pappl_pr_driver_da
 void freePpdDriver(PpdDriver* driver) {
   free(driver);
 }
+
+bool eachFinishingPair(const char* code,
+                       bool (*visit)(const char* keyword, const char* choice, void* data),
+                       void* data) {
+  char text[kFinishingCodeSize];
+  copy_text(text, sizeof(text), code);
+  char* save = nullptr;
+  for (char* keyword = strtok_r(text, " \t", &save); keyword != nullptr;
+       keyword = strtok_r(nullptr, " \t", &save)) {
+    char* choice = strtok_r(nullptr, " \t", &save);
+    if (choice == nullptr) break;
+    if (keyword[0] == '*') keyword++;
+    if (!visit(keyword, choice, data)) return false;
+  }
+  return true;
+}

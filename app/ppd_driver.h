@@ -103,4 +103,10 @@ void keywordFromChoice(char* keyword, size_t size, const char* choice);
 // name with the size's dimensions.
 void pwgNameOfSize(char* name, size_t size, const ppd_size_t& ppd_size);
 
+// Calls visit(keyword, choice, data) for each "*Option Choice" pair of a *cupsIPPFinishings
+// code, the keyword without its '*', until visit returns false; false when it did.
+bool eachFinishingPair(const char* code,
+                       bool (*visit)(const char* keyword, const char* choice, void* data),
+                       void* data);
+
 #endif  // ZORV_APP_PPD_DRIVER_H

@@ -57,16 +57,13 @@ const char* size_choice(ppd_file_t* ppd, const PpdDriver& driver, const pappl_me
 
 // Marks the "*Option Choice" pairs of a *cupsIPPFinishings value.
 void mark_finishing(const JobMarks& mark, const char* code) {
-  char text[kFinishingCodeSize];
-  copy_text(text, sizeof(text), code);
-  char* save = nullptr;
-  for (char* keyword = strtok_r(text, " \t", &save); keyword != nullptr;
-       keyword = strtok_r(nullptr, " \t", &save)) {
-    char* choice = strtok_r(nullptr, " \t", &save);
-    if (choice == nullptr) break;
-    if (keyword[0] == '*') keyword++;
-    mark(keyword, choice);
-  }
+  eachFinishingPair(
+      code,
+      [](const char* keyword, const char* choice, void* data) {
+        (*static_cast<const JobMarks*>(data))(keyword, choice);
+        return true;
+      },
+      const_cast<JobMarks*>(&mark));
 }
 
 // Appends text to a heap text of length *length; false when memory runs out.

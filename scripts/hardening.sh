@@ -65,6 +65,7 @@ sanitized_suite() {
   # filters carry their options, see tools/sanitizer_options.cpp).
   local status=0 asan_options=detect_leaks=1:detect_stack_use_after_return=1:abort_on_error=1
   ASAN_OPTIONS="$asan_options:log_path=$PWD/$logs/test-asan" \
+    LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0" \
     UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:log_path=$PWD/$logs/test-ubsan" \
     scripts/sandbox.sh ctest --test-dir "$build" --output-on-failure -j "$jobs" || status=$?
   check_reports "$logs" sanitizer || status=1
@@ -98,6 +99,8 @@ stage_valgrind() {
   local logs="$plain/valgrind-logs"
   mkdir -p "$logs"
   rm -f "$logs"/*
+  # Some tests run the filter as another user (nobody), whose memcheck log goes here as well.
+  chmod 1777 "$logs"
   local memcheck="valgrind -q --error-exitcode=97 --leak-check=full --errors-for-leak-kinds=definite,indirect --show-leak-kinds=definite,indirect --track-fds=no --suppressions=$PWD/scripts/valgrind.supp"
   local status=0 name command
   while read -r name command; do

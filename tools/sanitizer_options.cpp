@@ -21,4 +21,18 @@ const char* __ubsan_default_options() {
          "/ubsan";
 }
 
+#ifndef ZORV_OWN_LEAK_SUPPRESSIONS
+// OpenSSL's state at exit (what Net-SNMP's SNMPv3 and its start-up put there): OpenSSL frees
+// it from its own exit handler, and a report of it now and then is about that library's order
+// of exit, not about the program.
+const char* __lsan_default_suppressions() {
+  return "leak:libcrypto.so\n";
+}
+
+// The count of suppressed leaks is no report: without it, a report file means a finding.
+const char* __lsan_default_options() {
+  return "print_suppressions=0";
+}
+#endif
+
 }  // extern "C"

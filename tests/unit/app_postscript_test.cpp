@@ -1,5 +1,6 @@
 // The Printer Application's PostScript: where a job's option code goes in a document that
 // streams past, and raster pages written as PostScript images and read back.
+#include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -113,7 +114,9 @@ TEST(PsRaster, RunLengthEncodingStaysWithinItsBoundAndDecodes) {
 }
 
 TEST(PsRaster, PagesReadBackAsTheirLinesAndMissingLinesAreBlank) {
-  PsWriter* writer = new PsWriter;
+  // On the heap for its size; freed however the test ends.
+  const std::unique_ptr<PsWriter> owned = std::make_unique<PsWriter>();
+  PsWriter* writer = owned.get();
   Collected out;
   ASSERT_TRUE(psBeginDocument(writer, collect, &out, "%%SETUP\n"));
   PsPage gray;
@@ -151,11 +154,12 @@ TEST(PsRaster, PagesReadBackAsTheirLinesAndMissingLinesAreBlank) {
   EXPECT_TRUE(ok);
   EXPECT_EQ(page_samples(out.bytes, 2, &ok), std::string(4 * 38, '\0'));
   EXPECT_TRUE(ok);
-  delete writer;
 }
 
 TEST(PsRaster, PagesItCannotDescribeAndARefusingSinkStopIt) {
-  PsWriter* writer = new PsWriter;
+  // On the heap for its size; freed however the test ends.
+  const std::unique_ptr<PsWriter> owned = std::make_unique<PsWriter>();
+  PsWriter* writer = owned.get();
   Collected out;
   ASSERT_TRUE(psBeginDocument(writer, collect, &out, ""));
   PsPage page;
@@ -190,7 +194,6 @@ TEST(PsRaster, PagesItCannotDescribeAndARefusingSinkStopIt) {
   }
   EXPECT_FALSE(psEndPage(writer));
   EXPECT_FALSE(psEndDocument(writer));
-  delete writer;
 }
 
 }  // namespace

@@ -5,8 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstring>
-#include <initializer_list>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -167,43 +165,6 @@ TEST_F(SnmpV3SettingsFile, SymbolicLinkOrNothingInItsPlace) {
   EXPECT_EQ(words_of(report_), "it is a symbolic link or no regular file");
   EXPECT_EQ(readSnmpV3Settings(dir_.file("absent").c_str(), settings_, report_), 0);
   EXPECT_EQ(readSnmpV3Settings(dir_.path().c_str(), settings_, report_), 0);
-}
-
-// What a program fills from its own state meets the same rules.
-TEST(SnmpV3SettingsStruct, ValuesRules) {
-  SnmpV3Settings settings;
-  SnmpSettingsReport report;
-  EXPECT_FALSE(checkSnmpV3Settings(settings, report));
-  EXPECT_EQ(report.problem, SnmpSettingsProblem::kNoUser);
-  strcpy(settings.user, "bob");
-  EXPECT_TRUE(checkSnmpV3Settings(settings, report));
-  settings.level = SnmpLevel::kAuthNoPriv;
-  settings.auth = SnmpAuth::kSha1;
-  strcpy(settings.auth_passphrase, "short");
-  EXPECT_FALSE(checkSnmpV3Settings(settings, report));
-  EXPECT_EQ(report.problem, SnmpSettingsProblem::kShortPassphrase);
-  strcpy(settings.auth_passphrase, "long enough");
-  EXPECT_TRUE(checkSnmpV3Settings(settings, report));
-}
-
-// A program that keeps the settings as text reads back the names it shows.
-TEST(SnmpV3SettingsStruct, NamesReadBack) {
-  for (SnmpAuth auth : {SnmpAuth::kMd5, SnmpAuth::kSha1, SnmpAuth::kSha224, SnmpAuth::kSha256,
-                        SnmpAuth::kSha384, SnmpAuth::kSha512}) {
-    SnmpAuth read = SnmpAuth::kNone;
-    EXPECT_TRUE(snmpAuthOfName(snmpAuthName(auth), &read)) << snmpAuthName(auth);
-    EXPECT_EQ(read, auth);
-  }
-  for (SnmpPriv priv : {SnmpPriv::kDes, SnmpPriv::kAes128, SnmpPriv::kAes192, SnmpPriv::kAes256}) {
-    SnmpPriv read = SnmpPriv::kNone;
-    EXPECT_TRUE(snmpPrivOfName(snmpPrivName(priv), &read)) << snmpPrivName(priv);
-    EXPECT_EQ(read, priv);
-  }
-  SnmpLevel level = SnmpLevel::kNoAuthNoPriv;
-  EXPECT_TRUE(snmpLevelOfName("AUTHPRIV", &level));
-  EXPECT_EQ(level, SnmpLevel::kAuthPriv);
-  EXPECT_FALSE(snmpLevelOfName("priv", &level));
-  EXPECT_FALSE(snmpAuthOfName(nullptr, nullptr));
 }
 
 // The manufacturer's file decides, read by the filter's vendor lookup.

@@ -74,14 +74,8 @@ class Locked {
   pthread_mutex_t* lock_;
 };
 
-PpdDriver* driver_of(pappl_printer_t* printer) {
-  pappl_pr_driver_data_t data;
-  papplPrinterGetDriverData(printer, &data);
-  return static_cast<PpdDriver*>(data.extension);
-}
-
 PrinterAccessories* accessories_of(pappl_printer_t* printer) {
-  PpdDriver* driver = driver_of(printer);
+  PpdDriver* driver = ppdDriverOf(printer);
   return driver != nullptr ? driver->accessories.load() : nullptr;
 }
 
@@ -371,7 +365,7 @@ void publish(PrinterAccessories* a) {
   int count = 0;
   UniqueMalloc<InstalledOption[]> options = snapshot(a, &count);
   UniquePpd ppd(ppdOpenFile(a->ppd_path));
-  PpdDriver* driver = driver_of(a->printer);
+  PpdDriver* driver = ppdDriverOf(a->printer);
   if (ppd == nullptr || driver == nullptr || (count > 0 && options == nullptr)) return;
   mark_choices(ppd.get(), options.get(), count);
 
@@ -650,7 +644,7 @@ void narrowCapabilities(ppd_file_t* ppd, const PpdDriver& driver, pappl_pr_drive
 }
 
 void attachAccessories(pappl_printer_t* printer, AccessoryContext* context) {
-  PpdDriver* driver = driver_of(printer);
+  PpdDriver* driver = ppdDriverOf(printer);
   if (driver == nullptr) return;
   auto* a = static_cast<PrinterAccessories*>(calloc(1, sizeof(PrinterAccessories)));
   if (a == nullptr) return;

@@ -452,6 +452,12 @@ void freePpdDriver(PpdDriver* driver) {
   free(driver);
 }
 
+PpdDriver* ppdDriverOf(pappl_printer_t* printer) {
+  pappl_pr_driver_data_t data;
+  papplPrinterGetDriverData(printer, &data);
+  return static_cast<PpdDriver*>(data.extension);
+}
+
 bool eachFinishingPair(const char* code,
                        bool (*visit)(const char* keyword, const char* choice, void* data),
                        void* data) {

@@ -84,6 +84,8 @@ UniquePpd openDriverPpd(const char* path, char* why, size_t why_size);
 bool loadPpdDriver(const char* path, const char* driver_name, pappl_pr_driver_data_t* data,
                    ipp_t** attrs, char* why, size_t why_size);
 void freePpdDriver(PpdDriver* driver);
+// The driver of a zorv printer (its driver data's extension); null for none.
+PpdDriver* ppdDriverOf(pappl_printer_t* printer);
 
 // The vendor attributes of a driver again (a new message, owned by the caller), for every
 // later papplPrinterSetDriverData, which drops the vendor attributes it is not handed. The

@@ -26,16 +26,10 @@ constexpr char kPjlEnter[] = "\x1b%-12345X@PJL\r\n@PJL RDYMSG DISPLAY = \"";
 constexpr char kPjlLeave[] = "\"\r\n\x1b%-12345X";
 constexpr unsigned kCancelCheckLines = 64;
 
-PpdDriver* driver_of(pappl_printer_t* printer) {
-  pappl_pr_driver_data_t data;
-  papplPrinterGetDriverData(printer, &data);
-  return static_cast<PpdDriver*>(data.extension);
-}
-
 // Takes the printer for the job's run; false for a second run of a job whose first run is
 // still going (PAPPL's race), which then stops before touching anything.
 bool begin_run(pappl_job_t* job) {
-  PpdDriver* driver = driver_of(papplJobGetPrinter(job));
+  PpdDriver* driver = ppdDriverOf(papplJobGetPrinter(job));
   if (driver == nullptr) return true;
   int idle = 0;
   const int id = papplJobGetID(job);
@@ -48,7 +42,7 @@ bool begin_run(pappl_job_t* job) {
 }
 
 void end_run(pappl_job_t* job) {
-  PpdDriver* driver = driver_of(papplJobGetPrinter(job));
+  PpdDriver* driver = ppdDriverOf(papplJobGetPrinter(job));
   int id = papplJobGetID(job);
   if (driver != nullptr) driver->active_job.compare_exchange_strong(id, 0);
 }
@@ -59,7 +53,7 @@ bool write_text(pappl_device_t* device, const char* text) {
 
 // The job's option code; null (with the job's message set) when the PPD does not open.
 UniqueMalloc<char> job_code(pappl_job_t* job, const pappl_pr_options_t& options) {
-  const PpdDriver* driver = driver_of(papplJobGetPrinter(job));
+  const PpdDriver* driver = ppdDriverOf(papplJobGetPrinter(job));
   UniqueMalloc<char> code =
       driver != nullptr ? jobSetupCode(*driver, options, papplJobGetPrinter(job)) : nullptr;
   if (code == nullptr) {
@@ -276,11 +270,6 @@ void identify(pappl_printer_t* printer, pappl_identify_actions_t, const char* me
   papplPrinterCloseDevice(printer);
 }
 
-void delete_driver(pappl_printer_t*, pappl_pr_driver_data_t* data) {
-  freePpdDriver(static_cast<PpdDriver*>(data->extension));
-  data->extension = nullptr;
-}
-
 }  // namespace
 
 bool printRawDocument(pappl_job_t* job, pappl_device_t* device, void*) {
@@ -308,5 +297,4 @@ void setJobCallbacks(pappl_pr_driver_data_t* data) {
   data->identify_cb = identify;
   data->identify_supported = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
   data->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
-  data->delete_cb = delete_driver;
 }

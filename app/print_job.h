@@ -7,7 +7,7 @@
 
 #include <pappl/pappl.h>
 
-// Sets the job, raster, identify and delete callbacks of a zorv driver.
+// Sets the job, raster and identify callbacks of a zorv driver.
 void setJobCallbacks(pappl_pr_driver_data_t* data);
 
 // The MIME filter of documents sent as application/octet-stream (what PAPPL could not type):

@@ -322,9 +322,7 @@ bool accessories_page(pappl_client_t* client, void* data) {
   const int count = options != nullptr ? copyInstalledOptions(printer, options.get(), kShownOptions,
                                                               &interval, &running)
                                        : -1;
-  pappl_pr_driver_data_t driver_data;
-  papplPrinterGetDriverData(printer, &driver_data);
-  const PpdDriver* driver = static_cast<const PpdDriver*>(driver_data.extension);
+  const PpdDriver* driver = ppdDriverOf(printer);
   UniquePpd ppd(driver != nullptr ? ppdOpenFile(driver->ppd_path) : nullptr);
 
   papplClientHTMLPrinterHeader(client, printer, kAccessoriesPageLabel, running ? 5 : 0, nullptr,

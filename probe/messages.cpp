@@ -49,6 +49,23 @@ void write_note(FILE* out, const ProbeRecord& record, const ProbeNote& note,
   }
 }
 
+// An answer that marks no choice. An option without any reply attribute of the family is told
+// apart: "no reply attribute with value" would read as if only this value were unexpected.
+// reply is the answer as shown (already escaped).
+void write_no_match(FILE* out, const ProbeRecord& record, const char* reply,
+                    const MessageLayout& layout) {
+  if (record.reply_count == 0) {
+    say(out, layout,
+        "WARNING: option '%s' has query attribute '%s' but no reply attribute '%s': the "
+        "answer '%s' marks no choice\n",
+        S(keyword_of(record)).c_str(), S(record.query_name).c_str(), S(record.reply_name).c_str(),
+        reply);
+    return;
+  }
+  say(out, layout, "WARNING: option '%s' has no reply attribute '%s' with value '%s'\n",
+      S(keyword_of(record)).c_str(), S(record.reply_name).c_str(), reply);
+}
+
 void write_usb_messages(FILE* out, const ProbeRecord& record, const ProbeNote* notes,
                         const MessageLayout& layout) {
   switch (record.outcome) {
@@ -74,10 +91,7 @@ void write_usb_messages(FILE* out, const ProbeRecord& record, const ProbeNote* n
         record.transferred);
   }
   for (size_t i = 0; i < record.note_count; ++i) write_note(out, record, notes[i], layout);
-  if (record.matched == nullptr) {
-    say(out, layout, "WARNING: option '%s' has no reply attribute '%s' with value '%s'\n",
-        S(keyword_of(record)).c_str(), S(record.reply_name).c_str(), record.reply);
-  }
+  if (record.matched == nullptr) write_no_match(out, record, record.reply, layout);
 }
 
 // An SNMPv3 refusal in words, naming the USM counter that the printer's report carried.
@@ -126,10 +140,7 @@ void write_snmp_messages(FILE* out, const ProbeRecord& record, const ProbeNote* 
   for (size_t i = 0; i < record.note_count; ++i) write_note(out, record, notes[i], layout);
   // The reply text is the device's: shown escaped, so that it can never end this line and
   // start one of its own that the scheduler would act on.
-  if (record.matched == nullptr) {
-    say(out, layout, "WARNING: option '%s' has no reply attribute '%s' with value '%s'\n",
-        S(keyword_of(record)).c_str(), S(record.reply_name).c_str(), S(record.reply).c_str());
-  }
+  if (record.matched == nullptr) write_no_match(out, record, S(record.reply).c_str(), layout);
 }
 
 }  // namespace

@@ -80,6 +80,7 @@ struct ProbeRecord {
   const char* failed_call = nullptr;    // SNMP kNoSession, kNoAnswer: the library call (static)
   char detail[kDetailSize] = "";        // the library's words for the failure
   const ppd_attr_t* matched = nullptr;  // the reply attribute that matched
+  size_t reply_count = 0;               // reply attributes tried, up to the one that matched
   const char* choice = nullptr;         // its choice, when the option has one of that name
   size_t first_note = 0;                // this record's notes in ProbeResult::notes
   size_t note_count = 0;

@@ -75,6 +75,7 @@ void matchReply(ppd_file_t* ppd, ProbeRecord& record, HeapList<ProbeNote>& notes
   for (ppd_attr_t* attr = ppdFindAttr(ppd, name, nullptr); attr != nullptr;
        attr = ppdFindNextAttr(ppd, name, nullptr)) {
     if (!isReplyAttribute(record.family, attr)) continue;
+    ++record.reply_count;
     // The PPD library stores "" for an attribute written without a value: as an expression
     // it would match every answer, so it is passed over like a missing one.
     if (!has_value(attr)) {

@@ -12,6 +12,19 @@ constexpr size_t kWordsSize = 512;
 // under the option they belong to.
 constexpr MessageLayout kIndented = {"    "};
 
+// Why an answer marks no choice. The first reply attribute that matches ends the search, so
+// one that names a choice the option lacks hides every line after it.
+void no_choice_words(const ProbeRecord& record, char* buffer, size_t size) {
+  if (record.matched != nullptr) {
+    snprintf(buffer, size, "'%s %s' matches and ends the search, but the option has no choice '%s'",
+             record.reply_name, record.matched->spec, record.matched->spec);
+  } else if (record.reply_count == 0) {
+    snprintf(buffer, size, "no reply attribute '%s'", record.reply_name);
+  } else {
+    snprintf(buffer, size, "no reply attribute matches");
+  }
+}
+
 // One line per option: keyword, query, what it gave, the choice it picks, the PPD's default.
 // Everything from the PPD or the device is shown escaped: a copy from "/var/tmp/autoconf" is
 // anyone's to write, and its text must not drive the administrator's terminal.
@@ -36,11 +49,14 @@ void show_option_line(FILE* out, const ProbeRecord& record) {
   }
   char reply[kQuotedSize];
   quoteReply(record.reply, reply, sizeof(reply));
-  fprintf(out, "%s: %s \"%s\" -> \"%s\" -> %s%s%s%s; default %s\n", keyword.c_str(),
+  char no_choice[kWordsSize] = "";
+  if (record.choice == nullptr) no_choice_words(record, no_choice, sizeof(no_choice));
+  fprintf(out, "%s: %s \"%s\" -> \"%s\" -> %s%s%s%s%s%s; default %s\n", keyword.c_str(),
           query_name.c_str(), query, reply,
           ShownText(record.choice != nullptr ? record.choice : "-").c_str(),
-          record.choice != nullptr ? "" : " (no reply attribute matches)",
-          words[0] != '\0' ? ", " : "", ShownText(words).c_str(), default_choice.c_str());
+          no_choice[0] != '\0' ? " (" : "", ShownText(no_choice).c_str(),
+          no_choice[0] != '\0' ? ")" : "", words[0] != '\0' ? ", " : "", ShownText(words).c_str(),
+          default_choice.c_str());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <strings.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -13,15 +14,14 @@ namespace {
 
 constexpr char kDefaultCommunity[] = "mirelo";
 constexpr char kSettingsPattern[] = "/opt/%s/mfp/share/OEM.ini";
-constexpr char kCommunityKey[] = "SNMP_COMMUNITY";
-constexpr size_t kCommunityKeyLength = sizeof(kCommunityKey) - 1;
+constexpr size_t kCommunityKeyLength = sizeof(kSnmpCommunityKey) - 1;
 constexpr const char* kVendors[] = {"Orvane", "Kestrel", "TALMA", "Brightwell", "Pemberly"};
 
 }  // namespace
 
 int parseCommunityLine(char* line, void* buffer) {
   strip_newline(line);
-  if (strstr(line, kCommunityKey) == nullptr) return 0;
+  if (strstr(line, kSnmpCommunityKey) == nullptr) return 0;
   // The key is passed over by position, wherever it stands in the line.
   if (strlen(line) < kCommunityKeyLength) return 0;
   const char* equals = strchr(line + kCommunityKeyLength, '=');
@@ -59,6 +59,34 @@ bool snmpSettingsPath(ppd_file_t* ppd, char* path, size_t size) {
     return true;
   }
   return false;
+}
+
+void snmpDefaultCommunityWords(ppd_file_t* ppd, char* buffer, size_t size) {
+  if (buffer == nullptr || size == 0) return;
+  char path[kSettingsPathSize];
+  if (!snmpSettingsPath(ppd, path, sizeof(path))) {
+    char vendors[kSettingsPathSize] = "";
+    for (const char* vendor : kVendors) {
+      const size_t used = strlen(vendors);
+      snprintf(vendors + used, sizeof(vendors) - used, "%s%s", used > 0 ? ", " : "", vendor);
+    }
+    char pattern[kSettingsPathSize];
+    snprintf(pattern, sizeof(pattern), kSettingsPattern, "<vendor>");
+    snprintf(buffer, size, "tried none: only %s have a settings file (%s)", vendors, pattern);
+    return;
+  }
+  char community[kSnmpCommunitySize];
+  errno = 0;
+  const int found = read_settings(path, parseCommunityLine, community);
+  const int error = errno;
+  explicit_bzero(community, sizeof(community));
+  if (found == 1) {
+    snprintf(buffer, size, "tried %s", path);
+  } else if (found == 0) {
+    snprintf(buffer, size, "tried %s: no %s= line", path, kSnmpCommunityKey);
+  } else {
+    snprintf(buffer, size, "tried %s: %s", path, strerror(error));
+  }
 }
 
 void snmpRunCommunity(ppd_file_t* ppd, char (&community)[kSnmpCommunitySize], char* source,

@@ -7,6 +7,8 @@
 
 #include <cstddef>
 
+// The settings file's key of the community.
+inline constexpr char kSnmpCommunityKey[] = "SNMP_COMMUNITY";
 // Room for a community: at most 32 characters.
 inline constexpr size_t kSnmpCommunitySize = 33;
 // Room for the path of a settings file.
@@ -21,6 +23,10 @@ int findSnmpCommunity(ppd_file_t* ppd, char* buffer, int size, char* source, siz
 // file's path into source (when not null), else the default, with source left empty.
 void snmpRunCommunity(ppd_file_t* ppd, char (&community)[kSnmpCommunitySize], char* source,
                       size_t source_size);
+// Why a query uses the default community, in words naming the settings file it tried, into
+// buffer: "tried PATH: <the system's words>", "tried PATH: no SNMP_COMMUNITY= line", or, for a
+// manufacturer without a settings file, the vendors that have one.
+void snmpDefaultCommunityWords(ppd_file_t* ppd, char* buffer, size_t size);
 // The settings file of ppd's manufacturer into path: true when the manufacturer equals a
 // vendor of the list (in any letter case), whether or not the file exists.
 bool snmpSettingsPath(ppd_file_t* ppd, char* path, size_t size);

@@ -42,10 +42,15 @@ int run_queries(const char* uri, ppd_file_t* ppd, FILE* out, int* answered, cons
       } else {
         char source[kSourceSize];
         snmpRunCommunity(ppd, credentials->community, source, sizeof(source));
-        fprintf(out, "# %s: SNMP to %s, community %s\n", ShownUri(uri).c_str(),
-                ShownText(host).c_str(),
-                source[0] != '\0' ? source
-                                  : "the default (no settings file for this manufacturer)");
+        if (source[0] != '\0') {
+          fprintf(out, "# %s: SNMP to %s, community %s\n", ShownUri(uri).c_str(),
+                  ShownText(host).c_str(), ShownText(source).c_str());
+        } else {
+          char tried[kSourceSize * 2];
+          snmpDefaultCommunityWords(ppd, tried, sizeof(tried));
+          fprintf(out, "# %s: SNMP to %s, community the default (%s)\n", ShownUri(uri).c_str(),
+                  ShownText(host).c_str(), ShownText(tried).c_str());
+        }
       }
       noteSnmpSettings(report, result);
       probeSnmpOptions(ppd, host, *credentials, cancel, result);

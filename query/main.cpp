@@ -49,7 +49,7 @@ int main(int argc, char* argv[]) {
   }
   UniquePpd ppd(open_ppd(argv[2]));
   if (ppd == nullptr) return kQueryUsage;
-  if (check) return checkPpd(ppd.get(), stdout) == 0 ? kQueryAnswered : kQueryProblems;
+  if (check) return checkPpd(ppd.get(), argv[2], stdout) == 0 ? kQueryAnswered : kQueryProblems;
   // SIGTERM ends the queries' wait at once, as it does a cancelled job's; anywhere else it
   // ends the tool as usual.
   install_filter_signals();

@@ -13,6 +13,8 @@
 #include "probe/snmp_round.h"
 #include "probe/snmp_settings.h"
 #include "probe/snmp_v3_settings.h"
+#include "query/ppd_syntax.h"
+#include "query/settings_check.h"
 
 namespace {
 
@@ -164,9 +166,10 @@ void check_snmp_v3(Checker& c) {
 
 }  // namespace
 
-int checkPpd(ppd_file_t* ppd, FILE* out) {
+int checkPpd(ppd_file_t* ppd, const char* path, FILE* out) {
   probeSnmpInit();
   Checker c{ppd, out};
+  c.problems += checkPpdLines(path, out);
   check_prefilters(c);
   ppd_group_t* group = installableGroup(ppd);
   const int options = group != nullptr ? group->num_options : 0;
@@ -186,6 +189,10 @@ int checkPpd(ppd_file_t* ppd, FILE* out) {
         "none, or there is no such group");
   }
 
+  char settings[kSettingsPathSize];
+  if (snmpSettingsPath(ppd, settings, sizeof(settings))) {
+    c.problems += checkSettingsLines(settings, out);
+  }
   char community[kSnmpCommunitySize];
   char source[kMessageSize] = "";
   const char* manufacturer = ppd->manufacturer != nullptr ? ppd->manufacturer : "";
@@ -193,10 +200,12 @@ int checkPpd(ppd_file_t* ppd, FILE* out) {
     fprintf(out, "# SNMP community: SNMP_COMMUNITY= of %s (manufacturer \"%s\")\n", source,
             ShownText(manufacturer).c_str());
   } else {
+    char tried[kMessageSize * 2];
+    snmpDefaultCommunityWords(ppd, tried, sizeof(tried));
     fprintf(out,
             "# SNMP community: the default (manufacturer \"%s\" leads to no settings file "
-            "with SNMP_COMMUNITY=)\n",
-            ShownText(manufacturer).c_str());
+            "with SNMP_COMMUNITY=; %s)\n",
+            ShownText(manufacturer).c_str(), ShownText(tried).c_str());
   }
   check_snmp_v3(c);
   return c.problems;

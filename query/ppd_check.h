@@ -7,8 +7,9 @@
 
 #include <cstdio>
 
-// Writes one line per problem to out, then one line saying which SNMP community the PPD's
-// manufacturer leads to (never the community itself). Returns the number of problems.
-int checkPpd(ppd_file_t* ppd, FILE* out);
+// Writes one line per problem of ppd (read from the file at path) to out, then one line saying
+// which SNMP community the PPD's manufacturer leads to (never the community itself). Returns
+// the number of problems.
+int checkPpd(ppd_file_t* ppd, const char* path, FILE* out);
 
 #endif  // ZORV_QUERY_PPD_CHECK_H

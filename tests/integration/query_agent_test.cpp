@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "support/paths.h"
+#include "support/ppd.h"
 #include "support/program.h"
 #include "support/snmpd.h"
 
@@ -28,7 +29,8 @@ TEST(QueryProgram, AnsweringAgentShowsEachOptionsReplyAndChoice) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out,
             "# " + uri + ": SNMP to " + kAgent +
-                ", community the default (no settings file for this manufacturer)\n"
+                ", community the default (tried /opt/Orvane/mfp/share/OEM.ini: No such file or "
+                "directory)\n"
                 "OptionalTray: ?SnmpOptionalTray \".1.3.6.1.4.1.64991.1.1.0\" -> \"PF-500-EU\" -> "
                 "PF500; default None\n"
                 "Duplexer: ?SnmpDuplexer \".1.3.6.1.4.1.64991.1.2.0\" -> \"1\" -> True; "
@@ -50,6 +52,51 @@ TEST(QueryProgram, AnsweringAgentShowsEachOptionsReplyAndChoice) {
             std::string::npos)
       << silent.out;
   EXPECT_NE(silent.err.find("a wrong community is not answered"), std::string::npos);
+}
+
+// An answer that marks no choice says why on the option's line: a reply attribute that matched
+// but names a choice the option lacks (it ends the search: the valid line after it is never
+// tried), no reply attribute at all, or none that matches. The filter's warning for each
+// follows, indented.
+TEST(QueryProgram, AnswersThatMarkNoChoiceSayWhy) {
+  REQUIRE_ROOT();
+  if (!snmpd_available()) GTEST_SKIP() << "snmpd is not installed";
+  Snmpd agent;
+  SnmpdConfig config;
+  config.address = kAgent;
+  config.values_files.push_back(SOURCE_DIR "/docs/examples/worked-example-agent.conf");
+  ASSERT_TRUE(agent.start(config)) << agent.error();
+  const std::string oid = ".1.3.6.1.4.1.64991.1.2.0";  // the agent answers 1
+  TempDir dir;
+  ASSERT_TRUE(
+      write_file(dir.file("choices.ppd"),
+                 test_ppd("Acme",
+                          installable_option("BadChoice") + installable_option("NoReply") +
+                              installable_option("NoMatch"),
+                          "*?SnmpBadChoice: \"" + oid + "\"\n*SnmpBadChoice Installed: \"1\"\n" +
+                              "*SnmpBadChoice True: \"1\"\n*?SnmpNoReply: \"" + oid + "\"\n" +
+                              "*?SnmpNoMatch: \"" + oid + "\"\n*SnmpNoMatch True: \"^0$\"\n")));
+  const std::string uri = std::string("socket://") + kAgent + ":9100";
+  ProgramResult r =
+      run_program(filter_run(ZORVQUERY_PATH, {"zorvquery", uri, dir.file("choices.ppd")}));
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::string asked = " \"" + oid + "\" -> \"1\" -> - (";
+  EXPECT_EQ(r.out.substr(r.out.find('\n') + 1),
+            "BadChoice: ?SnmpBadChoice" + asked +
+                "'SnmpBadChoice Installed' matches and ends the search, but the option has no "
+                "choice 'Installed'); default False\n"
+                "    WARNING: reply attribute 'SnmpBadChoice' names choice 'Installed', which "
+                "option 'BadChoice' does not have\n"
+                "NoReply: ?SnmpNoReply" +
+                asked +
+                "no reply attribute 'SnmpNoReply'); default False\n"
+                "    WARNING: option 'NoReply' has query attribute '?SnmpNoReply' but no reply "
+                "attribute 'SnmpNoReply': the answer '1' marks no choice\n"
+                "NoMatch: ?SnmpNoMatch" +
+                asked +
+                "no reply attribute matches); default False\n"
+                "    WARNING: option 'NoMatch' has no reply attribute 'SnmpNoMatch' with value "
+                "'1'\n");
 }
 
 // Against a printer whose SNMPv1 is off, three runs: answered, a wrong

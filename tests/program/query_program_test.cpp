@@ -1,5 +1,6 @@
 // zorvquery run as a program: --check on a PPD holding each mistake once, and bad arguments.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -25,6 +26,10 @@ TEST(QueryProgram, CheckReportsEachMistakeOnceAndNothingForTheWorkedExample) {
   EXPECT_EQ(r.status, 3);
   EXPECT_EQ(
       r.out,
+      "line 67: the PPD library drops '*OIDInstalledMemory 512MB \"524288 KBytes\"': a ':' "
+      "must follow the name and the choice, and a choice has no blanks\n"
+      "line 76: its quoted value never ends; the PPD library takes the rest of the file into "
+      "it\n"
       "*cupsPreFilter \"application/vnd.cups-postscript 0 zorvautoconf\": no *cupsFilter or "
       "*cupsFilter2 line takes application/vnd.cups-postscript, so zorvautoconf never runs\n"
       "Finisher: reply attribute 'SnmpFinisher SR-40' names a choice that the option does not "
@@ -36,7 +41,7 @@ TEST(QueryProgram, CheckReportsEachMistakeOnceAndNothingForTheWorkedExample) {
       "HighCapacityInputTrayWithCasterAndLock: the keyword has 38 characters; its attribute "
       "names longer than 40 characters are cut, and the cut names are looked up\n"
       "# SNMP community: the default (manufacturer \"Kestrel\" leads to no settings file with "
-      "SNMP_COMMUNITY=)\n");
+      "SNMP_COMMUNITY=; tried /opt/Kestrel/mfp/share/OEM.ini: No such file or directory)\n");
 
   ProgramResult clean = zorvquery({"--check", kWorkedExample});
   EXPECT_EQ(clean.status, 0) << clean.out;
@@ -88,7 +93,8 @@ TEST(QueryProgram, CheckTellsAStandardQueryLineFromItsReplies) {
   EXPECT_EQ(r.out,
             "Tray: query attribute 'OIDTray' but no reply attribute 'OIDTray'\n"
             "# SNMP community: the default (manufacturer \"Acme\" leads to no settings file with "
-            "SNMP_COMMUNITY=)\n");
+            "SNMP_COMMUNITY=; tried none: only Orvane, Kestrel, TALMA, Brightwell, Pemberly "
+            "have a settings file (/opt/<vendor>/mfp/share/OEM.ini))\n");
 }
 
 // --check shows what SNMPv3 the queries use, never a passphrase, and settings that are not
@@ -104,7 +110,8 @@ TEST(QueryProgram, CheckShowsTheSnmpV3UserLevelAndProtocols) {
                          "SNMP_V3_PRIV_PROTOCOL=AES-128\nSNMP_V3_PRIV_PASSPHRASE=alice-priv-pass\n"));
   const std::string community =
       "# SNMP community: the default (manufacturer \"Kestrel\" leads to no settings file with "
-      "SNMP_COMMUNITY=)\n";
+      "SNMP_COMMUNITY=; tried " +
+      settings + ": no SNMP_COMMUNITY= line)\n";
   TempDir dir;
   ASSERT_TRUE(write_file(dir.file("k.ppd"), test_ppd("Kestrel", installable_option("T"), "")));
   const struct {
@@ -126,6 +133,68 @@ TEST(QueryProgram, CheckShowsTheSnmpV3UserLevelAndProtocols) {
     ProgramResult r = zorvquery({"--check", dir.file("k.ppd")});
     EXPECT_EQ(r.status, row.status);
     EXPECT_EQ(r.out, row.out);
+  }
+}
+
+// The settings file's pitfalls: a value is everything after the '=', as written, so each of
+// these lines silently gives another community (or SNMPv3 setting) than its author meant.
+// --check names the file and the line, never the value; without a community it names the path
+// it tried.
+TEST(QueryProgram, CheckNamesTheSettingsLinesThatGiveAnotherValue) {
+  REQUIRE_ROOT();
+  SavedPath saved("/opt/Kestrel");
+  ASSERT_TRUE(make_dirs("/opt/Kestrel/mfp/share"));
+  const std::string settings = "/opt/Kestrel/mfp/share/OEM.ini";
+  const std::string from =
+      "# SNMP community: SNMP_COMMUNITY= of " + settings + " (manufacturer \"Kestrel\")\n";
+  const std::string line1 = settings + ", line 1: SNMP_COMMUNITY: ";
+  const struct {
+    const char* lines;  // null: no settings file
+    std::string out;
+  } table[] = {
+      {"SNMP_COMMUNITY=public\n", from},
+      {"SNMP_COMMUNITY =public\n", from},  // a blank before '=' changes nothing
+      {"SNMP_COMMUNITY = public\n", line1 + "the blank after '=' is part of the value\n" + from},
+      {"SNMP_COMMUNITY=public \t\n",
+       line1 + "the blanks at the end are part of the value\n" + from},
+      {"SNMP_COMMUNITY=\"public\"\n", line1 + "the quotes are part of the value\n" + from},
+      {"SNMP_COMMUNITY=public  # office\n", line1 + "the comment is part of the value\n" + from},
+      {"SNMP_COMMUNITY=public\r\n",
+       line1 + "the carriage return of a Windows line end is part of the value\n" + from},
+      {"SNMP_COMMUNITY=\n",
+       line1 + "the empty value is the empty community, not the default\n" + from},
+      {"[snmp]\n# SNMP_COMMUNITY=old\nSNMP_COMMUNITY=public\n",
+       settings +
+           ", line 2: SNMP_COMMUNITY: the line is commented out, but a comment sign does "
+           "not stop the key, and the key's later lines are passed over\n" +
+           from},
+      {"SNMP_COMMUNITY=public\nSNMP_V3_USER= \"alice\"\r\n",
+       settings +
+           ", line 2: SNMP_V3_USER: the blank after '=' is part of the value; the quotes "
+           "are part of the value; the carriage return of a Windows line end is part of "
+           "the value\n" +
+           from},
+      {"X=1\n",
+       "# SNMP community: the default (manufacturer \"Kestrel\" leads to no settings file with "
+       "SNMP_COMMUNITY=; tried " +
+           settings + ": no SNMP_COMMUNITY= line)\n"},
+      {nullptr,
+       "# SNMP community: the default (manufacturer \"Kestrel\" leads to no settings file with "
+       "SNMP_COMMUNITY=; tried " +
+           settings + ": No such file or directory)\n"},
+  };
+  TempDir dir;
+  ASSERT_TRUE(write_file(dir.file("k.ppd"), test_ppd("Kestrel", installable_option("T"), "")));
+  for (const auto& row : table) {
+    SCOPED_TRACE(row.lines != nullptr ? row.lines : "(no file)");
+    unlink(settings.c_str());
+    if (row.lines != nullptr) {
+      ASSERT_TRUE(write_file(settings, row.lines));
+    }
+    ProgramResult r = zorvquery({"--check", dir.file("k.ppd")});
+    EXPECT_EQ(r.out, row.out);
+    EXPECT_EQ(r.status, row.out.find(settings + ", line") == 0 ? 3 : 0);
+    EXPECT_EQ(r.out.find("public"), std::string::npos);
   }
 }
 

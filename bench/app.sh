@@ -12,6 +12,7 @@
 # Usage: bench/app.sh [ROUNDS] (default 3); ZORV_BENCH_MIB sets the job size. Runs in a
 # sandbox of its own (scripts/sandbox.sh).
 set -euo pipefail
+source "$(dirname "$0")/../scripts/help.sh" && zorv_help "$0" "$@"
 source "$(dirname "$0")/../scripts/private-cups.sh"
 zorv_own_sandbox "$0" "$@"
 source bench/lib.sh

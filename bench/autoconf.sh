@@ -6,6 +6,7 @@
 # runs itself inside scripts/sandbox.sh.
 # Usage: bench/autoconf.sh [path of zorvautoconf, default build/zorvautoconf]
 set -euo pipefail
+source "$(dirname "$0")/../scripts/help.sh" && zorv_help "$0" "$@"
 cd "$(dirname "$0")/.."
 if [ "${ZORV_IN_SANDBOX:-}" != 1 ]; then exec scripts/sandbox.sh "$0" "$@"; fi
 

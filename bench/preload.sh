@@ -6,6 +6,7 @@
 # It installs a profile under /opt/Orvane/mfp/ucs, so it runs itself inside scripts/sandbox.sh.
 # Usage: bench/preload.sh [path of zorvpreload, default build/zorvpreload]
 set -euo pipefail
+source "$(dirname "$0")/../scripts/help.sh" && zorv_help "$0" "$@"
 cd "$(dirname "$0")/.."
 if [ "${ZORV_IN_SANDBOX:-}" != 1 ]; then exec scripts/sandbox.sh "$0" "$@"; fi
 source bench/lib.sh

@@ -6,6 +6,7 @@
 # Usage: bench/print_path.sh [ROUNDS] (default 5); ZORV_BENCH_MIB sets the job size, ZORV_NICE
 # the print path's niceness (default -10). Runs in a sandbox of its own (scripts/sandbox.sh).
 set -euo pipefail
+source "$(dirname "$0")/../scripts/help.sh" && zorv_help "$0" "$@"
 source "$(dirname "$0")/../scripts/private-cups.sh"
 zorv_own_sandbox "$0" "$@"
 source bench/lib.sh

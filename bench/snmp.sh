@@ -14,6 +14,7 @@
 # It binds UDP port 161 on loopback addresses, so it runs itself inside scripts/sandbox.sh.
 # Usage: bench/snmp.sh [path of zorvautoconf, default build/zorvautoconf]
 set -euo pipefail
+source "$(dirname "$0")/../scripts/help.sh" && zorv_help "$0" "$@"
 cd "$(dirname "$0")/.."
 if [ "${ZORV_IN_SANDBOX:-}" != 1 ]; then exec scripts/sandbox.sh "$0" "$@"; fi
 

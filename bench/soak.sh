@@ -25,6 +25,7 @@
 # Usage: bench/soak.sh [JOBS]; SOAK_SEED (default 1) varies sizes and delays.
 # Runs in a sandbox of its own (scripts/sandbox.sh); needs a build (BUILD_DIR, default build).
 set -euo pipefail
+source "$(dirname "$0")/../scripts/help.sh" && zorv_help "$0" "$@"
 source "$(dirname "$0")/../scripts/private-cups.sh"
 zorv_own_sandbox "$0" "$@"
 source bench/lib.sh

@@ -6,7 +6,10 @@
 # for that with *zorvUpdateQueue), then removes everything it started. Runs inside scripts/sandbox.sh, so
 # /tmp, /var/tmp, /opt and the loopback addresses it uses are private.
 # Needs a build first: scripts/install-deps.sh && scripts/build.sh
+# Usage: scripts/demo.sh   (the worked example; scripts/try-ppd.sh does the same for a PPD of
+# one's own)
 set -euo pipefail
+source "$(dirname "$0")/help.sh" && zorv_help "$0" "$@"
 source "$(dirname "$0")/../scripts/private-cups.sh"
 zorv_own_sandbox "$0" "$@"
 build=$(cd "${BUILD_DIR:-build}" 2>/dev/null && pwd) || build=
@@ -35,10 +38,7 @@ echo "   queue $queue: PPD docs/examples/worked-example.ppd with *zorvUpdateQueu
 echo "   device socket://$printer:9100"
 
 # The queue's installable options as lpoptions shows them (the default starred).
-installable() {
-  lpoptions -p "$queue" -l | grep -E '^(OptionalTray|Duplexer|InstalledMemory|Finisher|Stapler)/' |
-    sed 's/^/   /'
-}
+installable() { zorv_installable "$queue" "$ppd"; }
 echo
 echo "== What the printer answers: zorvquery socket://$printer:9100 docs/examples/worked-example.ppd"
 "$build/zorvquery" "socket://$printer:9100" docs/examples/worked-example.ppd | sed 's/^/   /'

@@ -6,6 +6,7 @@
 #   scripts/fuzz-long.sh 600 host usb_attr
 # Environment: FUZZ_BUILD (default build-fuzz), JOBS (default 2).
 set -euo pipefail
+source "$(dirname "$0")/help.sh" && zorv_help "$0" "$@"
 cd "$(dirname "$0")/.."
 
 seconds=${1:-300}

@@ -14,6 +14,7 @@
 # any test failure or sanitizer, memcheck or fuzzer report, including reports of programs that
 # no test looked at.
 set -euo pipefail
+source "$(dirname "$0")/help.sh" && zorv_help "$0" "$@"
 cd "$(dirname "$0")/.."
 source scripts/stages.sh
 

@@ -2,6 +2,7 @@
 # Installs the Debian packages that building, testing, the demonstration and the Debian
 # package (building, linting, the installed-package test) need.
 set -euo pipefail
+source "$(dirname "$0")/help.sh" && zorv_help "$0" "$@"
 
 packages=(
   build-essential cmake ninja-build pkg-config

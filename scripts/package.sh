@@ -14,6 +14,7 @@
 # Usage: scripts/package.sh [build] [lintian] [autopkgtest]   (no argument: all three)
 # Environment: PACKAGE_DIR (default build/package).
 set -euo pipefail
+source "$(dirname "$0")/help.sh" && zorv_help "$0" "$@"
 cd "$(dirname "$0")/.."
 source scripts/stages.sh
 

@@ -38,7 +38,8 @@ zorv_cupsd_configure() {
   done
   # The scheduler runs only filters owned by root that others cannot change.
   install -o root -g root -m 0755 "$build/zorvautoconf" "$build/zorvpreload" "$base/bin/filter/"
-  echo "application/vnd.zorv-job" >"$base/root/zorv.types"
+  # ZORV_CUPSD_TYPES: more MIME types the scheduler is to know, one a line (a PPD's own).
+  printf '%s\n' application/vnd.zorv-job ${ZORV_CUPSD_TYPES:-} >"$base/root/zorv.types"
   echo "Community mirelo" >"$base/root/snmp.conf"
   cat >"$base/root/cups-files.conf" <<EOC
 ServerRoot $base/root
@@ -160,6 +161,26 @@ zorv_capture_start() {
     nice -n "${ZORV_NICE:-0}" "$1/tests/zorv_capture" "$2" 9100 "$out" &
   fi
   zorv_pids+=($!)
+}
+
+# zorv_installable QUEUE PPD: the queue's installable options as lpoptions shows them (the
+# default starred), indented: those of the PPD's first group whose name holds "install".
+zorv_installable() {
+  local keywords
+  keywords=$(zcat -f "$2" | awk -F'[ */:]+' '
+    /^\*OpenGroup:/ { inside = tolower($0) ~ /install/ && !done; next }
+    /^\*CloseGroup:/ { if (inside) done = 1; inside = 0; next }
+    inside && /^\*OpenUI/ { print $3 }' | paste -sd '|')
+  [ -n "$keywords" ] || return 0
+  lpoptions -p "$1" -l | grep -E "^($keywords)/" | sed 's/^/   /' || true
+}
+
+# zorv_filter_log BASE: what the filters told the scheduler in BASE about their jobs (warnings,
+# errors and the PPD: lines), from its error log, as the filters wrote it.
+zorv_filter_log() {
+  grep -E '^[WE] .*\[Job [0-9]+\] |^D .*\[Job [0-9]+\] PPD: ' "$1/cups/log/error_log" |
+    sed -E -e 's/^W [^]]*\] \[Job [0-9]+\] /WARNING: /' -e 's/^E [^]]*\] \[Job [0-9]+\] /ERROR: /' \
+      -e 's/^D [^]]*\] \[Job [0-9]+\] //' -e "s/\\\\'/'/g" -e 's/^/   /' || true
 }
 
 # zorv_stop_all: stops what the functions above started, by pid, newest first.

@@ -21,6 +21,7 @@
 # Any other path outside the replaced directories is the real one as well. Without root and
 # namespaces --system refuses to run (exit 77): it never falls back to the real system.
 set -euo pipefail
+source "$(dirname "$0")/help.sh" && zorv_help "$0" "$@"
 
 self=$(realpath "$0")
 

@@ -8,6 +8,7 @@
 # Arguments go to the first ctest run; ZORV_SKIP_PACKAGE=1, ZORV_SKIP_SOAK=1 and
 # ZORV_SKIP_HARDENING=1 leave those stages out.
 set -euo pipefail
+source "$(dirname "$0")/help.sh" && zorv_help "$0" "$@"
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 BUILD_DIR=build scripts/build.sh -DWARNINGS_AS_ERRORS=ON

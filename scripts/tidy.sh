@@ -2,6 +2,7 @@
 # clang-tidy on the program code with the checks of .clang-tidy (warnings are errors), from the
 # compilation database of a build directory (default build). CI runs it after the build.
 set -euo pipefail
+source "$(dirname "$0")/help.sh" && zorv_help "$0" "$@"
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build}
 [ -f "$build/compile_commands.json" ] || { echo "tidy: no $build/compile_commands.json" >&2; exit 1; }

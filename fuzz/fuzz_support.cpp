@@ -55,6 +55,31 @@ std::string fuzz_text(const uint8_t* data, size_t size) {
   return std::string(reinterpret_cast<const char*>(data), length);
 }
 
+void fuzz_check_report(const std::string& prefix, int (*report)(const char* path, FILE* out),
+                       const std::string& path) {
+  char* text = nullptr;
+  size_t length = 0;
+  FILE* out = open_memstream(&text, &length);
+  if (out == nullptr) return;
+  const int lines = report(path.c_str(), out);
+  fclose(out);
+  int seen = 0;
+  for (size_t start = 0; start < length; ++seen) {
+    if (strncmp(text + start, prefix.c_str(), prefix.size()) != 0) {
+      fuzz_fail("a report line without its prefix");
+    }
+    const char* end = static_cast<const char*>(memchr(text + start, '\n', length - start));
+    if (end == nullptr) fuzz_fail("a report line without its newline");
+    for (const char* p = text + start; p < end; ++p) {
+      const auto c = static_cast<unsigned char>(*p);
+      if (c < 0x20 || c == 0x7f) fuzz_fail("a control character in a report line");
+    }
+    start = static_cast<size_t>(end - text) + 1;
+  }
+  free(text);
+  if (seen != lines) fuzz_fail("the report's count is not its number of lines");
+}
+
 void fuzz_fail(const char* what) {
   fprintf(stderr, "fuzz invariant broken: %s\n", what);
   abort();

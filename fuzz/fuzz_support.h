@@ -6,6 +6,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
 
 #include <string>
 
@@ -16,6 +17,11 @@ const std::string& fuzz_scratch_dir();
 bool fuzz_write_file(const std::string& path, const uint8_t* data, size_t size);
 // The input as a terminated string (the bytes up to its first zero byte, or all of them).
 std::string fuzz_text(const uint8_t* data, size_t size);
+// Runs report with a stream in memory, and checks what it wrote: as many lines as it returned,
+// each starting with prefix, with no control character but the newline that ends it (a PPD or
+// settings file is anyone's text, and the report goes to a terminal).
+void fuzz_check_report(const std::string& prefix, int (*report)(const char* path, FILE* out),
+                       const std::string& path);
 // Aborts with a message: libFuzzer then keeps the input as a crash reproducer.
 [[noreturn]] void fuzz_fail(const char* what);
 

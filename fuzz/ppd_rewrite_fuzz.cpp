@@ -1,7 +1,8 @@
 // Fuzzes the PPD defaults rewrite: the input is the PPD source text, rewritten against a small
 // real PPD handle whose installable options carry marks, into a target in this process's own
 // scratch directory. Checked: a rewrite that changed no line leaves the copy byte-identical,
-// and every line of the copy that differs from its source line is a *Default line.
+// and every line of the copy that differs from its source line is a *Default line. The same
+// text goes through zorvquery --check's report of the attribute lines the PPD library drops.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +10,7 @@
 
 #include "autoconf/installable.h"
 #include "fuzz_support.h"
+#include "query/ppd_syntax.h"
 
 namespace {
 
@@ -53,6 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string target = fuzz_scratch_dir() + "/target.ppd";
   if (!fuzz_write_file(source, data, size)) return 0;
   remove(target.c_str());
+  fuzz_check_report("line ", checkPpdLines, source);
 
   int rewritten = rewritePpdDefaults(g_ppd, source.c_str(), target.c_str());
   if (rewritten < -1) fuzz_fail("result below -1");

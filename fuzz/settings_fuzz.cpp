@@ -1,6 +1,7 @@
 // Fuzzes the settings line reader and the community line rule on a fuzzer-written OEM.ini:
 // read_settings with parseCommunityLine as the lookup runs it, read_settings with a callback
-// that checks the pieces it is handed, and parseCommunityLine on the input as a single line.
+// that checks the pieces it is handed, parseCommunityLine on the input as a single line, and
+// zorvquery --check's report of the file's key lines.
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -8,6 +9,7 @@
 #include "autoconf/snmp_query.h"
 #include "fuzz_support.h"
 #include "log/settings.h"
+#include "query/settings_check.h"
 
 namespace {
 
@@ -54,5 +56,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (parseCommunityLine(line, community) == 1) check_community(community);
   delete[] line;
   delete[] community;
+  fuzz_check_report(path + ", line ", checkSettingsLines, path);
   return 0;
 }

@@ -11,10 +11,18 @@
 
 namespace {
 
-constexpr const char* kKeys[] = {
-    kSnmpCommunityKey,    kSnmpVersionKey,        kSnmpUserKey,
-    kSnmpLevelKey,        kSnmpAuthProtocolKey,   kSnmpAuthPassphraseKey,
-    kSnmpPrivProtocolKey, kSnmpPrivPassphraseKey, kSnmpContextKey,
+// The keys read by the line rule. A passphrase may hold " #" on purpose, so its line is not
+// taken for one with a comment.
+constexpr struct {
+  const char* name;
+  bool community;
+  bool passphrase;
+} kKeys[] = {
+    {kSnmpCommunityKey, true, false},       {kSnmpVersionKey, false, false},
+    {kSnmpUserKey, false, false},           {kSnmpLevelKey, false, false},
+    {kSnmpAuthProtocolKey, false, false},   {kSnmpAuthPassphraseKey, false, true},
+    {kSnmpPrivProtocolKey, false, false},   {kSnmpPrivPassphraseKey, false, true},
+    {kSnmpContextKey, false, false},
 };
 constexpr size_t kKeyCount = sizeof(kKeys) / sizeof(kKeys[0]);
 
@@ -59,7 +67,7 @@ bool blank(char c) {
 }
 
 // The pitfalls of a line that sets a key, value being what follows its '='.
-unsigned pitfalls_of(const char* line, const char* value, bool community) {
+unsigned pitfalls_of(const char* line, const char* value, bool community, bool passphrase) {
   unsigned found = 0;
   const char* first = line;
   while (blank(*first)) ++first;
@@ -77,7 +85,7 @@ unsigned pitfalls_of(const char* line, const char* value, bool community) {
   if (blank(value[length - 1])) found |= kBlankAtEnd;
   const char last = value[length - 1];
   if (value[0] == '"' || value[0] == '\'' || last == '"' || last == '\'') found |= kQuotes;
-  for (size_t i = 1; i < length; ++i) {
+  for (size_t i = 1; i < length && !passphrase; ++i) {
     if ((value[i] == '#' || value[i] == ';') && blank(value[i - 1])) found |= kComment;
   }
   return found;
@@ -91,15 +99,17 @@ int scan_line(char* piece, void* context) {
   const bool line_ends = length > 0 && piece[length - 1] == '\n';
   strip_newline(piece);
   for (size_t k = 0; k < kKeyCount; ++k) {
-    const size_t key_length = strlen(kKeys[k]);
-    if (scan.keys[k].line != 0 || strstr(piece, kKeys[k]) == nullptr ||
+    const char* key = kKeys[k].name;
+    const size_t key_length = strlen(key);
+    if (scan.keys[k].line != 0 || strstr(piece, key) == nullptr ||
         strlen(piece) < key_length) {
       continue;
     }
     const char* equals = strchr(piece + key_length, '=');
     if (equals == nullptr) continue;
     scan.keys[k].line = scan.line;
-    scan.keys[k].pitfalls = pitfalls_of(piece, equals + 1, kKeys[k] == kSnmpCommunityKey);
+    scan.keys[k].pitfalls =
+        pitfalls_of(piece, equals + 1, kKeys[k].community, kKeys[k].passphrase);
   }
   if (line_ends) ++scan.line;
   return 0;
@@ -114,7 +124,7 @@ int checkSettingsLines(const char* path, FILE* out) {
   for (size_t k = 0; k < kKeyCount; ++k) {
     const KeyLine& key = scan.keys[k];
     if (key.pitfalls == 0) continue;
-    fprintf(out, "%s, line %d: %s:", ShownText(path).c_str(), key.line, kKeys[k]);
+    fprintf(out, "%s, line %d: %s:", ShownText(path).c_str(), key.line, kKeys[k].name);
     const char* separator = " ";
     for (const auto& words : kPitfallWords) {
       if ((key.pitfalls & words.pitfall) == 0) continue;

@@ -174,6 +174,10 @@ TEST(QueryProgram, CheckNamesTheSettingsLinesThatGiveAnotherValue) {
            "are part of the value; the carriage return of a Windows line end is part of "
            "the value\n" +
            from},
+      // A passphrase may hold " #": only the blank at its end is reported.
+      {"SNMP_COMMUNITY=public\nSNMP_V3_AUTH_PASSPHRASE=public #1 \n",
+       settings + ", line 2: SNMP_V3_AUTH_PASSPHRASE: the blanks at the end are part of the "
+                  "value\n" + from},
       {"X=1\n",
        "# SNMP community: the default (manufacturer \"Kestrel\" leads to no settings file with "
        "SNMP_COMMUNITY=; tried " +
@@ -190,6 +194,7 @@ TEST(QueryProgram, CheckNamesTheSettingsLinesThatGiveAnotherValue) {
     unlink(settings.c_str());
     if (row.lines != nullptr) {
       ASSERT_TRUE(write_file(settings, row.lines));
+      ASSERT_EQ(chmod(settings.c_str(), 0640), 0);
     }
     ProgramResult r = zorvquery({"--check", dir.file("k.ppd")});
     EXPECT_EQ(r.out, row.out);

@@ -1,6 +1,7 @@
 // The key lines of a settings file whose value holds more than its author meant.
 #include "query/settings_check.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -120,8 +121,13 @@ int scan_line(char* piece, void* context) {
 int checkSettingsLines(const char* path, FILE* out) {
   Scan scan;
   if (read_settings(path, scan_line, &scan) < 0) return 0;
+  // In the file's order.
+  size_t order[kKeyCount];
+  for (size_t k = 0; k < kKeyCount; ++k) order[k] = k;
+  std::stable_sort(order, order + kKeyCount,
+                   [&scan](size_t a, size_t b) { return scan.keys[a].line < scan.keys[b].line; });
   int problems = 0;
-  for (size_t k = 0; k < kKeyCount; ++k) {
+  for (size_t k : order) {
     const KeyLine& key = scan.keys[k];
     if (key.pitfalls == 0) continue;
     fprintf(out, "%s, line %d: %s:", ShownText(path).c_str(), key.line, kKeys[k].name);

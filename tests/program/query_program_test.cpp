@@ -168,12 +168,12 @@ TEST(QueryProgram, CheckNamesTheSettingsLinesThatGiveAnotherValue) {
            ", line 2: SNMP_COMMUNITY: the line is commented out, but a comment sign does "
            "not stop the key, and the key's later lines are passed over\n" +
            from},
-      {"SNMP_COMMUNITY=public\nSNMP_V3_USER= \"alice\"\r\n",
-       settings +
-           ", line 2: SNMP_V3_USER: the blank after '=' is part of the value; the quotes "
-           "are part of the value; the carriage return of a Windows line end is part of "
-           "the value\n" +
-           from},
+      // In the file's order, whatever the order of the keys.
+      {"SNMP_V3_CONTEXT='office'\nSNMP_COMMUNITY=public\nSNMP_V3_USER= \"alice\"\r\n",
+       settings + ", line 1: SNMP_V3_CONTEXT: the quotes are part of the value\n" + settings +
+           ", line 3: SNMP_V3_USER: the blank after '=' is part of the value; the quotes are "
+           "part of the value; the carriage return of a Windows line end is part of the "
+           "value\n" + from},
       // A passphrase may hold " #": only the blank at its end is reported.
       {"SNMP_COMMUNITY=public\nSNMP_V3_AUTH_PASSPHRASE=public #1 \n",
        settings + ", line 2: SNMP_V3_AUTH_PASSPHRASE: the blanks at the end are part of the "

@@ -12,4 +12,9 @@ size_t copy_text(char* dst, size_t size, const char* src);
 bool format_text(char* dst, size_t size, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 
+// A blank: a space or a tab.
+inline bool is_blank(char c) {
+  return c == ' ' || c == '\t';
+}
+
 #endif  // ZORV_LOG_TEXT_H

@@ -14,19 +14,22 @@ namespace {
 
 constexpr char kDefaultCommunity[] = "mirelo";
 constexpr char kSettingsPattern[] = "/opt/%s/mfp/share/OEM.ini";
-constexpr size_t kCommunityKeyLength = sizeof(kSnmpCommunityKey) - 1;
 constexpr const char* kVendors[] = {"Orvane", "Kestrel", "TALMA", "Brightwell", "Pemberly"};
 
 }  // namespace
 
+const char* settingLineValue(const char* line, const char* key) {
+  const size_t key_length = strlen(key);
+  if (strstr(line, key) == nullptr || strlen(line) < key_length) return nullptr;
+  const char* equals = strchr(line + key_length, '=');
+  return equals != nullptr ? equals + 1 : nullptr;
+}
+
 int parseCommunityLine(char* line, void* buffer) {
   strip_newline(line);
-  if (strstr(line, kSnmpCommunityKey) == nullptr) return 0;
-  // The key is passed over by position, wherever it stands in the line.
-  if (strlen(line) < kCommunityKeyLength) return 0;
-  const char* equals = strchr(line + kCommunityKeyLength, '=');
-  if (equals == nullptr) return 0;
-  copy_text(static_cast<char*>(buffer), kSnmpCommunitySize, equals + 1);
+  const char* value = settingLineValue(line, kSnmpCommunityKey);
+  if (value == nullptr) return 0;
+  copy_text(static_cast<char*>(buffer), kSnmpCommunitySize, value);
   return 1;
 }
 

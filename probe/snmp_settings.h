@@ -30,6 +30,10 @@ void snmpDefaultCommunityWords(ppd_file_t* ppd, char* buffer, size_t size);
 // The settings file of ppd's manufacturer into path: true when the manufacturer equals a
 // vendor of the list (in any letter case), whether or not the file exists.
 bool snmpSettingsPath(ppd_file_t* ppd, char* path, size_t size);
+// The settings files' line rule: the value that line (without its newline) gives key, when it
+// holds the key and an '=' after the key's length (the key is passed over by position, wherever
+// it stands): everything after that '=', unchanged. Null when the line sets no value of key.
+const char* settingLineValue(const char* line, const char* key);
 // Settings-reader callback: 1 when line set the community in buffer (33 bytes), else 0. The
 // first 14 characters of a line that holds "SNMP_COMMUNITY" are passed over wherever the key
 // stands; the community is everything after the next '=', unchanged, cut to 32 characters.

@@ -130,22 +130,20 @@ int parse_line(char* line, void* context) {
   strip_newline(line);
   const size_t length = strlen(line);
   for (int key = 0; key < kKeyCount; ++key) {
-    const size_t key_length = strlen(kKeys[key]);
-    if (parse.seen[key] || strstr(line, kKeys[key]) == nullptr || length < key_length) continue;
-    const char* equals = strchr(line + key_length, '=');
-    if (equals == nullptr) continue;
+    const char* value = parse.seen[key] ? nullptr : settingLineValue(line, kKeys[key]);
+    if (value == nullptr) continue;
     parse.seen[key] = true;
     size_t size = 0;
     char* field = parse.field(key, &size);
-    const size_t value_length = strlen(equals + 1);
+    const size_t value_length = strlen(value);
     if (cut || value_length >= size) {
       parse.too_long[key] = true;
       // A name too long to be known is still shown, cut, in the message.
       if (key == kVersion || key == kLevel || key == kAuthProtocol || key == kPrivProtocol) {
-        copy_text(field, size, equals + 1);
+        copy_text(field, size, value);
       }
     } else {
-      memcpy(field, equals + 1, value_length + 1);
+      memcpy(field, value, value_length + 1);
     }
   }
   explicit_bzero(line, length);

@@ -3,11 +3,11 @@
 
 #include <cups/file.h>
 
-#include <cctype>
 #include <cstring>
 #include <memory>
 
 #include "log/escape.h"
+#include "log/text.h"
 #include "probe/ppd_attributes.h"
 
 namespace {
@@ -37,11 +37,6 @@ bool next_line(cups_file_t* file, char (&line)[kLineSize]) {
   return true;
 }
 
-// Blank: a space or a tab.
-bool blank(char c) {
-  return isblank(static_cast<unsigned char>(c)) != 0;
-}
-
 // Whether the line names an attribute of the query families ("*?Snmp...", "*OID...", ...).
 bool family_line(const char* line) {
   if (line[0] != '*') return false;
@@ -49,7 +44,7 @@ bool family_line(const char* line) {
     for (const char* prefix : {names.query, names.reply}) {
       const size_t length = strlen(prefix);
       if (strncmp(line + 1, prefix, length) == 0 && line[1 + length] != '\0' &&
-          !blank(line[1 + length]) && line[1 + length] != ':') {
+          !is_blank(line[1 + length]) && line[1 + length] != ':') {
         return true;
       }
     }
@@ -62,16 +57,16 @@ bool family_line(const char* line) {
 // its optional "/text".
 const char* value_of(const char* line) {
   const char* p = line + 1;
-  while (*p != '\0' && !blank(*p) && *p != ':') ++p;
-  while (blank(*p)) ++p;
+  while (*p != '\0' && !is_blank(*p) && *p != ':') ++p;
+  while (is_blank(*p)) ++p;
   if (*p != ':' && *p != '\0') {
-    while (*p != '\0' && !blank(*p) && *p != ':' && *p != '/') ++p;
-    while (blank(*p)) ++p;
+    while (*p != '\0' && !is_blank(*p) && *p != ':' && *p != '/') ++p;
+    while (is_blank(*p)) ++p;
     if (*p == '/') p = strchr(p, ':');
   }
   if (p == nullptr || *p != ':') return nullptr;
   ++p;
-  while (blank(*p)) ++p;
+  while (is_blank(*p)) ++p;
   return p;
 }
 

@@ -2,11 +2,11 @@
 #include "query/settings_check.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 
 #include "log/escape.h"
 #include "log/settings.h"
+#include "log/text.h"
 #include "probe/snmp_settings.h"
 #include "probe/snmp_v3_settings.h"
 
@@ -62,16 +62,11 @@ struct Scan {
   int line = 1;  // the number of the line the next piece belongs to
 };
 
-// Blank: a space or a tab.
-bool blank(char c) {
-  return isblank(static_cast<unsigned char>(c)) != 0;
-}
-
 // The pitfalls of a line that sets a key, value being what follows its '='.
 unsigned pitfalls_of(const char* line, const char* value, bool community, bool passphrase) {
   unsigned found = 0;
   const char* first = line;
-  while (blank(*first)) ++first;
+  while (is_blank(*first)) ++first;
   if (*first == '#' || *first == ';') found |= kCommented;
   size_t length = strlen(value);
   if (length > 0 && value[length - 1] == '\r') {
@@ -82,12 +77,12 @@ unsigned pitfalls_of(const char* line, const char* value, bool community, bool p
     if (community) found |= kEmptyCommunity;
     return found;
   }
-  if (blank(value[0])) found |= kBlankAfterEquals;
-  if (blank(value[length - 1])) found |= kBlankAtEnd;
+  if (is_blank(value[0])) found |= kBlankAfterEquals;
+  if (is_blank(value[length - 1])) found |= kBlankAtEnd;
   const char last = value[length - 1];
   if (value[0] == '"' || value[0] == '\'' || last == '"' || last == '\'') found |= kQuotes;
   for (size_t i = 1; i < length && !passphrase; ++i) {
-    if ((value[i] == '#' || value[i] == ';') && blank(value[i - 1])) found |= kComment;
+    if ((value[i] == '#' || value[i] == ';') && is_blank(value[i - 1])) found |= kComment;
   }
   return found;
 }
@@ -100,17 +95,10 @@ int scan_line(char* piece, void* context) {
   const bool line_ends = length > 0 && piece[length - 1] == '\n';
   strip_newline(piece);
   for (size_t k = 0; k < kKeyCount; ++k) {
-    const char* key = kKeys[k].name;
-    const size_t key_length = strlen(key);
-    if (scan.keys[k].line != 0 || strstr(piece, key) == nullptr ||
-        strlen(piece) < key_length) {
-      continue;
-    }
-    const char* equals = strchr(piece + key_length, '=');
-    if (equals == nullptr) continue;
+    const char* value = scan.keys[k].line != 0 ? nullptr : settingLineValue(piece, kKeys[k].name);
+    if (value == nullptr) continue;
     scan.keys[k].line = scan.line;
-    scan.keys[k].pitfalls =
-        pitfalls_of(piece, equals + 1, kKeys[k].community, kKeys[k].passphrase);
+    scan.keys[k].pitfalls = pitfalls_of(piece, value, kKeys[k].community, kKeys[k].passphrase);
   }
   if (line_ends) ++scan.line;
   return 0;

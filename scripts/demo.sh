@@ -12,11 +12,7 @@ set -euo pipefail
 source "$(dirname "$0")/help.sh" && zorv_help "$0" "$@"
 source "$(dirname "$0")/../scripts/private-cups.sh"
 zorv_own_sandbox "$0" "$@"
-build=$(cd "${BUILD_DIR:-build}" 2>/dev/null && pwd) || build=
-if [ -z "$build" ] || [ ! -x "$build/zorvautoconf" ] || [ ! -x "$build/tests/zorv_capture" ]; then
-  echo "demo: no build found; run scripts/build.sh first" >&2
-  exit 1
-fi
+zorv_build demo
 
 printer=127.0.0.31
 queue=zorvdemo

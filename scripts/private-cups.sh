@@ -203,6 +203,17 @@ zorv_wait_job() {
   return 1
 }
 
+# zorv_build NAME: the build directory ($BUILD_DIR, default build) as an absolute path in
+# $build, or exits with NAME's message when it holds no build of the filters and the printer
+# stand-in.
+zorv_build() {
+  build=$(cd "${BUILD_DIR:-build}" 2>/dev/null && pwd) || build=
+  if [ -z "$build" ] || [ ! -x "$build/zorvautoconf" ] || [ ! -x "$build/tests/zorv_capture" ]; then
+    echo "$1: no build found; run scripts/build.sh first" >&2
+    exit 1
+  fi
+}
+
 # zorv_own_sandbox "$0" "$@": the preamble of a script one folder below the top of the tree
 # that runs in a sandbox of its own (scripts/sandbox.sh), even when started inside one (as by
 # the test suite), so that it can clear the fixed paths it uses without touching anyone else's.

@@ -40,11 +40,7 @@ if [ "${ZORV_OWN_SANDBOX:-}" != "$(realpath "$0")" ]; then
   fi
 fi
 zorv_own_sandbox "$0" "$@"
-build=$(cd "${BUILD_DIR:-build}" 2>/dev/null && pwd) || build=
-if [ -z "$build" ] || [ ! -x "$build/zorvautoconf" ] || [ ! -x "$build/tests/zorv_capture" ]; then
-  echo "try-ppd: no build found; run scripts/build.sh first" >&2
-  exit 1
-fi
+zorv_build try-ppd
 
 ppd_in=/dev/fd/3
 shown=$ZORV_TRY_PPD

@@ -16,19 +16,27 @@ namespace {
 constexpr char kAgent[] = "127.0.0.25";
 const std::string kWorkedExample = SOURCE_DIR "/docs/examples/worked-example.ppd";
 
-TEST(QueryProgram, AnsweringAgentShowsEachOptionsReplyAndChoice) {
-  REQUIRE_ROOT();
-  if (!snmpd_available()) GTEST_SKIP() << "snmpd is not installed";
-  Snmpd agent;
-  SnmpdConfig config;
-  config.address = kAgent;
-  config.values_files.push_back(SOURCE_DIR "/docs/examples/worked-example-agent.conf");
-  ASSERT_TRUE(agent.start(config)) << agent.error();
-  const std::string uri = std::string("socket://") + kAgent + ":9100";
-  ProgramResult r = run_program(filter_run(ZORVQUERY_PATH, {"zorvquery", uri, kWorkedExample}));
+// The demonstration's agent, answering the worked example's OIDs on kAgent.
+class WorkedExampleAgent : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    REQUIRE_ROOT();
+    if (!snmpd_available()) GTEST_SKIP() << "snmpd is not installed";
+    SnmpdConfig config;
+    config.address = kAgent;
+    config.values_files.push_back(SOURCE_DIR "/docs/examples/worked-example-agent.conf");
+    ASSERT_TRUE(agent_.start(config)) << agent_.error();
+  }
+
+  Snmpd agent_;
+  const std::string uri_ = std::string("socket://") + kAgent + ":9100";
+};
+
+TEST_F(WorkedExampleAgent, AnsweringAgentShowsEachOptionsReplyAndChoice) {
+  ProgramResult r = run_program(filter_run(ZORVQUERY_PATH, {"zorvquery", uri_, kWorkedExample}));
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out,
-            "# " + uri + ": SNMP to " + kAgent +
+            "# " + uri_ + ": SNMP to " + kAgent +
                 ", community the default (tried /opt/Orvane/mfp/share/OEM.ini: No such file or "
                 "directory)\n"
                 "OptionalTray: ?SnmpOptionalTray \".1.3.6.1.4.1.64991.1.1.0\" -> \"PF-500-EU\" -> "
@@ -58,14 +66,7 @@ TEST(QueryProgram, AnsweringAgentShowsEachOptionsReplyAndChoice) {
 // but names a choice the option lacks (it ends the search: the valid line after it is never
 // tried), no reply attribute at all, or none that matches. The filter's warning for each
 // follows, indented.
-TEST(QueryProgram, AnswersThatMarkNoChoiceSayWhy) {
-  REQUIRE_ROOT();
-  if (!snmpd_available()) GTEST_SKIP() << "snmpd is not installed";
-  Snmpd agent;
-  SnmpdConfig config;
-  config.address = kAgent;
-  config.values_files.push_back(SOURCE_DIR "/docs/examples/worked-example-agent.conf");
-  ASSERT_TRUE(agent.start(config)) << agent.error();
+TEST_F(WorkedExampleAgent, AnswersThatMarkNoChoiceSayWhy) {
   const std::string oid = ".1.3.6.1.4.1.64991.1.2.0";  // the agent answers 1
   TempDir dir;
   ASSERT_TRUE(
@@ -76,9 +77,8 @@ TEST(QueryProgram, AnswersThatMarkNoChoiceSayWhy) {
                           "*?SnmpBadChoice: \"" + oid + "\"\n*SnmpBadChoice Installed: \"1\"\n" +
                               "*SnmpBadChoice True: \"1\"\n*?SnmpNoReply: \"" + oid + "\"\n" +
                               "*?SnmpNoMatch: \"" + oid + "\"\n*SnmpNoMatch True: \"^0$\"\n")));
-  const std::string uri = std::string("socket://") + kAgent + ":9100";
   ProgramResult r =
-      run_program(filter_run(ZORVQUERY_PATH, {"zorvquery", uri, dir.file("choices.ppd")}));
+      run_program(filter_run(ZORVQUERY_PATH, {"zorvquery", uri_, dir.file("choices.ppd")}));
   EXPECT_EQ(r.status, 0) << r.err;
   const std::string asked = " \"" + oid + "\" -> \"1\" -> - (";
   EXPECT_EQ(r.out.substr(r.out.find('\n') + 1),

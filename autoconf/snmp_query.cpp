@@ -72,8 +72,11 @@ void snmpLibraryInit() {
 int snmpUpdateConfigOptions(ppd_file_t* ppd, const char* device_uri) {
   const char* host = hostFromUri(device_uri);
   if (host == nullptr || host[0] == '\0') {
+    char refused[kHostSize];
+    const char* why = "";
+    hostOfUri(device_uri, refused, sizeof(refused), &why);
     ProbeResult result;
-    addDeviceNote(result.device_notes, DeviceNoteKind::kNoHost, "");
+    addDeviceNote(result.device_notes, DeviceNoteKind::kNoHost, why);
     result.notes_before = result.device_notes.size();
     writeDeviceNotes(stderr, result, false, device_uri);
     return -1;

@@ -158,6 +158,7 @@ void writeDeviceNotes(FILE* out, const ProbeResult& result, bool after_records, 
         // The URI may carry a password in its user information.
         say(out, layout, "ERROR: hostFromUri(%s) failed:\n",
             ShownUri(uri != nullptr ? uri : "(null)").c_str());
+        if (detail[0] != '\0') say(out, layout, "ERROR: device URI refused: %s\n", detail);
         break;
       case DeviceNoteKind::kNoPpd:
         say(out, layout, "ERROR: invalid ppd\n");

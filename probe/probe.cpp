@@ -16,8 +16,9 @@ void probeDeviceWith(ppd_file_t* ppd, const char* uri, const SnmpV3Settings* v3,
   switch (connectionType(uri)) {
     case kConnectionNetwork: {
       char host[kHostSize];
-      if (!hostOfUri(uri, host, sizeof(host))) {
-        addDeviceNote(result.device_notes, DeviceNoteKind::kNoHost, "");
+      const char* why = "";
+      if (!hostOfUri(uri, host, sizeof(host), &why)) {
+        addDeviceNote(result.device_notes, DeviceNoteKind::kNoHost, why);
         result.notes_before = result.device_notes.size();
         result.status = kProbeNoDevice;
         return;

@@ -8,9 +8,13 @@
 #include "probe/snmp_round.h"
 
 #include <linux/filter.h>
-#include <net-snmp/library/large_fd_set.h>
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
+#include <net-snmp/library/large_fd_set.h>
+#include <net-snmp/library/snmpIPBaseDomain.h>
+#include <net-snmp/library/snmpUDPDomain.h>
+#include <net-snmp/library/snmpUDPIPv6Domain.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <pthread.h>
@@ -32,7 +36,7 @@
 namespace {
 
 constexpr long kMicrosecondsPerMillisecond = 1000;
-constexpr char kIpv6PeerPrefix[] = "udp6:";
+constexpr char kSnmpPort[] = "161";
 
 // The SNMP library is set up once for the process; every call into it holds SnmpLibraryLock.
 pthread_once_t g_init_once = PTHREAD_ONCE_INIT;
@@ -125,6 +129,42 @@ long random_request_id() {
 
 char* copy_heap_text(const char* text) {
   return strdup(text != nullptr ? text : "");
+}
+
+// The session's transport to the SNMP port of the printer at host (an address, or a name
+// resolved here, outside the library's lock): made from the address itself, so that the
+// library never reads a peer text, which could name another transport or another port. Null,
+// with the session's error set, when host gives no address.
+netsnmp_transport* printer_transport(netsnmp_session* session) {
+  const char* host = session->peername;
+  struct addrinfo hints = {};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_DGRAM;
+  hints.ai_flags = AI_NUMERICSERV;
+  struct addrinfo* found = nullptr;
+  if (host == nullptr || host[0] == '\0' || getaddrinfo(host, kSnmpPort, &hints, &found) != 0) {
+    found = nullptr;
+  }
+  struct netsnmp_ep endpoint = {};
+  netsnmp_transport* transport = nullptr;
+  {
+    LibraryLock lock;
+    if (found != nullptr && found->ai_family == AF_INET6 &&
+        found->ai_addrlen <= sizeof(endpoint.a.sin6)) {
+      memcpy(&endpoint.a.sin6, found->ai_addr, found->ai_addrlen);
+      transport = netsnmp_udp6_transport(&endpoint, 0);
+    } else if (found != nullptr && found->ai_family == AF_INET &&
+               found->ai_addrlen <= sizeof(endpoint.a.sin)) {
+      memcpy(&endpoint.a.sin, found->ai_addr, found->ai_addrlen);
+      transport = netsnmp_udp_transport(&endpoint, 0);
+    }
+    if (transport == nullptr) {
+      snmp_set_detail(host != nullptr ? host : "");
+      session->s_snmp_errno = SNMPERR_BAD_ADDRESS;
+    }
+  }
+  if (found != nullptr) freeaddrinfo(found);
+  return transport;
 }
 
 // Where an SNMPv3 round is with the discovery of the printer's engine.
@@ -369,16 +409,8 @@ void setupSnmpSession(netsnmp_session* session, const char* host, const char* co
     snmp_sess_init(session);
   }
   session->version = SNMP_VERSION_1;
-  if (host != nullptr && strchr(host, ':') != nullptr) {
-    // An IPv6 address: sized to fit rather than cut, since a cut address names another host.
-    const size_t size = sizeof(kIpv6PeerPrefix) + strlen(host);
-    session->version = SNMP_VERSION_2c;
-    session->peername = static_cast<char*>(malloc(size));
-    if (session->peername != nullptr)
-      snprintf(session->peername, size, "%s%s", kIpv6PeerPrefix, host);
-  } else {
-    session->peername = copy_heap_text(host);
-  }
+  if (host != nullptr && strchr(host, ':') != nullptr) session->version = SNMP_VERSION_2c;
+  session->peername = copy_heap_text(host);
   char* copy = copy_heap_text(community);
   session->community = reinterpret_cast<u_char*>(copy);
   session->community_len = copy != nullptr ? strlen(copy) : 0;
@@ -425,9 +457,11 @@ int snmpGetAll(netsnmp_session* session, SnmpRequest* requests, size_t count, in
   session->timeout = timeout_ms * kMicrosecondsPerMillisecond;
   session->retries = retries;
   UniqueSnmpSession open;
+  netsnmp_transport* transport = printer_transport(session);
   {
     LibraryLock lock;
-    open.reset(snmp_sess_open(session));
+    // The session owns the transport from here, also when it cannot be added.
+    if (transport != nullptr) open.reset(snmp_sess_add(session, transport, nullptr, nullptr));
     if (open && !restrict_to_printer(open.get())) {
       open.reset();
       snmp_set_detail("cannot restrict the session to the printer's address");

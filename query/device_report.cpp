@@ -89,7 +89,10 @@ int queryDevice(const char* uri, ppd_file_t* ppd, FILE* out) {
   const int status = run_queries(uri, ppd, out, &answered, &hint);
   if (status == kQueryUsage) {
     if (connectionType(uri) == kConnectionNetwork) {
-      fprintf(stderr, "zorvquery: no host in the device URI %s\n", ShownUri(uri).c_str());
+      char host[kHostSize];
+      const char* why = "";
+      hostOfUri(uri, host, sizeof(host), &why);
+      fprintf(stderr, "zorvquery: no host in the device URI %s: %s\n", ShownUri(uri).c_str(), why);
     } else {
       fprintf(stderr,
               "zorvquery: the device URI %s cannot be queried (network URIs: http:, ipp:, "

@@ -137,6 +137,20 @@ TEST_F(SnmpAgent, HostThatCannotBeResolvedFailsTheOpen) {
   releaseSnmpSession(&session);
 }
 
+// The peer is the address the host gives and port 161: a text that the SNMP library would read
+// as a transport, a port or a bracketed address names no host here, even with an agent there.
+TEST_F(SnmpAgent, PeerIsTheHostsAddressNeverAPeerText) {
+  for (const char* host : {"udp:127.0.0.22", "127.0.0.22:161", "udp6:[::1]:161", "[::1]"}) {
+    SCOPED_TRACE(host);
+    netsnmp_session session;
+    setupSnmpSession(&session, host, "mirelo");
+    std::string err;
+    EXPECT_EQ(get(&session, test_oid(".1.3.0"), &err), "-1");
+    EXPECT_EQ(err.rfind("snmp_sess_open: ", 0), 0u) << "[" << err << "]";
+    releaseSnmpSession(&session);
+  }
+}
+
 TEST_F(SnmpAgent, Ipv6AgentAnswersSnmpV2c) {
   netsnmp_session session;
   setupSnmpSession(&session, "::1", "mirelo");

@@ -224,7 +224,7 @@ TEST(QueryProgram, BadArgumentsPpdsAndUrisAreStatusOne) {
        "zorvquery: the device URI file:/dev/null cannot be queried (network URIs: http:, ipp:, "
        "socket:, lpd:; USB URIs: usb:, mfp:)\n"},
       {{"socket://user:secret@", kWorkedExample},
-       "zorvquery: no host in the device URI socket://user:****@\n"},
+       "zorvquery: no host in the device URI socket://user:****@: its host is empty\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0]);

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <memory>
 
+#include "app/add_printer.h"
+#include "app/devices.h"
 #include "app/handles.h"
 #include "app/ppd_driver.h"
 #include "app/print_job.h"
@@ -62,14 +64,21 @@ void delete_printer(pappl_printer_t*, pappl_pr_driver_data_t* data) {
   data->extension = nullptr;
 }
 
-bool make_driver(pappl_system_t* system, const char* driver_name, const char*, const char*,
+bool make_driver(pappl_system_t* system, const char* driver_name, const char* device_uri, const char*,
                  pappl_pr_driver_data_t* data, ipp_t** attrs, void* context) {
+  char why[256];
+  // Every way of making a printer ends here: IPP, the web page, the state file of an earlier
+  // server.
+  if (!deviceUriAllowed(device_uri, why, sizeof(why))) {
+    papplLog(system, PAPPL_LOGLEVEL_ERROR, "Printer not made on '%s': %s.",
+             ShownText(device_uri).c_str(), why);
+    return false;
+  }
   const DriverEntry* entry = findDriver(static_cast<AppContext*>(context)->catalog, driver_name);
   if (entry == nullptr) {
     papplLog(system, PAPPL_LOGLEVEL_ERROR, "No driver '%s'.", ShownText(driver_name).c_str());
     return false;
   }
-  char why[256];
   if (!loadPpdDriver(entry->ppd_path, entry->name, data, attrs, why, sizeof(why))) {
     papplLog(system, PAPPL_LOGLEVEL_ERROR, "Driver '%s' not made from '%s': %s.", entry->name,
              ShownText(entry->ppd_path).c_str(), why);
@@ -106,17 +115,22 @@ const char* query_resource_of(const char* printer, char* resource, size_t size) 
 // zorvquery does. The exit status is zorvquery's: 0 answered, 2 no answer, 1 anything else.
 int query_subcommand(const char*, int num_options, cups_option_t* options, int, char**, void*) {
   const char* printer = cupsGetOption("printer-name", num_options, options);
-  const char* port_text = cupsGetOption("server-port", num_options, options);
-  const char* host = cupsGetOption("listen-hostname", num_options, options);
   if (printer == nullptr) {
     fprintf(stderr, "%s: query needs a printer (-d NAME)\n", kAppName);
     return 1;
   }
-  const int port = port_text != nullptr ? atoi(port_text) : kDefaultPort;
-  HttpOwner http(httpConnect2(host != nullptr ? host : kDefaultListen, port, nullptr, AF_UNSPEC,
-                              HTTP_ENCRYPTION_NEVER, 1, kConnectTimeoutMs, nullptr));
+  // PAPPL's sub-commands' way: the user's own server, else root's.
+  char socket_path[kSocketPathSize] = "";
+  HttpOwner http;
+  for (const uid_t uid : {getuid(), static_cast<uid_t>(0)}) {
+    if (http == nullptr && localSocketPath(uid, socket_path, sizeof(socket_path))) {
+      http.reset(httpConnect2(socket_path, 0, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1,
+                              kConnectTimeoutMs, nullptr));
+    }
+  }
   if (http == nullptr) {
-    fprintf(stderr, "%s: no server on port %d: %s\n", kAppName, port, cupsLastErrorString());
+    fprintf(stderr, "%s: no server on %s: %s\n", kAppName, ShownText(socket_path).c_str(),
+            cupsLastErrorString());
     return 1;
   }
   char resource[kPpdPathSize + sizeof(kQueryResource) + 16];
@@ -199,15 +213,23 @@ pappl_system_t* make_system(int num_options, cups_option_t* options, void* data)
   papplSystemSetPrinterDrivers(system, context->catalog.count, context->catalog.drivers, autoadd,
                                printer_created, make_driver, context);
   addSystemPages(system);
+  addAddPrinterPage(system, &context->catalog);
+  if (context->places.public_socket[0] != '\0' &&
+      !papplSystemAddListeners(system, context->places.public_socket)) {
+    papplLog(system, PAPPL_LOGLEVEL_ERROR, "Cannot listen on %s.",
+             ShownText(context->places.public_socket).c_str());
+  }
   papplSystemAddTimerCallback(system, 0, kQueryTickSeconds, runDueQueries, context->accessories);
   for (int i = 0; i < context->catalog.num_skipped; i++) {
     papplLog(system, PAPPL_LOGLEVEL_WARN, "PPD left out: %s.",
              ShownText(context->catalog.skipped[i]).c_str());
   }
-  if (context->state_file[0] != '\0') {
-    papplSystemLoadState(system, context->state_file);
-    papplSystemSetSaveCallback(system, save_state, context->state_file);
+  if (context->places.state_file[0] != '\0') {
+    papplSystemLoadState(system, context->places.state_file);
+    papplSystemSetSaveCallback(system, save_state, context->places.state_file);
   }
+  // After the state, which may name an administrators' group of its own.
+  setUpAccess(system, &context->access);
   return system;
 }
 
@@ -242,8 +264,18 @@ int runPrinterApp(int argc, char* argv[]) {
     format_text(directories, sizeof(directories), "%s:%s", kPackagePpdDirectory,
                 kLocalPpdDirectory);
   }
-  commandLineOption(argc, argv, "state-file", context[0].state_file, sizeof(context[0].state_file));
-  context[0].accessories = makeAccessoryContext(context[0].state_file);
+  commandLineOption(argc, argv, "state-file", context[0].places.state_file,
+                    sizeof(context[0].places.state_file));
+  readAccessSettings(argc, argv, &context[0].access);
+  const char* subcommand = argc > 1 ? argv[1] : "";
+  if (strcmp(subcommand, "server") == 0 &&
+      !prepareServer(context[0].access.admin_group, &context[0].places)) {
+    return 1;
+  }
+  // PAPPL's listing browses DNS-SD whether or not avahi-daemon runs, and aborts when it does not.
+  if (strcmp(subcommand, "devices") == 0) return listDevicesSubcommand(argc, argv);
+  if (strcmp(subcommand, "add") == 0 && !addSubcommandUriAllowed(argc, argv)) return 1;
+  context[0].accessories = makeAccessoryContext(context[0].places.state_file);
   if (context[0].accessories == nullptr) {
     fprintf(stderr, "%s: out of memory\n", kAppName);
     return 1;

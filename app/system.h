@@ -5,8 +5,10 @@
 
 #include <cstddef>
 
+#include "app/access.h"
 #include "app/accessories.h"
 #include "app/ppd_catalog.h"
+#include "app/service.h"
 
 inline constexpr char kAppName[] = "zorv-printer-app";
 inline constexpr char kAppVersion[] = "1.0.0";
@@ -19,12 +21,14 @@ inline constexpr size_t kOptionTextSize = kPpdPathSize * kMaxPpdDirectories;
 // the server runs.
 struct AppContext {
   DriverCatalog catalog;
-  char state_file[kPpdPathSize];  // -o state-file=PATH, or empty: PAPPL's own place
+  ServerPlaces places;            // the state file (-o state-file=PATH, or empty: PAPPL's own
+                                  // place) and the socket's fixed name
+  AccessSettings access;          // the administrators' group and the PAM service
   AccessoryContext* accessories;  // what the printers' accessories share
 };
 
-// The sub-command that asks a printer now and prints what it answered:
-// "zorv-printer-app query -d NAME [-o server-port=PORT]".
+// The sub-command that asks a printer now and prints what it answered, through the server's
+// local socket: "zorv-printer-app query -d NAME".
 inline constexpr char kQuerySubcommand[] = "query";
 // How often the server looks for printers whose query is due, in seconds.
 inline constexpr int kQueryTickSeconds = 1;

@@ -372,13 +372,23 @@ bool respond_text(pappl_client_t* client, http_status_t status, const char* text
   return httpWrite2(http, "", 0) == 0;
 }
 
+// A query runs on the device and rewrites what the server keeps of it: over TCP only an
+// administrator's POST of a form of the server's own (its session token), so that no page
+// in a local browser can make one; the local socket reaches administrators alone, and the
+// query sub-command's GET goes there.
 bool query_resource(pappl_client_t* client, void* data) {
   pappl_system_t* system = static_cast<pappl_system_t*>(data);
-  if (papplClientIsAuthorized(client) != HTTP_STATUS_CONTINUE) {
-    return respond_text(client, HTTP_STATUS_UNAUTHORIZED, "", 0);
+  const bool local = httpAddrFamily(httpGetAddress(papplClientGetHTTP(client))) == AF_LOCAL;
+  const http_status_t authorized = papplClientIsAuthorized(client);
+  if (authorized != HTTP_STATUS_CONTINUE) return respond_text(client, authorized, "", 0);
+  if (!local && papplClientGetMethod(client) != HTTP_STATE_POST) {
+    return respond_text(client, HTTP_STATUS_METHOD_NOT_ALLOWED, "", 0);
   }
   CupsOptions form;
   form.count = papplClientGetForm(client, &form.options);
+  if (!local && !papplClientIsValidForm(client, form.count, form.options)) {
+    return respond_text(client, HTTP_STATUS_FORBIDDEN, "", 0);
+  }
   const char* name = form.get("printer");
   char resource[kPathSize];
   if (name == nullptr || strchr(name, '/') != nullptr ||

@@ -19,8 +19,9 @@ inline constexpr char kAccessoriesPage[] = "accessories";
 inline constexpr char kAccessoriesPageLabel[] = "Accessories";
 
 // The records of a query made now, as zorvquery shows them, in plain text, for the query
-// sub-command: GET /zorv-query?printer=NAME answers 200 when some option got an answer, 202
-// when none did, 404 for no such printer, 503 when its device cannot be queried.
+// sub-command: GET /zorv-query?printer=NAME on the local socket (over TCP: an administrator's
+// POST with the form's session token) answers 200 when some option got an answer, 202 when
+// none did, 404 for no such printer, 503 when its device cannot be queried.
 inline constexpr char kQueryResource[] = "/zorv-query";
 inline constexpr int kQueryAnswered = 200;
 inline constexpr int kQueryNoAnswer = 202;

@@ -47,7 +47,7 @@ export SNAP_COMMON=$base/app
 app_pid=$!
 # A sub-command that cannot connect to the server's socket starts a server of its own: wait
 # until the server listens on it.
-app_socket() { ss -Hlx | grep -q " $SNAP_COMMON/zorv-printer-app.sock "; }
+app_socket() { ss -Hlx | grep -q " $SNAP_COMMON/zorv-printer-app/zorv-printer-app.sock "; }
 zorv_wait 200 app_socket || { echo "zorv-printer-app did not start" >&2; exit 1; }
 "$build/zorv-printer-app" add -d zorvbench -m worked-example -v "socket://$printer:9100"
 uri=ipp://127.0.0.1:$port/ipp/print/zorvbench

@@ -61,13 +61,12 @@ class Accessories : public ::testing::Test {
 
   std::string page() {
     int status = 0;
-    return http_page(app_.web_url(std::string("/") + kPrinter + "/accessories"), &status);
+    return app_.admin_page(std::string("/") + kPrinter + "/accessories", &status);
   }
 
   // "zorv-printer-app query -d office" against the server; a hang shows as timed out.
   ProgramResult query(int timeout_seconds = 60) {
-    return app_.run({"query", "-d", kPrinter, "-o", "server-port=" + std::to_string(app_.port())},
-                    timeout_seconds);
+    return app_.run({"query", "-d", kPrinter}, timeout_seconds);
   }
 
   std::string attribute(const std::string& name) {
@@ -76,15 +75,9 @@ class Accessories : public ::testing::Test {
 
   // Posts the accessories page's form with the page's own session token.
   int post_accessories(const std::string& fields) {
-    const std::string url = app_.web_url(std::string("/") + kPrinter + "/accessories");
+    const std::string url = std::string("/") + kPrinter + "/accessories";
     int status = 0;
-    const std::string page = http_page(url, &status);
-    const std::string marker = "name=\"session\" value=\"";
-    const size_t at = page.find(marker);
-    if (at == std::string::npos) return -1;
-    const size_t start = at + marker.size();
-    const std::string token = page.substr(start, page.find('"', start) - start);
-    http_page(url, &status, "session=" + token + "&" + fields);
+    app_.admin_page(url, &status, session_field(app_.admin_page(url, &status)) + "&" + fields);
     return status;
   }
 
@@ -190,7 +183,7 @@ TEST_F(Accessories, DeletedWhileItsQueryWaitsTheServerGoesOn) {
   EXPECT_EQ(gone.status, 1) << gone.describe();
   EXPECT_EQ(gone.err, "zorv-printer-app: no printer 'office'\n");
   int status = 0;
-  http_page(app_.web_url(std::string("/") + kPrinter + "/accessories"), &status);
+  app_.admin_page(std::string("/") + kPrinter + "/accessories", &status);
   EXPECT_EQ(status, 404);
 }
 
@@ -213,7 +206,7 @@ TEST_F(Accessories, HandSetChoiceWinsOverTheDeviceUntilClearedAndARestartKeepsIt
   // nothing.
   EXPECT_EQ(post_accessories("hand-Duplexer=Maybe&save=Save"), 200);
   int status = 0;
-  http_page(app_.web_url(std::string("/") + kPrinter + "/accessories"), &status,
+  app_.admin_page(std::string("/") + kPrinter + "/accessories", &status,
             "hand-Duplexer=True&save=Save");
   EXPECT_NE(status, 200);
   EXPECT_EQ(attribute("sides-supported"), "one-sided");
@@ -231,7 +224,7 @@ TEST_F(Accessories, HandSetChoiceWinsOverTheDeviceUntilClearedAndARestartKeepsIt
   EXPECT_EQ(attribute("sides-supported"), "one-sided,two-sided-long-edge,two-sided-short-edge");
   // The page: the device's last known choice, nothing set by hand, the choice in force.
   const std::string page =
-      http_page(app_.web_url(std::string("/") + kPrinter + "/accessories"), &status);
+      app_.admin_page(std::string("/") + kPrinter + "/accessories", &status);
   EXPECT_NE(page.find("<tr id=\"option-Duplexer\"><td>Duplexer</td><td>not asked yet</td><td>"
                       "</td><td>True</td><td><select name=\"hand-Duplexer\"><option value=\"\">"
                       "from the printer</option>"),
@@ -240,7 +233,7 @@ TEST_F(Accessories, HandSetChoiceWinsOverTheDeviceUntilClearedAndARestartKeepsIt
   agent("PF-500-EU", 1);
   ASSERT_EQ(query().status, 0);
   const std::string asked =
-      http_page(app_.web_url(std::string("/") + kPrinter + "/accessories"), &status);
+      app_.admin_page(std::string("/") + kPrinter + "/accessories", &status);
   EXPECT_NE(
       asked.find("<td>?SnmpDuplexer &quot;.1.3.6.1.4.1.64991.1.2.0&quot;</td><td>&quot;1&quot;"
                  "</td><td>True</td>"),
@@ -281,12 +274,9 @@ TEST_F(Accessories, PrinterOfItsOwnSnmpV3Settings) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     int status = 0;
-    const std::string url = app_.web_url(std::string("/") + kPrinter + "/accessories");
-    const std::string before = page();
-    const std::string marker = "name=\"session\" value=\"";
-    const size_t at = before.find(marker) + marker.size();
-    const std::string after = http_page(
-        url, &status, "session=" + before.substr(at, before.find('"', at) - at) + "&" + c.fields);
+    const std::string url = std::string("/") + kPrinter + "/accessories";
+    const std::string after =
+        app_.admin_page(url, &status, session_field(page()) + "&" + c.fields);
     EXPECT_EQ(status, 200);
     ProgramResult r = query();
     EXPECT_EQ(r.status, c.status) << r.out;

@@ -2,10 +2,12 @@
 #include "support/app_server.h"
 
 #include <arpa/inet.h>
+#include <crypt.h>
 #include <cups/raster.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -102,9 +104,47 @@ IppAnswer answer_of(ipp_t* response) {
   return answer;
 }
 
+// GET resource, or POST form, on http; the body, the HTTP status into *status.
+std::string exchange(http_t* http, const std::string& host, const std::string& resource,
+                     int* status, const std::string& form, const std::string& credentials = "") {
+  httpClearFields(http);
+  httpSetField(http, HTTP_FIELD_HOST, host.c_str());
+  if (!credentials.empty()) {
+    char encoded[1024];
+    httpEncode64_2(encoded, sizeof(encoded), credentials.data(), static_cast<int>(credentials.size()));
+    httpSetField(http, HTTP_FIELD_AUTHORIZATION, ("Basic " + std::string(encoded)).c_str());
+  }
+  http_status_t answer = HTTP_STATUS_ERROR;
+  bool sent = false;
+  if (form.empty()) {
+    sent = httpGet(http, resource.c_str()) == 0;
+  } else {
+    httpSetField(http, HTTP_FIELD_CONTENT_TYPE, "application/x-www-form-urlencoded");
+    httpSetLength(http, form.size());
+    sent = httpPost(http, resource.c_str()) == 0 &&
+           httpWrite2(http, form.data(), form.size()) == static_cast<ssize_t>(form.size());
+  }
+  if (sent) {
+    while ((answer = httpUpdate(http)) == HTTP_STATUS_CONTINUE) {
+    }
+  }
+  *status = static_cast<int>(answer);
+  std::string body;
+  char buffer[8192];
+  ssize_t n;
+  while ((n = httpRead2(http, buffer, sizeof(buffer))) > 0) {
+    body.append(buffer, static_cast<size_t>(n));
+  }
+  return body;
+}
+
 }  // namespace
 
-AppServer::AppServer(std::string program) : program_(std::move(program)) {}
+AppServer::AppServer(std::string program) : program_(std::move(program)) {
+  // Every user may enter the server's directory, as every user may enter /run: the server must
+  // keep its socket from them itself.
+  chmod(dir_.path().c_str(), 0755);
+}
 
 AppServer::~AppServer() {
   stop();
@@ -118,10 +158,39 @@ std::vector<std::string> AppServer::environment() const {
   return {"SNAP_COMMON=" + dir_.path(), "TMPDIR=" + dir_.path()};
 }
 
-bool AppServer::start(const std::string& ppd_dir, const std::vector<std::string>& options) {
+bool AppServer::start(const std::string& ppd_dir, const std::vector<std::string>& options,
+                      const std::vector<TestUser>& users) {
   ppd_dir_ = ppd_dir;
   options_ = options;
   port_ = free_loopback_port();
+  launcher_.clear();
+  if (!users.empty()) {
+    std::string passwd = read_file("/etc/passwd");
+    std::string group = read_file("/etc/group");
+    std::string shadow = read_file("/etc/shadow");
+    std::string admins;
+    int id = 64100;
+    for (const TestUser& user : users) {
+      struct crypt_data data = {};
+      const char* hash = crypt_r(user.password.c_str(), "$6$zorvtest$", &data);
+      if (hash == nullptr || hash[0] == '*') return false;
+      const std::string number = std::to_string(id++);
+      passwd += user.name + ":x:" + number + ":" + number + "::/nonexistent:/usr/sbin/nologin\n";
+      group += user.name + ":x:" + number + ":\n";
+      shadow += user.name + ":" + hash + ":19000:0:99999:7:::\n";
+      if (user.admin) admins += (admins.empty() ? "" : ",") + user.name;
+    }
+    group += std::string(kTestAdminGroup) + ":x:64199:" + admins + "\n";
+    if (!write_file(dir_.file("passwd"), passwd) || !write_file(dir_.file("group"), group) ||
+        !write_file(dir_.file("shadow"), shadow)) {
+      return false;
+    }
+    launcher_ = {system_program("unshare"), "--mount", "--", "/bin/sh", "-c",
+                 "for f in passwd group shadow; do mount --bind \"$0/$f\" /etc/$f || exit 1; "
+                 "done; exec \"$@\"",
+                 dir_.path()};
+    options_.push_back(std::string("admin-group=") + kTestAdminGroup);
+  }
   return launch();
 }
 
@@ -142,16 +211,15 @@ bool AppServer::launch() {
     args.push_back("-o");
     args.push_back(option);
   }
-  if (!process_.start(program_, args, environment(), dir_.file("output"))) {
+  args.insert(args.begin(), launcher_.begin(), launcher_.end());
+  if (!process_.start(args[0], args, environment(), dir_.file("output"))) {
     failure_ = process_.error();
     return false;
   }
   // A sub-command that finds no server socket starts a server of its own: the socket must be
   // there before the first one runs.
-  const std::string base = program_.substr(program_.rfind('/') + 1);
-  const std::string socket_path = dir_.file(base + ".sock");
   for (int waited = 0; waited < kReadyTimeoutMs; waited += kPollMs) {
-    if (port_answers(port_) && socket_answers(socket_path)) return true;
+    if (port_answers(port_) && socket_answers(socket_path())) return true;
     if (!process_.running()) break;
     sleep_ms(kPollMs);
   }
@@ -168,13 +236,28 @@ std::string AppServer::web_url(const std::string& path) const {
   return "http://127.0.0.1:" + std::to_string(port_) + path;
 }
 
-ProgramResult AppServer::run(const std::vector<std::string>& args, int timeout_seconds) const {
+std::string AppServer::socket_path() const {
+  return dir_.file(program_.substr(program_.rfind('/') + 1) + ".sock");
+}
+
+std::string AppServer::admin_page(const std::string& path, int* status,
+                                  const std::string& form) const {
+  *status = 0;
+  Http http(httpConnect2(socket_path().c_str(), 0, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1,
+                         kIppTimeoutMs, nullptr));
+  return http == nullptr ? "" : exchange(http.get(), "localhost", path, status, form);
+}
+
+ProgramResult AppServer::run(const std::vector<std::string>& args, int timeout_seconds,
+                             int uid) const {
   ProgramRun run;
   run.timeout_seconds = timeout_seconds;
   run.path = program_;
   run.args = {program_};
   run.args.insert(run.args.end(), args.begin(), args.end());
   run.env = with_settings(filter_environment(), environment());
+  run.uid = uid;
+  if (uid >= 0) run.env = with_settings(run.env, {"TMPDIR=/tmp"});
   return run_program(run);
 }
 
@@ -292,7 +375,8 @@ std::string pwg_raster_page(const std::string& media, const std::string& type, i
   return read_file(path);
 }
 
-std::string http_page(const std::string& url, int* status, const std::string& form) {
+std::string http_page(const std::string& url, int* status, const std::string& form,
+                      const std::string& credentials) {
   *status = 0;
   char scheme[32], user[64], host[256], resource[1024];
   int port = 0;
@@ -302,30 +386,15 @@ std::string http_page(const std::string& url, int* status, const std::string& fo
   }
   Http http = connect_to(url);
   if (http == nullptr) return "";
-  httpClearFields(http.get());
-  httpSetField(http.get(), HTTP_FIELD_HOST, host);
-  http_status_t answer = HTTP_STATUS_ERROR;
-  bool sent = false;
-  if (form.empty()) {
-    sent = httpGet(http.get(), resource) == 0;
-  } else {
-    httpSetField(http.get(), HTTP_FIELD_CONTENT_TYPE, "application/x-www-form-urlencoded");
-    httpSetLength(http.get(), form.size());
-    sent = httpPost(http.get(), resource) == 0 &&
-           httpWrite2(http.get(), form.data(), form.size()) == static_cast<ssize_t>(form.size());
-  }
-  if (sent) {
-    while ((answer = httpUpdate(http.get())) == HTTP_STATUS_CONTINUE) {
-    }
-  }
-  *status = static_cast<int>(answer);
-  std::string body;
-  char buffer[8192];
-  ssize_t n;
-  while ((n = httpRead2(http.get(), buffer, sizeof(buffer))) > 0) {
-    body.append(buffer, static_cast<size_t>(n));
-  }
-  return body;
+  return exchange(http.get(), host, resource, status, form, credentials);
+}
+
+std::string session_field(const std::string& page) {
+  const std::string marker = "name=\"session\" value=\"";
+  const size_t at = page.find(marker);
+  if (at == std::string::npos) return "session=";
+  const size_t start = at + marker.size();
+  return "session=" + page.substr(start, page.find('"', start) - start);
 }
 
 std::string fitted_sample_ppd() {

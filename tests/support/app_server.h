@@ -1,6 +1,7 @@
 // The Printer Application as a server for a test, and an IPP client of its printers. The
 // server gets a port on 127.0.0.1, and its socket, state, spool and log in a directory of its
-// own (SNAP_COMMON moves PAPPL's socket and state there); it is started and stopped by pid.
+// own that every user may enter, as /run (SNAP_COMMON moves PAPPL's socket and state there);
+// it is started and stopped by pid.
 // Another program of the same command line (the minimal PAPPL printer of the conformance
 // test) runs the same way.
 #ifndef ZORV_TESTS_SUPPORT_APP_SERVER_H
@@ -17,6 +18,14 @@
 #include "support/paths.h"
 #include "support/program.h"
 
+// A user of a test's own, whose HTTP Basic credentials the server checks through PAM.
+struct TestUser {
+  std::string name;
+  std::string password;
+  bool admin;  // in kTestAdminGroup
+};
+inline constexpr char kTestAdminGroup[] = "zorvtestadmins";
+
 class AppServer {
  public:
   static constexpr int kReadyTimeoutMs = 20000;
@@ -27,8 +36,12 @@ class AppServer {
   AppServer& operator=(const AppServer&) = delete;
 
   // Starts "PROGRAM server" with the PPDs of ppd_dir and waits until it answers on its port.
-  // False, with failure() and the log's tail, when it does not.
-  bool start(const std::string& ppd_dir, const std::vector<std::string>& options = {});
+  // With users, the server runs in a mount namespace of its own over copies of /etc/passwd,
+  // /etc/group and /etc/shadow that have them added (the machine's are never touched), and
+  // kTestAdminGroup is its administrators' group. False, with failure() and the log's tail,
+  // when it does not.
+  bool start(const std::string& ppd_dir, const std::vector<std::string>& options = {},
+             const std::vector<TestUser>& users = {});
   // Stops it by pid and starts it again with the same state file.
   bool restart();
   void stop() { process_.stop(); }
@@ -38,14 +51,20 @@ class AppServer {
   // ipp://127.0.0.1:PORT/ipp/print/NAME
   std::string printer_uri(const std::string& printer) const;
   std::string web_url(const std::string& path) const;
+  // The server's local socket, which only root and the administrators may reach.
+  std::string socket_path() const;
+  // A page of the web interface as an administrator gets it, through the local socket: GET
+  // path, or POST the form; the body, and the HTTP status into *status.
+  std::string admin_page(const std::string& path, int* status, const std::string& form = "") const;
   std::string log_text() const { return read_file(dir_.file("log")); }
   // The server's state file (-o state-file=).
   std::string state_file() const { return dir_.file("state"); }
   const std::string& failure() const { return failure_; }
 
   // A sub-command of the program against this server (through its socket), killed after
-  // timeout_seconds.
-  ProgramResult run(const std::vector<std::string>& args, int timeout_seconds = 60) const;
+  // timeout_seconds; as user uid (with the temporary directory a user has) when given.
+  ProgramResult run(const std::vector<std::string>& args, int timeout_seconds = 60,
+                    int uid = -1) const;
   // "add -d name -m driver -v device_uri"; false with failure() set.
   bool add_printer(const std::string& name, const std::string& driver,
                    const std::string& device_uri);
@@ -59,6 +78,7 @@ class AppServer {
   BackgroundProcess process_;
   std::string ppd_dir_;
   std::vector<std::string> options_;
+  std::vector<std::string> launcher_;  // the command that runs the server, before its own
   std::string failure_;
   int port_ = 0;
 };
@@ -93,9 +113,15 @@ JobStatus ipp_wait_job_end(const std::string& printer_uri, int job_id, int timeo
 // The values of a printer attribute, comma-separated; "" when it is not there.
 std::string ipp_printer_attribute(const std::string& printer_uri, const std::string& name);
 
-// A page of the server's web interface: GET url, or, with a form ("name=value&..."), POST it;
-// the body, and the HTTP status into *status.
-std::string http_page(const std::string& url, int* status, const std::string& form = "");
+// A page of the server's web interface: GET url, or, with a form ("name=value&..."), POST it,
+// with HTTP Basic credentials ("user:password") when given; the body, and the HTTP status into
+// *status.
+std::string http_page(const std::string& url, int* status, const std::string& form = "",
+                      const std::string& credentials = "");
+
+// The field of a page's form that proves it the server's own ("session=TOKEN"), or "session="
+// when the page has no form.
+std::string session_field(const std::string& page);
 
 // A PWG raster document of one page of media (a PWG media name) in type ("sgray_8",
 // "srgb_8", "black_1", ...) at dpi: every line the same pseudo-random bytes of seed, or white

@@ -5,6 +5,7 @@
 // any route; administrators are root, the local socket's clients and, over loopback, users of
 // the administrators' group who give their password (checked by PAM).
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -238,3 +239,28 @@ TEST_F(AppAdmin, NoRouteMakesAPrinterThatWritesFilesOrSendsCredentialsElsewhere)
 }
 
 }  // namespace
+
+// The state of a server that ran as root, under a server that does not: it stops and says what
+// to do, rather than start without its printers and then write over them.
+TEST(AppService, StateFileOfAnotherUserStopsTheServerWithWhatToDo) {
+  REQUIRE_ROOT();
+  const int nobody = static_cast<int>(getpwnam("nobody")->pw_uid);
+  TempDir dir;
+  TempDir runtime;
+  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+  ASSERT_EQ(chown(runtime.path().c_str(), static_cast<uid_t>(nobody), 0), 0);
+  ASSERT_TRUE(write_file(dir.file("state"), "[Printer 1 office]\n"));
+  ProgramRun run;
+  run.path = ZORV_PRINTER_APP_PATH;
+  run.args = {"zorv-printer-app", "server", "-o", "state-file=" + dir.file("state")};
+  run.env = filter_environment({"TMPDIR=" + runtime.path()});
+  run.uid = nobody;
+  ProgramResult r = run_program(run);
+  EXPECT_TRUE(r.exited && r.status == 1) << r.describe();
+  EXPECT_NE(r.err.find("the state file " + dir.file("state") +
+                       " cannot be read and written by this user (uid " + std::to_string(nobody) +
+                       "; the file belongs to uid 0): give it to the server's user (chown)"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(read_file(dir.file("state")), "[Printer 1 office]\n");
+}

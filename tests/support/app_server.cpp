@@ -171,8 +171,10 @@ bool AppServer::start(const std::string& ppd_dir, const std::vector<std::string>
     std::string admins;
     int id = 64100;
     for (const TestUser& user : users) {
+      // crypt_rn rather than crypt_r, which the sanitizers' runtime intercepts without
+      // finding libxcrypt's own.
       struct crypt_data data = {};
-      const char* hash = crypt_r(user.password.c_str(), "$6$zorvtest$", &data);
+      const char* hash = crypt_rn(user.password.c_str(), "$6$zorvtest$", &data, sizeof(data));
       if (hash == nullptr || hash[0] == '*') return false;
       const std::string number = std::to_string(id++);
       passwd += user.name + ":x:" + number + ":" + number + "::/nonexistent:/usr/sbin/nologin\n";

@@ -201,9 +201,7 @@ TEST_F(AppAdmin, NoRouteMakesAPrinterThatWritesFilesOrSendsCredentialsElsewhere)
   } table[] = {
       {"file://" + evil_, "a file: device would write the server's files"},
       {"socket://%5B%3A%3A1%5D%3A1161:9100", "its host is neither an IPv4 address"},
-      {"socket://127.0.0.1%3A1161:9100", "its host is neither an IPv4 address"},
       {"socket://user@:9100", "its host is empty"},
-      {"socket://" + std::string(254, 'h') + ":9100", "its host is longer than a DNS name"},
       {"socket://[::1]:9100", ""},
       {"socket://[fe80::1%25lo]:9100", ""},
   };

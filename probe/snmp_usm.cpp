@@ -216,6 +216,13 @@ int setupSnmpV3Session(netsnmp_session* session, const char* host, const SnmpV3S
   return 0;
 }
 
+int setupCredentialSession(netsnmp_session* session, const char* host,
+                           const SnmpCredentials& credentials, char* detail, size_t size) {
+  if (credentials.use_v3) return setupSnmpV3Session(session, host, credentials.v3, detail, size);
+  setupSnmpSession(session, host, credentials.community);
+  return 0;
+}
+
 bool snmpNeedsDiscovery(const netsnmp_session* session) {
   return session != nullptr && session->version == SNMP_VERSION_3 &&
          session->securityEngineIDLen == 0;

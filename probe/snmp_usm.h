@@ -25,6 +25,12 @@ inline constexpr size_t kSnmpUsmUsers = 64;
 int setupSnmpV3Session(struct snmp_session* session, const char* host,
                        const SnmpV3Settings& settings, char* detail, size_t size);
 
+// Session parameters by the credentials of a run: SNMPv1 (SNMPv2c to an IPv6 address) with
+// their community, or SNMPv3 as setupSnmpV3Session sets them up. 0; -1 with the reason in
+// detail. Either way releaseSnmpSession frees them.
+int setupCredentialSession(struct snmp_session* session, const char* host,
+                           const SnmpCredentials& credentials, char* detail, size_t size);
+
 // The rest is for the round, which calls it with SnmpLibraryLock held.
 
 // Whether session parameters (or an open session) are SNMPv3 ones whose engine is unknown.

@@ -5,6 +5,7 @@
 #define ZORV_TESTS_SUPPORT_SNMP_AGENT_H
 
 #include <atomic>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -13,6 +14,18 @@
 // Scheduler control lines and terminal controls (7-bit, 8-bit and UTF-8) hidden in an answer
 // (behaviour 5).
 extern const std::string kHostileAnswer;
+
+// An object of the agent's table mode: its OID ("1.3.6.1...") and its value as BER (tag and
+// contents: agent_integer, agent_text).
+struct AgentValue {
+  unsigned char tag;
+  std::string contents;
+};
+AgentValue agent_integer(long value);
+AgentValue agent_text(const std::string& text);
+using AgentObjects = std::map<std::vector<unsigned long>, AgentValue>;
+// "1.3.6.1.2" as numbers.
+std::vector<unsigned long> agent_oid(const std::string& dotted);
 
 class ScriptedAgent {
  public:
@@ -36,7 +49,14 @@ class ScriptedAgent {
   // bytes, an empty datagram, the message cut in half), then with an unauthenticated report
   // (usmStatsUnknownEngineIDs) that names another engine every time. kV3Silent counts the
   // SNMPv3 messages and answers none.
-  enum class Mode { kScripted, kSlow, kQuiet, kV3Reports, kV3Silent };
+  // kTable answers SNMPv1 GETs and GETNEXTs (every variable of a request) from the objects of
+  // set_objects, a GETNEXT past the last object with noSuchName as SNMPv1 agents do, after
+  // delay_ms; how it misbehaves on a walk is set_walk's.
+  enum class Mode { kScripted, kSlow, kQuiet, kV3Reports, kV3Silent, kTable };
+
+  // kTable's walk: as it should be; every GETNEXT answered with the object asked for (or its
+  // first object when there is none), for ever; or with the object before it.
+  enum class Walk { kForward, kSameObject, kEarlierObject };
 
   ScriptedAgent(const std::string& address, Mode mode, int delay_ms = 0);
   ~ScriptedAgent();
@@ -54,8 +74,13 @@ class ScriptedAgent {
   // Datagrams the neighbour of behaviour 11 sent.
   int forged() const { return forged_; }
 
+  // kTable: the objects served from now on, and how a walk goes.
+  void set_objects(AgentObjects objects);
+  void set_walk(Walk walk);
+
  private:
   void serve();
+  std::string table_answer(const std::string& packet);
 
   Mode mode_;
   int delay_ms_;
@@ -69,6 +94,8 @@ class ScriptedAgent {
   std::atomic<int> forged_{0};
   mutable std::mutex ids_mutex_;
   std::vector<long> request_ids_;
+  AgentObjects objects_;  // kTable, under ids_mutex_
+  Walk walk_ = Walk::kForward;
   std::thread thread_;
 };
 

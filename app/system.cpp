@@ -18,6 +18,7 @@
 #include "common/handles.h"
 #include "log/escape.h"
 #include "log/text.h"
+#include "probe/device_uri.h"
 
 namespace {
 
@@ -86,6 +87,9 @@ bool make_driver(pappl_system_t* system, const char* driver_name, const char* de
   }
   setJobCallbacks(data);
   data->delete_cb = delete_printer;
+  // A network printer reports its state (app/printer_state.h); PAPPL then adds its supplies page.
+  data->status_cb = printerStatus;
+  data->has_supplies = connectionType(device_uri) == kConnectionNetwork;
   return true;
 }
 

@@ -230,4 +230,67 @@ TEST_F(AgentState, ChangedAnswersArePublishedAndASilentPrinterKeepsItsLastState)
             std::string::npos);
 }
 
+// A printer that answers only the manufacturer's community: "devices -v" and "add -m auto" ask
+// its device ID with it, and the driver whose *1284DeviceID names its maker and model is chosen
+// at once (PAPPL's own query, with "public", would wait 10 seconds and find nothing).
+TEST(AppAutoDriver, DeviceIdAskedWithTheManufacturersCommunity) {
+  REQUIRE_ROOT();
+  if (!snmpd_available()) GTEST_SKIP() << "snmpd is not installed";
+  TempDir files;
+  ASSERT_TRUE(write_file(files.file("zorv-sample.ppd"),
+                         read_file(SOURCE_DIR "/samples/zorv-sample.ppd")));
+  const std::string ppd_option = "ppd-directories=" + files.path();
+  SavedPath orvane("/opt/Orvane");
+  ASSERT_TRUE(make_dirs("/opt/Orvane/mfp/share"));
+  ASSERT_TRUE(write_file("/opt/Orvane/mfp/share/OEM.ini", "SNMP_COMMUNITY=orvane-only\n"));
+  AppServer app;
+  ASSERT_TRUE(app.start(files.path())) << app.failure();
+
+  const struct Case {
+    const char* what;
+    const char* id;
+    int devices_status;
+    const char* devices;  // what "devices -v" says
+    int add_status;
+    const char* add;      // what "add -m auto" says on standard error
+  } cases[] = {
+      {"a model of the drivers'", "MFG:Orvane;MDL:Laser 5100;CMD:POSTSCRIPT;", 0,
+       "    MFG:Orvane;MDL:Laser 5100;CMD:POSTSCRIPT;\n"
+       "    asked with the community of /opt/Orvane/mfp/share/OEM.ini\n"
+       "    driver zorv-sample\n",
+       0,
+       "zorv-printer-app: the printer's device ID 'MFG:Orvane;MDL:Laser 5100;CMD:POSTSCRIPT;' "
+       "(asked with the community of /opt/Orvane/mfp/share/OEM.ini) matches the driver "
+       "zorv-sample\n"},
+      {"a model of no driver's", "MFG:Kestrel;MDL:Other 1;", 0,
+       "    driver none (no *1284DeviceID names its manufacturer and model)\n", 1,
+       "zorv-printer-app: Unable to add printer: no driver's *1284DeviceID names the "
+       "manufacturer and model of the printer's device ID 'MFG:Kestrel;MDL:Other 1;' (asked "
+       "with the community of /opt/Orvane/mfp/share/OEM.ini).\n"},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Snmpd agent;
+    SnmpdConfig config;
+    config.address = kAgent;
+    config.community = "orvane-only";
+    ASSERT_TRUE(write_file(files.file("id.conf"),
+                           std::string("override .1.3.6.1.4.1.2699.1.2.1.2.1.1.3.1 octet_str \"") +
+                               c.id + "\"\n"));
+    config.values_files = {files.file("id.conf")};
+    ASSERT_TRUE(agent.start(config)) << agent.error();
+    const std::string uri = std::string("socket://") + kAgent;
+    ProgramResult devices = app.run({"devices", "-o", ppd_option, "-v", uri});
+    EXPECT_EQ(devices.status, c.devices_status) << devices.err;
+    EXPECT_NE(devices.out.find(c.devices), std::string::npos) << devices.out;
+    const std::string name = "auto" + std::to_string(++n);
+    ProgramResult added = app.run({"add", "-o", ppd_option, "-d", name, "-m", "auto", "-v", uri});
+    EXPECT_EQ(added.status, c.add_status) << added.err;
+    EXPECT_NE(added.err.find(c.add), std::string::npos) << added.err;
+    EXPECT_EQ(ipp_printer_attribute(app.printer_uri(name), "printer-make-and-model"),
+              c.add_status == 0 ? "Orvane Laser 5100, zorv filters" : "");
+  }
+}
+
 }  // namespace

@@ -261,7 +261,11 @@ void send_request(void* open, Round& round, SnmpRequest& request) {
     }
   }
   LibraryLock lock;
-  UniqueSnmpPdu pdu(snmp_pdu_create(request.names != nullptr ? SNMP_MSG_GETNEXT : SNMP_MSG_GET));
+  int command = SNMP_MSG_GET;
+  if (request.names != nullptr) {
+    command = request.bulk_rows > 0 ? SNMP_MSG_GETBULK : SNMP_MSG_GETNEXT;
+  }
+  UniqueSnmpPdu pdu(snmp_pdu_create(command));
   if (!pdu) {
     fail_with_session_error(request, "snmp_pdu_create", snmp_sess_session(open));
     request.ended = true;
@@ -274,6 +278,10 @@ void send_request(void* open, Round& round, SnmpRequest& request) {
       snmp_add_null_var(pdu.get(), request.names[i].ids, request.names[i].length);
     }
     snmp_sess_session(open)->timeout = left * kMicrosecondsPerMillisecond;
+    if (command == SNMP_MSG_GETBULK) {
+      pdu->non_repeaters = 0;
+      pdu->max_repetitions = request.bulk_rows;
+    }
   }
   pdu->reqid = random_request_id();
   // The library takes the PDU when the send succeeds and leaves it to the caller otherwise.

@@ -72,7 +72,10 @@ struct SnmpRequest {
   const SnmpName* names = nullptr;
   size_t name_count = 0;
   long error_index = 0;  // for kErrorStatus: the variable it names, 1 for the first
-  bool ended = false;    // the round's: ended since the walk last looked
+  // A walk's GETBULK instead of its GETNEXT (SNMPv2c and SNMPv3): the answers to this many
+  // GETNEXTs in a row, for each name, in one answer; 0 for a GETNEXT.
+  int bulk_rows = 0;
+  bool ended = false;  // the round's: ended since the walk last looked
 };
 
 // Whether the OID text (numeric, or a name of a loaded MIB) can be read.

@@ -57,6 +57,19 @@ constexpr TableSpec kTables[] = {
 };
 constexpr size_t kTableCount = sizeof(kTables) / sizeof(kTables[0]);
 
+// A GETBULK asks for this many rows at once (SNMPv2c and SNMPv3; SNMPv1 has none).
+constexpr int kMaxRepetitions = 8;
+
+// One column's answers to one request, in order, and how many of them rows took.
+struct Column {
+  const netsnmp_variable_list* values[kMaxRepetitions] = {};
+  unsigned long index[kMaxRepetitions][kMaxIndex] = {};
+  size_t lengths[kMaxRepetitions] = {};
+  size_t count = 0;
+  size_t next = 0;
+  bool ended = false;
+};
+
 // How far the walk of one table has got.
 struct TableWalk {
   bool active[kMaxColumns];          // columns still in the table
@@ -329,12 +342,12 @@ bool arm(Walk& walk, size_t t) {
 
 // Where an answer's name lies for the column asked: the row index after the column (into
 // index), or false when it lies outside the column, holds no row, or does not come after what
-// was asked (which ends the column, and for the last reason is noted).
-bool row_of(Walk& walk, size_t t, const SnmpName& asked, size_t column,
+// was asked or answered before it (which ends the column, and for the last reason is noted).
+bool row_of(Walk& walk, size_t t, const oid* after, size_t after_length, size_t column,
             const netsnmp_variable_list* v, unsigned long* index, size_t* length) {
   const TableSpec& spec = kTables[t];
   if (v == nullptr || is_exception(v->type) || v->name == nullptr) return false;
-  if (snmp_oid_compare(v->name, v->name_length, asked.ids, asked.length) <= 0) {
+  if (snmp_oid_compare(v->name, v->name_length, after, after_length) <= 0) {
     addStateNote(*walk.state, StateNoteKind::kBackwards, spec.table);
     return false;
   }
@@ -377,41 +390,70 @@ bool follow_table(SnmpRequest& request, void* data) {
   }
   if (request.outcome != SnmpOutcome::kAnswered) return false;
 
-  unsigned long rows[kMaxColumns][kMaxIndex];
-  size_t lengths[kMaxColumns] = {};
-  bool in_table[kMaxColumns] = {};
-  const netsnmp_variable_list* values[kMaxColumns] = {};
-  const unsigned long* next = nullptr;
-  size_t next_length = 0;
-  const netsnmp_variable_list* v = request.variable;
-  for (size_t i = 0; i < request.name_count; ++i, v = v != nullptr ? v->next_variable : nullptr) {
-    const size_t column = table.asked[i];
-    values[i] = v;
-    in_table[i] = row_of(walk, t, table.names[i], column, v, rows[i], &lengths[i]);
-    if (!in_table[i]) {
-      table.active[column] = false;
-    } else if (next == nullptr || compare_index(rows[i], lengths[i], next, next_length) < 0) {
-      next = rows[i];
-      next_length = lengths[i];
+  // Each column's answers in order: the answer holds one per column asked, and a GETBULK's as
+  // many times over as it repeats.
+  const size_t n = request.name_count;
+  Column column_of[kMaxColumns];
+  size_t i = 0;
+  for (const netsnmp_variable_list* v = request.variable; v != nullptr && n > 0;
+       v = v->next_variable, ++i) {
+    Column& c = column_of[i % n];
+    if (c.ended || c.count >= kMaxRepetitions) continue;
+    const oid* after = c.count > 0 ? c.values[c.count - 1]->name : table.names[i % n].ids;
+    const size_t after_length =
+        c.count > 0 ? c.values[c.count - 1]->name_length : table.names[i % n].length;
+    if (row_of(walk, t, after, after_length, table.asked[i % n], v, c.index[c.count],
+               &c.lengths[c.count])) {
+      c.values[c.count++] = v;
+    } else {
+      c.ended = true;
     }
   }
-  if (next == nullptr) return false;
-  if (table.rows >= spec.max_rows) {
-    if (spec.table != StateTable::kPrinter) {
-      addStateNote(*walk.state, StateNoteKind::kCut, spec.table, spec.max_rows);
+  // A column that gave no answer at all has ended too.
+  for (size_t k = 0; k < n; ++k) column_of[k].ended |= column_of[k].count == 0;
+
+  // Rows while every column still in the table has an answer to tell its next cell by.
+  for (;;) {
+    const unsigned long* next = nullptr;
+    size_t next_length = 0;
+    bool starved = false;
+    for (size_t k = 0; k < n && !starved; ++k) {
+      const Column& c = column_of[k];
+      if (c.next >= c.count) {
+        starved = !c.ended;
+        continue;
+      }
+      if (next == nullptr ||
+          compare_index(c.index[c.next], c.lengths[c.next], next, next_length) < 0) {
+        next = c.index[c.next];
+        next_length = c.lengths[c.next];
+      }
     }
-    return false;
-  }
-  const size_t row = table.rows++;
-  start_row(walk, t, row, next, next_length);
-  for (size_t i = 0; i < request.name_count; ++i) {
-    if (in_table[i] && values[i] != nullptr &&
-        compare_index(rows[i], lengths[i], next, next_length) == 0) {
-      take_cell(walk, t, row, spec.columns[table.asked[i]], values[i]);
+    if (starved) break;
+    if (next == nullptr) return false;
+    if (table.rows >= spec.max_rows) {
+      if (spec.table != StateTable::kPrinter) {
+        addStateNote(*walk.state, StateNoteKind::kCut, spec.table, spec.max_rows);
+      }
+      return false;
     }
+    unsigned long row_index[kMaxIndex];
+    memcpy(row_index, next, next_length * sizeof(unsigned long));
+    const size_t row = table.rows++;
+    start_row(walk, t, row, row_index, next_length);
+    for (size_t k = 0; k < n; ++k) {
+      Column& c = column_of[k];
+      if (c.next < c.count &&
+          compare_index(c.index[c.next], c.lengths[c.next], row_index, next_length) == 0) {
+        take_cell(walk, t, row, spec.columns[table.asked[k]], c.values[c.next++]);
+      }
+    }
+    memcpy(table.index, row_index, next_length * sizeof(unsigned long));
+    table.index_length = next_length;
   }
-  memcpy(table.index, next, next_length * sizeof(unsigned long));
-  table.index_length = next_length;
+  for (size_t k = 0; k < n; ++k) {
+    if (column_of[k].ended) table.active[table.asked[k]] = false;
+  }
   return arm(walk, t);
 }
 
@@ -503,6 +545,10 @@ void walkPrinterState(const char* host, const SnmpCredentials& credentials,
     result.outcome = StateOutcome::kNoSession;
     copy_text(result.detail, sizeof(result.detail), no_session);
   } else {
+    // Where the protocol has it, a request asks for several rows at once.
+    if (session->version != SNMP_VERSION_1) {
+      for (SnmpRequest& request : walk[0].requests) request.bulk_rows = kMaxRepetitions;
+    }
     const SnmpFollow follow = {follow_table, walk.get()};
     const int round = snmpWalk(session.get(), walk[0].requests, kTableCount, timeout_ms, follow,
                                cancel);

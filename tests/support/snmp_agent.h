@@ -49,9 +49,10 @@ class ScriptedAgent {
   // bytes, an empty datagram, the message cut in half), then with an unauthenticated report
   // (usmStatsUnknownEngineIDs) that names another engine every time. kV3Silent counts the
   // SNMPv3 messages and answers none.
-  // kTable answers SNMPv1 GETs and GETNEXTs (every variable of a request) from the objects of
-  // set_objects, a GETNEXT past the last object with noSuchName as SNMPv1 agents do, after
-  // delay_ms; how it misbehaves on a walk is set_walk's.
+  // kTable answers GETs, GETNEXTs and GETBULKs (every variable of a request) from the objects
+  // of set_objects, after delay_ms, past the last object with noSuchName as SNMPv1 agents do
+  // (with endOfMibView to SNMPv2c); how it misbehaves on a walk is set_walk's. It also answers
+  // on UDP [::1]:161 (bound6()), where clients ask with SNMPv2c, at once.
   enum class Mode { kScripted, kSlow, kQuiet, kV3Reports, kV3Silent, kTable };
 
   // kTable's walk: as it should be; every GETNEXT answered with the object asked for (or its
@@ -65,6 +66,7 @@ class ScriptedAgent {
 
   // False when the address's port 161 could not be bound (taken, or not ours).
   bool bound() const { return bound_; }
+  bool bound6() const { return fd6_ >= 0; }
   int requests() const { return requests_; }
   // The most requests received and not yet answered at one time.
   int most_waiting() const { return most_waiting_; }
@@ -85,6 +87,7 @@ class ScriptedAgent {
   Mode mode_;
   int delay_ms_;
   int fd_ = -1;
+  int fd6_ = -1;
   int elsewhere_fd_ = -1;
   int other_port_fd_ = -1;
   bool bound_ = false;

@@ -437,7 +437,7 @@ bool follow_table(SnmpRequest& request, void* data) {
       }
       return false;
     }
-    unsigned long row_index[kMaxIndex];
+    unsigned long row_index[kMaxIndex] = {};
     memcpy(row_index, next, next_length * sizeof(unsigned long));
     const size_t row = table.rows++;
     start_row(walk, t, row, row_index, next_length);

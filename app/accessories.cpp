@@ -431,6 +431,15 @@ void take_records(PrinterAccessories* a, const ProbeResult& result) {
   }
 }
 
+// A copy of the printer's own SNMPv3 settings into v3 (a Secret's): false when it has none.
+bool copy_v3(PrinterAccessories* a, SnmpV3Settings* v3) {
+  if (v3 == nullptr) return false;
+  Locked locked(&a->lock);
+  const bool use_v3 = a->use_v3 && a->v3.get() != nullptr;
+  if (use_v3) *v3 = *a->v3;
+  return use_v3;
+}
+
 // One query of the printer's device, its records taken and, when out is given, written there
 // as zorvquery shows them. Returns the number of options that got an answer, -1 when the
 // device cannot be queried, -2 when it is busy with a job.
@@ -444,12 +453,7 @@ int run_query(PrinterAccessories* a, FILE* out) {
   UniquePpd ppd(ppdOpenFile(a->ppd_path));
   ProbeResult result;
   Secret<SnmpV3Settings> v3;
-  bool use_v3 = false;
-  if (v3.get() != nullptr) {
-    Locked locked(&a->lock);
-    use_v3 = a->use_v3 && a->v3.get() != nullptr;
-    if (use_v3) *v3 = *a->v3;
-  }
+  const bool use_v3 = copy_v3(a, v3.get());
   if (ppd != nullptr) {
     ProbeCancel cancel;
     cancel.fd = a->cancel;
@@ -499,12 +503,7 @@ bool run_state(PrinterAccessories* a) {
   if (connectionType(uri) != kConnectionNetwork) return false;
   UniquePpd ppd(ppdOpenFile(a->ppd_path));
   Secret<SnmpV3Settings> v3;
-  bool use_v3 = false;
-  if (v3.get() != nullptr) {
-    Locked locked(&a->lock);
-    use_v3 = a->use_v3 && a->v3.get() != nullptr;
-    if (use_v3) *v3 = *a->v3;
-  }
+  const bool use_v3 = copy_v3(a, v3.get());
   UniqueMalloc<PrinterStateResult[]> result = make_array<PrinterStateResult>(1);
   if (result == nullptr) return true;
   ProbeCancel cancel;

@@ -593,9 +593,10 @@ void* background_query(void* data) {
       a->last_state = time(nullptr);
       a->state_wanted = false;
     }
+    // The capabilities and vendor attributes first: once the supplies show, all of it does.
     if (!going(a)) {
-      publish_state(a);
       publish(a);
+      publish_state(a);
     }
   }
   a->context->running--;

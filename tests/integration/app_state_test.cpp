@@ -168,6 +168,9 @@ TEST_F(AgentState, ChangedAnswersArePublishedAndASilentPrinterKeepsItsLastState)
   ASSERT_EQ(changed_attribute(app_, "office", "marker-names", ""), "Black Toner,Drum Unit");
   EXPECT_EQ(attribute("marker-levels"), "7,95");
   EXPECT_EQ(attribute("printer-state-reasons"), "toner-low");
+  // The PPD's Tray1 is the printer's "Tray 1", which says it holds Letter; the manual feed says
+  // nothing and keeps the PPD's default size.
+  EXPECT_EQ(attribute("media-ready"), "na_letter_8.5x11in,iso_a4_210x297mm");
   EXPECT_EQ(attribute("zorv-input-tray"),
             "type=sheetFeedAutoRemovableTray;mediafeed=-2;mediaxfeed=-2;maxcapacity=550;"
             "level=120;status=0;name=Tray\\ 1;,type=sheetFeedManual;mediafeed=-2;mediaxfeed=-2;"

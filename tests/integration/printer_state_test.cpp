@@ -373,7 +373,7 @@ TEST(SnmpV3State, AuthPrivWalksAndAWrongPassphraseIsSaidInWords) {
   ASSERT_EQ(walked->outcome, StateOutcome::kAnswered) << walked->detail;
   const std::string report = report_of(*walked);
   EXPECT_EQ(report,
-            "tray 1 \"Tray 1\": removable tray, 120 of 550 (21 %)\n"
+            "tray 1 \"Tray 1\": removable tray, 120 of 550 (21 %), media \"na_letter_8.5x11in\"\n"
             "tray 2 \"Bypass Tray\": manual feed, 0 of 100 (0 %)\n"
             "supply 1 \"Black Toner\": toner, black, 7 of 100 (7 %)\n"
             "supply 2 \"Drum Unit\": photoconductor, 11501 of 12000 (95 %)\n"

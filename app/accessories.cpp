@@ -491,8 +491,8 @@ void publish_state(PrinterAccessories* a) {
     remove = a->published_reasons & ~add;
     a->published_reasons = add;
   }
-  papplPrinterSetSupplies(a->printer, count, supplies);
   papplPrinterSetReasons(a->printer, add, remove);
+  papplPrinterSetSupplies(a->printer, count, supplies);
 }
 
 // One walk of the printer's state, kept (a failure keeps the last state, marked stale) and

@@ -33,22 +33,38 @@ constexpr ColourName kColours[] = {
 
 // PAPPL's supply kinds in the order of the Printer MIB's prtMarkerSuppliesType, from toner (3).
 constexpr pappl_supply_type_t kSupplyTypes[] = {
-    PAPPL_SUPPLY_TYPE_TONER,          PAPPL_SUPPLY_TYPE_WASTE_TONER,
-    PAPPL_SUPPLY_TYPE_INK,            PAPPL_SUPPLY_TYPE_INK_CARTRIDGE,
-    PAPPL_SUPPLY_TYPE_INK_RIBBON,     PAPPL_SUPPLY_TYPE_WASTE_INK,
-    PAPPL_SUPPLY_TYPE_OPC,            PAPPL_SUPPLY_TYPE_DEVELOPER,
-    PAPPL_SUPPLY_TYPE_FUSER_OIL,      PAPPL_SUPPLY_TYPE_SOLID_WAX,
-    PAPPL_SUPPLY_TYPE_RIBBON_WAX,     PAPPL_SUPPLY_TYPE_WASTE_WAX,
-    PAPPL_SUPPLY_TYPE_FUSER,          PAPPL_SUPPLY_TYPE_CORONA_WIRE,
-    PAPPL_SUPPLY_TYPE_FUSER_OIL_WICK, PAPPL_SUPPLY_TYPE_CLEANER_UNIT,
-    PAPPL_SUPPLY_TYPE_FUSER_CLEANING_PAD, PAPPL_SUPPLY_TYPE_TRANSFER_UNIT,
-    PAPPL_SUPPLY_TYPE_TONER_CARTRIDGE, PAPPL_SUPPLY_TYPE_FUSER_OILER,
-    PAPPL_SUPPLY_TYPE_WATER,          PAPPL_SUPPLY_TYPE_WASTE_WATER,
-    PAPPL_SUPPLY_TYPE_GLUE_WATER_ADDITIVE, PAPPL_SUPPLY_TYPE_WASTE_PAPER,
-    PAPPL_SUPPLY_TYPE_BINDING_SUPPLY, PAPPL_SUPPLY_TYPE_BANDING_SUPPLY,
-    PAPPL_SUPPLY_TYPE_STITCHING_WIRE, PAPPL_SUPPLY_TYPE_SHRINK_WRAP,
-    PAPPL_SUPPLY_TYPE_PAPER_WRAP,     PAPPL_SUPPLY_TYPE_STAPLES,
-    PAPPL_SUPPLY_TYPE_INSERTS,        PAPPL_SUPPLY_TYPE_COVERS,
+    PAPPL_SUPPLY_TYPE_TONER,
+    PAPPL_SUPPLY_TYPE_WASTE_TONER,
+    PAPPL_SUPPLY_TYPE_INK,
+    PAPPL_SUPPLY_TYPE_INK_CARTRIDGE,
+    PAPPL_SUPPLY_TYPE_INK_RIBBON,
+    PAPPL_SUPPLY_TYPE_WASTE_INK,
+    PAPPL_SUPPLY_TYPE_OPC,
+    PAPPL_SUPPLY_TYPE_DEVELOPER,
+    PAPPL_SUPPLY_TYPE_FUSER_OIL,
+    PAPPL_SUPPLY_TYPE_SOLID_WAX,
+    PAPPL_SUPPLY_TYPE_RIBBON_WAX,
+    PAPPL_SUPPLY_TYPE_WASTE_WAX,
+    PAPPL_SUPPLY_TYPE_FUSER,
+    PAPPL_SUPPLY_TYPE_CORONA_WIRE,
+    PAPPL_SUPPLY_TYPE_FUSER_OIL_WICK,
+    PAPPL_SUPPLY_TYPE_CLEANER_UNIT,
+    PAPPL_SUPPLY_TYPE_FUSER_CLEANING_PAD,
+    PAPPL_SUPPLY_TYPE_TRANSFER_UNIT,
+    PAPPL_SUPPLY_TYPE_TONER_CARTRIDGE,
+    PAPPL_SUPPLY_TYPE_FUSER_OILER,
+    PAPPL_SUPPLY_TYPE_WATER,
+    PAPPL_SUPPLY_TYPE_WASTE_WATER,
+    PAPPL_SUPPLY_TYPE_GLUE_WATER_ADDITIVE,
+    PAPPL_SUPPLY_TYPE_WASTE_PAPER,
+    PAPPL_SUPPLY_TYPE_BINDING_SUPPLY,
+    PAPPL_SUPPLY_TYPE_BANDING_SUPPLY,
+    PAPPL_SUPPLY_TYPE_STITCHING_WIRE,
+    PAPPL_SUPPLY_TYPE_SHRINK_WRAP,
+    PAPPL_SUPPLY_TYPE_PAPER_WRAP,
+    PAPPL_SUPPLY_TYPE_STAPLES,
+    PAPPL_SUPPLY_TYPE_INSERTS,
+    PAPPL_SUPPLY_TYPE_COVERS,
 };
 constexpr int kFirstSupplyType = 3;
 
@@ -168,8 +184,8 @@ void make_values(const PrinterState& state, StateValues& values) {
     const StateBin& bin = state.bins[i];
     list_value(bin.name, name, sizeof(name));
     format_text(values.output[values.output_count++], kValueSize,
-                "type=%s;maxcapacity=%d;remaining=%d;status=%d;name=%s;",
-                binTypeKeyword(bin.type), bin.capacity != kNotGiven ? bin.capacity : kLevelUnknown,
+                "type=%s;maxcapacity=%d;remaining=%d;status=%d;name=%s;", binTypeKeyword(bin.type),
+                bin.capacity != kNotGiven ? bin.capacity : kLevelUnknown,
                 bin.remaining != kNotGiven ? bin.remaining : kLevelUnknown,
                 bin.status != kNotGiven ? bin.status : 0, name);
   }
@@ -177,8 +193,8 @@ void make_values(const PrinterState& state, StateValues& values) {
     const StateAlert& alert = state.alerts[i];
     values.descriptions[values.alert_count] = alert.description;
     format_text(values.alert[values.alert_count++], kValueSize,
-                "code=%s;index=%lu;severity=%s;group=%d;groupindex=%d;",
-                alert_keyword(alert.code), alert.index, severity_keyword(alert.severity),
+                "code=%s;index=%lu;severity=%s;group=%d;groupindex=%d;", alert_keyword(alert.code),
+                alert.index, severity_keyword(alert.severity),
                 alert.group != kNotGiven ? alert.group : 1,
                 alert.group_index != kNotGiven ? alert.group_index : 0);
   }
@@ -229,8 +245,8 @@ pwg_media_t* tray_media(const StateTray& tray) {
 }
 
 // The tray whose name stands for the source of keyword (PPD choice and text given).
-const StateTray* tray_of_source(const PrinterState& state, const char* keyword,
-                                const char* choice, const char* text) {
+const StateTray* tray_of_source(const PrinterState& state, const char* keyword, const char* choice,
+                                const char* text) {
   char tray_keyword[kKeywordSize];
   char choice_keyword[kKeywordSize];
   char text_keyword[kKeywordSize];
@@ -337,8 +353,7 @@ bool sameStateAttributes(ipp_t* current, const KeptState& kept) {
          same_octets(current, "printer-alert", values[0].alert, values[0].alert_count) &&
          (ippFindAttribute(current, kStaleAttribute, IPP_TAG_ZERO) != nullptr) == stale &&
          (answered != nullptr) == stale &&
-         (answered == nullptr ||
-          ippDateToTime(ippGetDate(answered, 0)) == kept.answered);
+         (answered == nullptr || ippDateToTime(ippGetDate(answered, 0)) == kept.answered);
 }
 
 void applyTrayMedia(const PrinterState& state, ppd_file_t* ppd, const PpdDriver& driver,

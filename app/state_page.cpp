@@ -30,8 +30,7 @@ void level_cell(pappl_client_t* client, int level, int capacity) {
   const int percent = fillPercent(level, capacity);
   papplClientHTMLPuts(client, "<td>");
   if (percent >= 0) {
-    papplClientHTMLPrintf(client,
-                          "<meter min=\"0\" max=\"100\" low=\"11\" value=\"%d\"></meter> ",
+    papplClientHTMLPrintf(client, "<meter min=\"0\" max=\"100\" low=\"11\" value=\"%d\"></meter> ",
                           percent);
   }
   papplClientHTMLEscape(client, words, 0);
@@ -217,10 +216,9 @@ void stateSummary(pappl_client_t* client, pappl_printer_t* printer) {
     const char* choice = effectiveChoice(options[i]);
     ppd_choice_t* label = option != nullptr ? ppdFindChoice(option, choice) : nullptr;
     papplClientHTMLPuts(client, "<li>");
-    papplClientHTMLEscape(client,
-                          option != nullptr && option->text[0] != '\0' ? option->text
-                                                                      : options[i].keyword,
-                          0);
+    papplClientHTMLEscape(
+        client, option != nullptr && option->text[0] != '\0' ? option->text : options[i].keyword,
+        0);
     papplClientHTMLPuts(client, ": ");
     papplClientHTMLEscape(client, label != nullptr && label->text[0] != '\0' ? label->text : choice,
                           0);

@@ -32,16 +32,16 @@ inline constexpr int kNotGiven = -100;
 
 // One input tray (prtInputTable).
 struct StateTray {
-  unsigned long device;  // hrDeviceIndex
-  unsigned long index;   // prtInputIndex
-  int type;              // prtInputType: 3 removable tray, 4 fixed tray, 5 manual feed, ...
-  int capacity;          // prtInputMaxCapacity: a count, kLevelOther, kLevelUnknown, kNotGiven
-  int level;             // prtInputCurrentLevel: a count, a kLevel* value, kNotGiven
-  int status;            // prtInputStatus (sub-unit status bits), kNotGiven
-  int unit;              // prtInputDimUnit: 3 ten-thousandths of an inch, 4 micrometres
-  int feed;              // prtInputMediaDimFeedDirDeclared, in unit; kNotGiven
-  int xfeed;             // prtInputMediaDimXFeedDirDeclared, in unit; kNotGiven
-  char name[kStateTextSize];   // prtInputName
+  unsigned long device;       // hrDeviceIndex
+  unsigned long index;        // prtInputIndex
+  int type;                   // prtInputType: 3 removable tray, 4 fixed tray, 5 manual feed, ...
+  int capacity;               // prtInputMaxCapacity: a count, kLevelOther, kLevelUnknown, kNotGiven
+  int level;                  // prtInputCurrentLevel: a count, a kLevel* value, kNotGiven
+  int status;                 // prtInputStatus (sub-unit status bits), kNotGiven
+  int unit;                   // prtInputDimUnit: 3 ten-thousandths of an inch, 4 micrometres
+  int feed;                   // prtInputMediaDimFeedDirDeclared, in unit; kNotGiven
+  int xfeed;                  // prtInputMediaDimXFeedDirDeclared, in unit; kNotGiven
+  char name[kStateTextSize];  // prtInputName
   char media[kStateTextSize];  // prtInputMediaName
 };
 
@@ -57,18 +57,18 @@ struct StateBin {
 };
 
 // prtMarkerSuppliesClass.
-inline constexpr int kSupplyConsumed = 3;   // supplyThatIsConsumed
+inline constexpr int kSupplyConsumed = 3;    // supplyThatIsConsumed
 inline constexpr int kSupplyReceptacle = 4;  // receptacleThatIsFilled (waste)
 
 // One marker supply (prtMarkerSuppliesTable), with its colorant when the printer names one.
 struct StateSupply {
   unsigned long device;
   unsigned long index;
-  int supply_class;   // kSupplyConsumed, kSupplyReceptacle, or another value
-  int type;           // prtMarkerSuppliesType: 3 toner, 5 ink, 9 opc, 15 fuser, ...
-  int colorant;       // prtMarkerSuppliesColorantIndex (0: none)
-  int capacity;       // prtMarkerSuppliesMaxCapacity
-  int level;          // prtMarkerSuppliesLevel
+  int supply_class;  // kSupplyConsumed, kSupplyReceptacle, or another value
+  int type;          // prtMarkerSuppliesType: 3 toner, 5 ink, 9 opc, 15 fuser, ...
+  int colorant;      // prtMarkerSuppliesColorantIndex (0: none)
+  int capacity;      // prtMarkerSuppliesMaxCapacity
+  int level;         // prtMarkerSuppliesLevel
   char description[kStateTextSize];
   char colour[kColourTextSize];  // prtMarkerColorantValue of its colorant ("cyan"), or ""
 };
@@ -77,7 +77,8 @@ struct StateSupply {
 struct StateAlert {
   unsigned long device;
   unsigned long index;
-  int severity;     // prtAlertSeverityLevel: 1 other, 3 critical, 4 warning, 5 warningBinaryChangeEvent
+  int severity;     // prtAlertSeverityLevel: 1 other, 3 critical, 4 warning, 5
+                    // warningBinaryChangeEvent
   int group;        // prtAlertGroup: 6 cover, 8 input, 9 output, 11 markerSupplies, 13 mediaPath
   int group_index;  // prtAlertGroupIndex
   int code;         // prtAlertCode: 3 coverOpen, 8 jam, 501 doorOpen, 803 input empty, ...
@@ -93,10 +94,10 @@ struct StateColorant {
 
 // What went wrong with the printer's answers, each kept once per table.
 enum class StateNoteKind : uint8_t {
-  kCut,         // more rows than are kept (count: the rows kept)
-  kBackwards,   // an answer named the same or an earlier object than asked: the table ends there
-  kBadValue,    // a value of the wrong type, or a level or capacity the MIB does not define
-  kNoTable,     // the printer has no such table (an error status for the whole request)
+  kCut,        // more rows than are kept (count: the rows kept)
+  kBackwards,  // an answer named the same or an earlier object than asked: the table ends there
+  kBadValue,   // a value of the wrong type, or a level or capacity the MIB does not define
+  kNoTable,    // the printer has no such table (an error status for the whole request)
 };
 
 // The tables of a walk, for the notes.
@@ -161,8 +162,8 @@ inline constexpr int kStateReasonBits = 19;
 
 // Everything one walk found. Trivially copyable: a server keeps the last one as it is.
 struct PrinterState {
-  int status = 0;            // hrPrinterStatus, 0 when not given
-  uint32_t errors = 0;       // PrinterErrorBit values
+  int status = 0;             // hrPrinterStatus, 0 when not given
+  uint32_t errors = 0;        // PrinterErrorBit values
   bool errors_given = false;  // hrPrinterDetectedErrorState was there
   size_t tray_count = 0;
   size_t bin_count = 0;

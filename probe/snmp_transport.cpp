@@ -4,6 +4,7 @@
 #include <linux/filter.h>
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
+// After the library's configuration, which its other headers need.
 #include <net-snmp/library/snmpIPBaseDomain.h>
 #include <net-snmp/library/snmpUDPDomain.h>
 #include <net-snmp/library/snmpUDPIPv6Domain.h>

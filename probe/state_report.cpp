@@ -30,8 +30,8 @@ void write_tray(FILE* out, const StateTray& tray) {
   char level[kWordsSize];
   fillWords(tray.level, tray.capacity, level, sizeof(level));
   fprintf(out, "tray %lu %s: %s%s%s", tray.index, name,
-          tray.type != kNotGiven ? trayTypeWords(tray.type) : "", tray.type != kNotGiven ? ", " : "",
-          level);
+          tray.type != kNotGiven ? trayTypeWords(tray.type) : "",
+          tray.type != kNotGiven ? ", " : "", level);
   int width = 0;
   int length = 0;
   if (tray.media[0] != '\0') {

@@ -41,13 +41,15 @@ struct TableSpec {
 constexpr TableSpec kTables[] = {
     // prtInputTable: type, unit, feed and cross-feed dimensions, capacity, level, status,
     // media name, name.
-    {StateTable::kTrays, {1, 3, 6, 1, 2, 1, 43, 8, 2, 1}, {2, 3, 4, 5, 9, 10, 11, 12, 13}, 9,
+    {StateTable::kTrays,
+     {1, 3, 6, 1, 2, 1, 43, 8, 2, 1},
+     {2, 3, 4, 5, 9, 10, 11, 12, 13},
+     9,
      kMaxTrays},
     // prtOutputTable: type, capacity, remaining, status, name.
     {StateTable::kBins, {1, 3, 6, 1, 2, 1, 43, 9, 2, 1}, {2, 4, 5, 6, 7}, 5, kMaxBins},
     // prtMarkerSuppliesTable: colorant index, class, type, description, capacity, level.
-    {StateTable::kSupplies, {1, 3, 6, 1, 2, 1, 43, 11, 1, 1}, {3, 4, 5, 6, 8, 9}, 6,
-     kMaxSupplies},
+    {StateTable::kSupplies, {1, 3, 6, 1, 2, 1, 43, 11, 1, 1}, {3, 4, 5, 6, 8, 9}, 6, kMaxSupplies},
     // prtAlertTable: severity, group, group index, code, description.
     {StateTable::kAlerts, {1, 3, 6, 1, 2, 1, 43, 18, 1, 1}, {2, 4, 5, 7, 8}, 5, kMaxAlerts},
     // prtMarkerColorantTable: value.
@@ -72,13 +74,13 @@ struct Column {
 
 // How far the walk of one table has got.
 struct TableWalk {
-  bool active[kMaxColumns];          // columns still in the table
-  unsigned long index[kMaxIndex];    // the last row's index
+  bool active[kMaxColumns];        // columns still in the table
+  unsigned long index[kMaxIndex];  // the last row's index
   size_t index_length;
   size_t rows;
-  int error_status;                  // the request ended with an error status (not noSuchName)
-  SnmpName names[kMaxColumns];       // what the request asks for
-  size_t asked[kMaxColumns];         // the column (in TableSpec::columns) of each name
+  int error_status;             // the request ended with an error status (not noSuchName)
+  SnmpName names[kMaxColumns];  // what the request asks for
+  size_t asked[kMaxColumns];    // the column (in TableSpec::columns) of each name
 };
 
 struct Walk {
@@ -266,8 +268,8 @@ void start_row(Walk& walk, size_t t, size_t row, const unsigned long* index, siz
   const unsigned long number = index[length - 1];
   switch (kTables[t].table) {
     case StateTable::kTrays:
-      state.trays[row] = {device, number, kNotGiven, kNotGiven, kNotGiven, kNotGiven,
-                          kNotGiven, kNotGiven, kNotGiven, "", ""};
+      state.trays[row] = {device,    number,    kNotGiven, kNotGiven, kNotGiven, kNotGiven,
+                          kNotGiven, kNotGiven, kNotGiven, "",        ""};
       state.tray_count = row + 1;
       break;
     case StateTable::kBins:
@@ -550,8 +552,8 @@ void walkPrinterState(const char* host, const SnmpCredentials& credentials,
       for (SnmpRequest& request : walk[0].requests) request.bulk_rows = kMaxRepetitions;
     }
     const SnmpFollow follow = {follow_table, walk.get()};
-    const int round = snmpWalk(session.get(), walk[0].requests, kTableCount, timeout_ms, follow,
-                               cancel);
+    const int round =
+        snmpWalk(session.get(), walk[0].requests, kTableCount, timeout_ms, follow, cancel);
     if (round == kSnmpRoundCancelled) {
       result.outcome = StateOutcome::kNotAsked;
       copy_text(result.detail, sizeof(result.detail), "cancelled");

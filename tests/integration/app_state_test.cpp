@@ -89,7 +89,8 @@ TEST(AppState, EachRecordedPrinterPublishesItsSuppliesTraysAndReasons) {
   for (const Row& row : rows) {
     const std::string share = std::string("/opt/") + row.vendor + "/mfp/share";
     ASSERT_TRUE(make_dirs(share));
-    ASSERT_TRUE(write_file(share + "/OEM.ini", std::string("SNMP_COMMUNITY=") + row.community + "\n"));
+    ASSERT_TRUE(
+        write_file(share + "/OEM.ini", std::string("SNMP_COMMUNITY=") + row.community + "\n"));
     ASSERT_TRUE(write_file(ppds.file(std::string(row.printer) + ".ppd"), sample_of(row.vendor)));
   }
   AppServer app;
@@ -108,14 +109,16 @@ TEST(AppState, EachRecordedPrinterPublishesItsSuppliesTraysAndReasons) {
     EXPECT_EQ(ipp_printer_attribute(uri, "printer-state-reasons"), row.reasons);
     const std::string trays = ipp_printer_attribute(uri, "zorv-input-tray");
     int count = 0;
-    for (size_t at = trays.find("name="); at != std::string::npos; at = trays.find("name=", at + 1)) {
+    for (size_t at = trays.find("name="); at != std::string::npos;
+         at = trays.find("name=", at + 1)) {
       ++count;
     }
     EXPECT_EQ(count, row.trays) << trays;
     EXPECT_EQ(ipp_printer_attribute(uri, "zorv-state-stale"), "");
   }
   // The Sharp's trays as PWG 5100.13 writes them, and its page.
-  const std::string sharp_trays = ipp_printer_attribute(app.printer_uri("sharp"), "zorv-input-tray");
+  const std::string sharp_trays =
+      ipp_printer_attribute(app.printer_uri("sharp"), "zorv-input-tray");
   EXPECT_EQ(sharp_trays.find("type=other;mediafeed=-2;mediaxfeed=-2;maxcapacity=100;level=0;"
                              "status=0;name=Bypass\\ Tray;,type=other;mediafeed=-2;"
                              "mediaxfeed=-2;maxcapacity=550;level=181;status=0;name=Tray\\ 1;"),
@@ -186,8 +189,9 @@ TEST_F(AgentState, ChangedAnswersArePublishedAndASilentPrinterKeepsItsLastState)
             std::string::npos)
       << before;
   EXPECT_NE(before.find("<option value=\"PF500\">500-Sheet Feeder</option>"), std::string::npos);
-  EXPECT_TRUE(full_match(before, "(.|\n)*<td>Printer Memory<br><small>InstalledMemory</small></td>"
-                                 "(.|\n)*<td>[0-9-]{10} [0-9:]{8} [A-Za-z0-9+-]+</td></tr>(.|\n)*"))
+  EXPECT_TRUE(full_match(before,
+                         "(.|\n)*<td>Printer Memory<br><small>InstalledMemory</small></td>"
+                         "(.|\n)*<td>[0-9-]{10} [0-9:]{8} [A-Za-z0-9+-]+</td></tr>(.|\n)*"))
       << before;
 
   // The toner runs out and the door opens: asked now, the printer's new answers count.
@@ -240,8 +244,8 @@ TEST(AppAutoDriver, DeviceIdAskedWithTheManufacturersCommunity) {
   REQUIRE_ROOT();
   if (!snmpd_available()) GTEST_SKIP() << "snmpd is not installed";
   TempDir files;
-  ASSERT_TRUE(write_file(files.file("zorv-sample.ppd"),
-                         read_file(SOURCE_DIR "/samples/zorv-sample.ppd")));
+  ASSERT_TRUE(
+      write_file(files.file("zorv-sample.ppd"), read_file(SOURCE_DIR "/samples/zorv-sample.ppd")));
   const std::string ppd_option = "ppd-directories=" + files.path();
   SavedPath orvane("/opt/Orvane");
   ASSERT_TRUE(make_dirs("/opt/Orvane/mfp/share"));
@@ -255,7 +259,7 @@ TEST(AppAutoDriver, DeviceIdAskedWithTheManufacturersCommunity) {
     int devices_status;
     const char* devices;  // what "devices -v" says
     int add_status;
-    const char* add;      // what "add -m auto" says on standard error
+    const char* add;  // what "add -m auto" says on standard error
   } cases[] = {
       {"a model of the drivers'", "MFG:Orvane;MDL:Laser 5100;CMD:POSTSCRIPT;", 0,
        "    MFG:Orvane;MDL:Laser 5100;CMD:POSTSCRIPT;\n"
@@ -278,9 +282,9 @@ TEST(AppAutoDriver, DeviceIdAskedWithTheManufacturersCommunity) {
     SnmpdConfig config;
     config.address = kAgent;
     config.community = "orvane-only";
-    ASSERT_TRUE(write_file(files.file("id.conf"),
-                           std::string("override .1.3.6.1.4.1.2699.1.2.1.2.1.1.3.1 octet_str \"") +
-                               c.id + "\"\n"));
+    ASSERT_TRUE(write_file(
+        files.file("id.conf"),
+        std::string("override .1.3.6.1.4.1.2699.1.2.1.2.1.1.3.1 octet_str \"") + c.id + "\"\n"));
     config.values_files = {files.file("id.conf")};
     ASSERT_TRUE(agent.start(config)) << agent.error();
     const std::string uri = std::string("socket://") + kAgent;

@@ -193,7 +193,9 @@ bool safe_text(const char* text) {
 
 TEST_F(ScriptedStates, BadTablesGiveBoundedRecordsAndSayWhy) {
   const std::string hostile = std::string(3000, 'x') + "\n";
-  const std::string controls = "Toner\nPPD: *DefaultX: Y\r\x1b]0;title\x07 \x9b" "31m \xff\xfe end";
+  const std::string controls =
+      "Toner\nPPD: *DefaultX: Y\r\x1b]0;title\x07 \x9b"
+      "31m \xff\xfe end";
   AgentObjects gaps;
   put(gaps, kInput, 13, 1, agent_text("name only"));
   put(gaps, kInput, 9, 2, agent_integer(500));
@@ -228,8 +230,8 @@ TEST_F(ScriptedStates, BadTablesGiveBoundedRecordsAndSayWhy) {
     ScriptedAgent::Walk walk;
     size_t trays;
     size_t supplies;
-    const char* notes;   // the notes' words, one a line
-    int most_requests;   // what the walk may cost the agent at most
+    const char* notes;  // the notes' words, one a line
+    int most_requests;  // what the walk may cost the agent at most
   } cases[] = {
       {"gaps in the rows", &gaps, ScriptedAgent::Walk::kForward, 3, 0, "", 40},
       {"an agent that answers with the object asked for", &two_trays,
@@ -238,38 +240,38 @@ TEST_F(ScriptedStates, BadTablesGiveBoundedRecordsAndSayWhy) {
        ScriptedAgent::Walk::kEarlierObject, 1, 0, ended, 40},
       {"levels and capacities of every kind", &levels, ScriptedAgent::Walk::kForward, 0, 8,
        "the supplies hold a value of the wrong type or out of range\n", 40},
-      {"over-long and control-laden descriptions", &texts, ScriptedAgent::Walk::kForward, 0, 2,
-       "", 40},
+      {"over-long and control-laden descriptions", &texts, ScriptedAgent::Walk::kForward, 0, 2, "",
+       40},
       {"five thousand trays", &many, ScriptedAgent::Walk::kForward, kMaxTrays, 0,
        "more than 32 trays: the first 32 are kept\n", 70},
   };
   // SNMPv1 row by row, and SNMPv2c (the agent's IPv6 address) eight rows per GETBULK.
   for (const char* host : {kScripted, "::1"}) {
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(host) + ": " + c.what);
-    if (!agent_.bound6() && strcmp(host, "::1") == 0) continue;
-    agent_.set_objects(*c.objects);
-    agent_.set_walk(c.walk);
-    const int before = agent_.requests();
-    Walked walked;
-    walk(host, community("mirelo"), walked);
-    ASSERT_EQ(walked->outcome, StateOutcome::kAnswered) << walked->detail;
-    const PrinterState& state = walked->state;
-    EXPECT_EQ(state.tray_count, c.trays);
-    EXPECT_EQ(state.supply_count, c.supplies);
-    std::string notes;
-    for (size_t i = 0; i < state.note_count; ++i) {
-      char words[256];
-      stateNoteWords(state.notes[i], words, sizeof(words));
-      notes += std::string(words) + "\n";
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(host) + ": " + c.what);
+      if (!agent_.bound6() && strcmp(host, "::1") == 0) continue;
+      agent_.set_objects(*c.objects);
+      agent_.set_walk(c.walk);
+      const int before = agent_.requests();
+      Walked walked;
+      walk(host, community("mirelo"), walked);
+      ASSERT_EQ(walked->outcome, StateOutcome::kAnswered) << walked->detail;
+      const PrinterState& state = walked->state;
+      EXPECT_EQ(state.tray_count, c.trays);
+      EXPECT_EQ(state.supply_count, c.supplies);
+      std::string notes;
+      for (size_t i = 0; i < state.note_count; ++i) {
+        char words[256];
+        stateNoteWords(state.notes[i], words, sizeof(words));
+        notes += std::string(words) + "\n";
+      }
+      EXPECT_EQ(notes, c.notes);
+      EXPECT_LE(agent_.requests() - before, c.most_requests);
+      for (size_t i = 0; i < state.tray_count; ++i) EXPECT_TRUE(safe_text(state.trays[i].name));
+      for (size_t i = 0; i < state.supply_count; ++i) {
+        EXPECT_TRUE(safe_text(state.supplies[i].description)) << state.supplies[i].description;
+      }
     }
-    EXPECT_EQ(notes, c.notes);
-    EXPECT_LE(agent_.requests() - before, c.most_requests);
-    for (size_t i = 0; i < state.tray_count; ++i) EXPECT_TRUE(safe_text(state.trays[i].name));
-    for (size_t i = 0; i < state.supply_count; ++i) {
-      EXPECT_TRUE(safe_text(state.supplies[i].description)) << state.supplies[i].description;
-    }
-  }
   }
 }
 
@@ -283,27 +285,33 @@ TEST_F(ScriptedStates, GapsLevelsAndTextsAsKept) {
   supply(objects, 3, "out of range", -7, -42);
   supply(objects, 4, "no maximum", 0, 10);
   supply(objects, 5, "over full", 100, 250);
-  supply(objects, 6, "Toner\nPPD: *DefaultX: Y\r\x1b]0;t\x07 \xc2\x9b" "31m \xff end", 100, 5);
+  supply(objects, 6,
+         "Toner\nPPD: *DefaultX: Y\r\x1b]0;t\x07 \xc2\x9b"
+         "31m \xff end",
+         100, 5);
   supply(objects, 7, std::string(3000, 'x'), 100, 0);
   agent_.set_objects(objects);
   Walked walked;
   walk(kScripted, community("mirelo"), walked);
   ASSERT_EQ(walked->outcome, StateOutcome::kAnswered) << walked->detail;
-  EXPECT_EQ(report_of(*walked),
-            "tray 1 \"name only\": level not given, capacity not given\n"
-            "tray 2 \"\": level not given, capacity 500\n"
-            "tray 3 \"whole\": 100 of 250 (40 %)\n"
-            "supply 1 \"other\": toner, level other, capacity other\n"
-            "supply 2 \"some\": toner, level some remaining, capacity unknown\n"
-            "supply 3 \"out of range\": toner, level unknown, capacity unknown\n"
-            "supply 4 \"no maximum\": toner, level 10, capacity 0\n"
-            "supply 5 \"over full\": toner, 250 of 100 (100 %)\n"
-            "supply 6 \"Toner\\nPPD: *DefaultX: Y\\r\\x1B]0;t\\x07 \\xC2\\x9B31m \\xFF end\": toner, "
-            "5 of 100 (5 %)\n"
-            "supply 7 \"" + std::string(kStateTextSize - 1, 'x') + "\": toner, 0 of 100 (0 %)\n"
-            "status: not given; detected errors: not given; printer-state-reasons: toner-low, "
-            "toner-empty\n"
-            "# the supplies hold a value of the wrong type or out of range\n");
+  EXPECT_EQ(
+      report_of(*walked),
+      "tray 1 \"name only\": level not given, capacity not given\n"
+      "tray 2 \"\": level not given, capacity 500\n"
+      "tray 3 \"whole\": 100 of 250 (40 %)\n"
+      "supply 1 \"other\": toner, level other, capacity other\n"
+      "supply 2 \"some\": toner, level some remaining, capacity unknown\n"
+      "supply 3 \"out of range\": toner, level unknown, capacity unknown\n"
+      "supply 4 \"no maximum\": toner, level 10, capacity 0\n"
+      "supply 5 \"over full\": toner, 250 of 100 (100 %)\n"
+      "supply 6 \"Toner\\nPPD: *DefaultX: Y\\r\\x1B]0;t\\x07 \\xC2\\x9B31m \\xFF end\": toner, "
+      "5 of 100 (5 %)\n"
+      "supply 7 \"" +
+          std::string(kStateTextSize - 1, 'x') +
+          "\": toner, 0 of 100 (0 %)\n"
+          "status: not given; detected errors: not given; printer-state-reasons: toner-low, "
+          "toner-empty\n"
+          "# the supplies hold a value of the wrong type or out of range\n");
 }
 
 // A printer that never answers costs the walk's one time-out; one that answers each request

@@ -1,8 +1,10 @@
-// A printer's accessories as the server learns them. Each printer has one lock for its
-// accessories, held only to read or change them, never across a query, a PPD parse or a call
-// into PAPPL: an IPP request never waits for the device. The queries run in threads of their
-// own, at most kMaxRunningQueries at once; a printer's query is stopped through a descriptor
-// and waited for before its accessories go.
+// A printer's accessories and state as the server learns them. Each printer has one lock for
+// its accessories, held only to read or change them, never across a query, a PPD parse or a
+// call into PAPPL: an IPP request never waits for the device. The queries (of the installable
+// options, of the printer's state, each when it is due) run in threads of their own, at most
+// kMaxRunningQueries at once; a printer's query is stopped through a descriptor and waited for
+// before its accessories go. What is published to PAPPL is published by one thread at a time
+// (publish_lock), so that a query's end and a hand-set choice cannot undo each other.
 #include "app/accessories.h"
 
 #include <fcntl.h>
@@ -15,6 +17,7 @@
 #include <cstring>
 #include <new>
 
+#include "app/capabilities.h"
 #include "app/handles.h"
 #include "common/handles.h"
 #include "common/secret.h"
@@ -25,6 +28,7 @@
 #include "probe/probe.h"
 #include "probe/report.h"
 #include "probe/snmp_v3_settings.h"
+#include "probe/state_walk.h"
 
 struct PrinterAccessories {
   pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
@@ -44,6 +48,14 @@ struct PrinterAccessories {
   // The printer's own SNMPv3 settings (use_v3), on pages a core dump leaves out.
   bool use_v3 = false;
   Secret<SnmpV3Settings> v3;
+  // The printer's own state: asked of a network printer only, at its own interval.
+  bool network = false;
+  KeptState* kept = nullptr;  // on the C heap
+  int state_interval = kDefaultStateInterval;
+  time_t last_state = 0;     // when the last walk ended; 0: none yet
+  bool state_wanted = true;  // a walk was asked for
+  pappl_preason_t published_reasons = PAPPL_PREASON_NONE;  // the state's reasons set in PAPPL
+  pthread_mutex_t publish_lock = PTHREAD_MUTEX_INITIALIZER;
 };
 
 namespace {
@@ -168,6 +180,7 @@ bool take_hex(const char* hex, char* text, size_t size) {
 void save_one(FILE* out, PrinterAccessories* a) {
   Locked locked(&a->lock);
   fprintf(out, "printer %d interval %d\n", a->printer_id, a->interval);
+  fprintf(out, "state-interval %d\n", a->state_interval);
   if (a->use_v3 && a->v3.get() != nullptr) {
     const SnmpV3Settings& v3 = *a->v3;
     fprintf(out, "snmpv3 %s %s %s ", snmpLevelName(v3.level), snmpAuthName(v3.auth),
@@ -261,6 +274,7 @@ void load_state(PrinterAccessories* a) {
   while (fgets(line, kStateLineSize, in.get()) != nullptr) {
     int id = 0;
     int interval = 0;
+    int state_interval = 0;
     char keyword[kAttributeNameSize];
     char device[kChoiceSize];
     char hand[kChoiceSize];
@@ -278,6 +292,10 @@ void load_state(PrinterAccessories* a) {
       if (strcmp(hand, kNoChoice) != 0 && has_choice(ppd.get(), keyword, hand)) {
         copy_text(o->hand_choice, sizeof(o->hand_choice), hand);
       }
+    } else if (mine && sscanf(line, "state-interval %d", &state_interval) == 1) {
+      if (state_interval >= kShortestStateInterval && state_interval <= kLongestStateInterval) {
+        a->state_interval = state_interval;
+      }
     } else if (mine && strncmp(line, "snmpv3 ", 7) == 0) {
       take_v3_line(a, line);
     } else if (strncmp(line, "end", 3) == 0) {
@@ -286,52 +304,7 @@ void load_state(PrinterAccessories* a) {
   }
 }
 
-// --- The printer's capabilities -------------------------------------------------------------
-
-template <int N>
-bool choice_allowed(ppd_file_t* ppd, const char* keyword, const ChoiceTable<N>& table, int i) {
-  return table.choice[i][0] == '\0' || ppdInstallableConflict(ppd, keyword, table.choice[i]) == 0;
-}
-
-// Whether every "*Option Choice" pair of a finishing's code is free of conflicts.
-bool finishing_allowed(ppd_file_t* ppd, const char* code) {
-  return eachFinishingPair(
-      code,
-      [](const char* keyword, const char* choice, void* data) {
-        return ppdInstallableConflict(static_cast<ppd_file_t*>(data), keyword, choice) == 0;
-      },
-      ppd);
-}
-
-void note_why(char* why, size_t why_size, const char* attribute) {
-  const size_t used = strlen(why);
-  snprintf(why + used, why_size - used,
-           "%sthe installed options rule out every value of %s: it keeps the PPD's",
-           used > 0 ? "; " : "", attribute);
-}
-
-bool same_media(const pappl_media_col_t& a, const pappl_media_col_t& b) {
-  return memcmp(&a, &b, sizeof(a)) == 0;
-}
-
-// Whether two driver data offer the same values in what the installed choices narrow.
-bool same_capabilities(const pappl_pr_driver_data_t& a, const pappl_pr_driver_data_t& b) {
-  if (a.num_source != b.num_source || a.num_bin != b.num_bin ||
-      a.sides_supported != b.sides_supported || a.sides_default != b.sides_default ||
-      a.finishings != b.finishings || a.bin_default != b.bin_default ||
-      !same_media(a.media_default, b.media_default)) {
-    return false;
-  }
-  for (int i = 0; i < a.num_source; i++) {
-    if (strcmp(a.source[i], b.source[i]) != 0 || !same_media(a.media_ready[i], b.media_ready[i])) {
-      return false;
-    }
-  }
-  for (int i = 0; i < a.num_bin; i++) {
-    if (strcmp(a.bin[i], b.bin[i]) != 0) return false;
-  }
-  return true;
-}
+// --- Publishing --------------------------------------------------------------------------
 
 // The installed choices as "Keyword=Choice" values, each in its own kInstalledTextSize slot of
 // text.
@@ -359,11 +332,28 @@ bool installed_unchanged(ipp_t* attrs, const char** values, int count) {
   return true;
 }
 
-// Makes the printer's IPP capabilities and zorv-installed follow its installed choices; PAPPL
-// rebuilds its attributes only when something changed.
+// A copy of the printer's kept state under its lock; null when memory runs out.
+UniqueMalloc<KeptState[]> kept_snapshot(PrinterAccessories* a) {
+  UniqueMalloc<KeptState[]> copy = make_array<KeptState>(1);
+  Locked locked(&a->lock);
+  if (copy != nullptr && a->kept != nullptr) copy[0] = *a->kept;
+  return copy;
+}
+
+// Makes the printer's IPP capabilities and zorv-installed follow its installed choices, its
+// ready media the trays' media, and its vendor attributes its state; PAPPL rebuilds its
+// attributes only when something changed.
+void publish_locked(PrinterAccessories* a);
 void publish(PrinterAccessories* a) {
+  Locked publishing(&a->publish_lock);
+  publish_locked(a);
+}
+
+void publish_locked(PrinterAccessories* a) {
   int count = 0;
   UniqueMalloc<InstalledOption[]> options = snapshot(a, &count);
+  UniqueMalloc<KeptState[]> kept = kept_snapshot(a);
+  if (kept == nullptr) return;
   UniquePpd ppd(ppdOpenFile(a->ppd_path));
   PpdDriver* driver = ppdDriverOf(a->printer);
   if (ppd == nullptr || driver == nullptr || (count > 0 && options == nullptr)) return;
@@ -375,6 +365,7 @@ void publish(PrinterAccessories* a) {
   char why[kLineSize] = "";
   narrowCapabilities(ppd.get(), *driver, &data, why, sizeof(why));
   if (why[0] != '\0') papplLogPrinter(a->printer, PAPPL_LOGLEVEL_WARN, "%s.", why);
+  if (kept[0].answered != 0) applyTrayMedia(kept[0].last.state, ppd.get(), *driver, &data);
 
   UniqueMalloc<char[]> text =
       make_array<char>((static_cast<size_t>(count) + 1) * kInstalledTextSize);
@@ -384,20 +375,23 @@ void publish(PrinterAccessories* a) {
 
   UniqueIpp attrs(papplPrinterGetDriverAttributes(a->printer));
   ipp_attribute_t* ucs = ippFindAttribute(attrs.get(), kUcsDefault, IPP_TAG_ZERO);
-  if (same_capabilities(current, data) && installed_unchanged(attrs.get(), values.get(), n)) {
-    return;
-  }
+  const bool same_installed =
+      sameCapabilities(current, data) && installed_unchanged(attrs.get(), values.get(), n);
+  if (same_installed && sameStateAttributes(attrs.get(), kept[0])) return;
   UniqueIpp vendor =
       ppdVendorAttributes(*driver, ucs != nullptr ? ippGetString(ucs, 0, nullptr) : nullptr);
   if (n > 0) {
     ippAddStrings(vendor.get(), IPP_TAG_PRINTER, IPP_TAG_NAME, kInstalledAttribute, n, nullptr,
                   values.get());
   }
+  addStateAttributes(kept[0], vendor.get());
   if (!papplPrinterSetDriverData(a->printer, &data, vendor.get())) {
     papplLogPrinter(a->printer, PAPPL_LOGLEVEL_ERROR,
                     "The capabilities of the installed options were refused.");
     return;
   }
+  // The state's attributes alone change no configuration.
+  if (same_installed) return;
   // PAPPL moves printer-config-change-time (and tells subscribers) when defaults are set, not
   // when the capabilities are: the defaults, the profile's among them, are set again.
   ipp_attribute_t* chosen = ippFindAttribute(vendor.get(), kUcsDefault, IPP_TAG_ZERO);
@@ -437,6 +431,15 @@ void take_records(PrinterAccessories* a, const ProbeResult& result) {
   }
 }
 
+// A copy of the printer's own SNMPv3 settings into v3 (a Secret's): false when it has none.
+bool copy_v3(PrinterAccessories* a, SnmpV3Settings* v3) {
+  if (v3 == nullptr) return false;
+  Locked locked(&a->lock);
+  const bool use_v3 = a->use_v3 && a->v3.get() != nullptr;
+  if (use_v3) *v3 = *a->v3;
+  return use_v3;
+}
+
 // One query of the printer's device, its records taken and, when out is given, written there
 // as zorvquery shows them. Returns the number of options that got an answer, -1 when the
 // device cannot be queried, -2 when it is busy with a job.
@@ -450,12 +453,7 @@ int run_query(PrinterAccessories* a, FILE* out) {
   UniquePpd ppd(ppdOpenFile(a->ppd_path));
   ProbeResult result;
   Secret<SnmpV3Settings> v3;
-  bool use_v3 = false;
-  if (v3.get() != nullptr) {
-    Locked locked(&a->lock);
-    use_v3 = a->use_v3 && a->v3.get() != nullptr;
-    if (use_v3) *v3 = *a->v3;
-  }
+  const bool use_v3 = copy_v3(a, v3.get());
   if (ppd != nullptr) {
     ProbeCancel cancel;
     cancel.fd = a->cancel;
@@ -475,6 +473,65 @@ int run_query(PrinterAccessories* a, FILE* out) {
                   "Asked the printer at %s: %d of %d options answered.", ShownText(uri).c_str(),
                   answered, static_cast<int>(result.count));
   return answered;
+}
+
+// Sets the state's supplies and printer-state-reasons in PAPPL: the reasons the state gave
+// before and no longer gives are taken back, others' are left alone. Nothing before the printer
+// first answered. For the status callback and a walk's end.
+void publish_state(PrinterAccessories* a) {
+  pappl_supply_t supplies[PAPPL_MAX_SUPPLY];
+  int count = 0;
+  pappl_preason_t add = PAPPL_PREASON_NONE;
+  pappl_preason_t remove = PAPPL_PREASON_NONE;
+  {
+    Locked locked(&a->lock);
+    if (a->kept == nullptr || a->kept->answered == 0 || a->stopping) return;
+    count = papplSuppliesOf(a->kept->last.state, supplies, PAPPL_MAX_SUPPLY);
+    add = papplReasonsOf(a->kept->last.state);
+    remove = a->published_reasons & ~add;
+    a->published_reasons = add;
+  }
+  papplPrinterSetReasons(a->printer, add, remove);
+  papplPrinterSetSupplies(a->printer, count, supplies);
+}
+
+// One walk of the printer's state, kept (a failure keeps the last state, marked stale) and
+// logged. False when the printer is no network printer.
+bool run_state(PrinterAccessories* a) {
+  char uri[kPpdPathSize];
+  copy_text(uri, sizeof(uri), papplPrinterGetDeviceURI(a->printer));
+  if (connectionType(uri) != kConnectionNetwork) return false;
+  UniquePpd ppd(ppdOpenFile(a->ppd_path));
+  Secret<SnmpV3Settings> v3;
+  const bool use_v3 = copy_v3(a, v3.get());
+  UniqueMalloc<PrinterStateResult[]> result = make_array<PrinterStateResult>(1);
+  if (result == nullptr) return true;
+  ProbeCancel cancel;
+  cancel.fd = a->cancel;
+  probePrinterState(ppd.get(), uri, use_v3 ? v3.get() : nullptr, cancel, result[0]);
+  char failure[kStateWordsSize] = "";
+  char answered[kStateTimeSize] = "";
+  {
+    Locked locked(&a->lock);
+    if (a->kept != nullptr) {
+      keepStateResult(*a->kept, result[0], time(nullptr));
+      copy_text(failure, sizeof(failure), a->kept->stale ? a->kept->failure : "");
+      stateTimeText(a->kept->answered, answered, sizeof(answered));
+    }
+  }
+  const PrinterState& state = result[0].state;
+  if (result[0].outcome == StateOutcome::kAnswered) {
+    papplLogPrinter(a->printer, PAPPL_LOGLEVEL_INFO,
+                    "The printer's state at %s: %d trays, %d output bins, %d supplies, %d alerts.",
+                    ShownText(uri).c_str(), static_cast<int>(state.tray_count),
+                    static_cast<int>(state.bin_count), static_cast<int>(state.supply_count),
+                    static_cast<int>(state.alert_count));
+  } else if (failure[0] != '\0') {
+    papplLogPrinter(a->printer, PAPPL_LOGLEVEL_WARN,
+                    "The printer's state at %s was not read: %s; the state of %s is kept.",
+                    ShownText(uri).c_str(), ShownText(failure).c_str(), answered);
+  }
+  return true;
 }
 
 // Waits until no query of the printer runs and takes the turn; false when the printer goes.
@@ -503,16 +560,47 @@ bool going(PrinterAccessories* a) {
   return a->stopping;
 }
 
+// Whether the option query and the state walk of the printer are due; under its lock.
+bool query_due(const PrinterAccessories* a, time_t now) {
+  return a->wanted || now >= a->last_query + a->interval;
+}
+bool state_due(const PrinterAccessories* a, time_t now) {
+  return a->network && (a->state_wanted || now >= a->last_state + a->state_interval);
+}
+
 void* background_query(void* data) {
   PrinterAccessories* a = static_cast<PrinterAccessories*>(data);
-  const int answered = run_query(a, nullptr);
-  // A busy USB printer is asked again at the next turn of the timer.
-  if (answered != -2 && !going(a)) {
-    publish(a);
-    save_state(a->context);
+  bool options = false;
+  bool state = false;
+  {
+    Locked locked(&a->lock);
+    const time_t now = time(nullptr);
+    options = query_due(a, now);
+    state = state_due(a, now);
+  }
+  int answered = -2;
+  if (options) {
+    answered = run_query(a, nullptr);
+    // A busy USB printer is asked again at the next turn of the timer.
+    if (answered != -2 && !going(a)) {
+      publish(a);
+      save_state(a->context);
+    }
+  }
+  if (state && !going(a) && run_state(a)) {
+    {
+      Locked locked(&a->lock);
+      a->last_state = time(nullptr);
+      a->state_wanted = false;
+    }
+    // The capabilities and vendor attributes first: once the supplies show, all of it does.
+    if (!going(a)) {
+      publish(a);
+      publish_state(a);
+    }
   }
   a->context->running--;
-  end_turn(a, answered != -2);
+  end_turn(a, options && answered != -2);
   return nullptr;
 }
 
@@ -523,7 +611,8 @@ void start_if_due(pappl_printer_t* printer, void* data) {
   if (a == nullptr) return;
   {
     Locked locked(&a->lock);
-    const bool due = a->wanted || time(nullptr) >= a->last_query + a->interval;
+    const time_t now = time(nullptr);
+    const bool due = query_due(a, now) || state_due(a, now);
     if (a->running || a->stopping || !due) return;
     if (context->running.fetch_add(1) >= kMaxRunningQueries) {
       context->running--;
@@ -540,6 +629,20 @@ void start_if_due(pappl_printer_t* printer, void* data) {
     end_turn(a, false);
   }
   pthread_attr_destroy(&attr);
+}
+
+// Sets one of the printer's intervals, within its bounds, and keeps it.
+void set_interval(pappl_printer_t* printer, int PrinterAccessories::*field, int seconds,
+                  int shortest, int longest) {
+  PrinterAccessories* a = accessories_of(printer);
+  if (a == nullptr) return;
+  if (seconds < shortest) seconds = shortest;
+  if (seconds > longest) seconds = longest;
+  {
+    Locked locked(&a->lock);
+    a->*field = seconds;
+  }
+  save_state(a->context);
 }
 
 }  // namespace
@@ -568,81 +671,6 @@ const char* effectiveChoice(const InstalledOption& option) {
   return option.ppd_default;
 }
 
-void narrowCapabilities(ppd_file_t* ppd, const PpdDriver& driver, pappl_pr_driver_data_t* data,
-                        char* why, size_t why_size) {
-  if (why_size > 0) why[0] = '\0';
-  // Sources, each with its ready media as it was, or the default media when it comes back.
-  int sources[PAPPL_MAX_SOURCE];
-  int num_sources = 0;
-  for (int i = 0; i < driver.sources.count; i++) {
-    if (choice_allowed(ppd, "InputSlot", driver.sources, i)) sources[num_sources++] = i;
-  }
-  if (num_sources == 0) {
-    for (int i = 0; i < driver.sources.count; i++) sources[num_sources++] = i;
-    note_why(why, why_size, "media-source");
-  }
-  pappl_media_col_t ready[PAPPL_MAX_SOURCE];
-  for (int s = 0; s < num_sources; s++) {
-    const char* keyword = driver.sources.keyword[sources[s]];
-    ready[s] = data->media_default;
-    for (int k = 0; k < data->num_source; k++) {
-      if (strcmp(data->source[k], keyword) == 0) ready[s] = data->media_ready[k];
-    }
-    copy_text(ready[s].source, sizeof(ready[s].source), keyword);
-  }
-  bool default_offered = false;
-  for (int s = 0; s < num_sources; s++) {
-    default_offered |= strcmp(driver.sources.keyword[sources[s]], data->media_default.source) == 0;
-  }
-  if (!default_offered) {
-    copy_text(data->media_default.source, sizeof(data->media_default.source),
-              driver.sources.keyword[sources[0]]);
-  }
-  data->num_source = num_sources;
-  for (int s = 0; s < num_sources; s++) {
-    data->source[s] = driver.sources.keyword[sources[s]];
-    data->media_ready[s] = ready[s];
-  }
-
-  // Output bins.
-  const char* default_bin =
-      data->bin_default < data->num_bin ? data->bin[data->bin_default] : nullptr;
-  int num_bins = 0;
-  for (int i = 0; i < driver.bins.count; i++) {
-    if (choice_allowed(ppd, "OutputBin", driver.bins, i))
-      data->bin[num_bins++] = driver.bins.keyword[i];
-  }
-  if (num_bins == 0 && driver.bins.count > 0) {
-    for (int i = 0; i < driver.bins.count; i++) data->bin[num_bins++] = driver.bins.keyword[i];
-    note_why(why, why_size, "output-bin");
-  }
-  data->num_bin = num_bins;
-  data->bin_default = 0;
-  for (int i = 0; i < num_bins; i++) {
-    if (default_bin != nullptr && strcmp(data->bin[i], default_bin) == 0) data->bin_default = i;
-  }
-
-  // Sides: one-sided always, two-sided where the duplex choice is free of conflicts.
-  pappl_sides_t sides = PAPPL_SIDES_ONE_SIDED;
-  for (int i = 1; i < 3; i++) {
-    const char* choice = driver.duplex_choice[i];
-    if (choice[0] != '\0' && ppdInstallableConflict(ppd, "Duplex", choice) == 0) {
-      sides |= static_cast<pappl_sides_t>(1u << i);
-    }
-  }
-  data->sides_supported = sides;
-  if ((data->sides_default & sides) == 0) data->sides_default = PAPPL_SIDES_ONE_SIDED;
-  data->duplex = sides != PAPPL_SIDES_ONE_SIDED ? PAPPL_DUPLEX_NORMAL : PAPPL_DUPLEX_NONE;
-
-  // Finishings.
-  pappl_finishings_t finishings = PAPPL_FINISHINGS_NONE;
-  for (int i = 0; i < kFinishCount; i++) {
-    const char* code = driver.finishing_code[i];
-    if (code[0] != '\0' && finishing_allowed(ppd, code)) finishings |= kFinishingBits[i];
-  }
-  data->finishings = finishings;
-}
-
 void attachAccessories(pappl_printer_t* printer, AccessoryContext* context) {
   PpdDriver* driver = ppdDriverOf(printer);
   if (driver == nullptr) return;
@@ -654,7 +682,9 @@ void attachAccessories(pappl_printer_t* printer, AccessoryContext* context) {
   a->printer_id = papplPrinterGetID(printer);
   copy_text(a->ppd_path, sizeof(a->ppd_path), driver->ppd_path);
   a->cancel = eventfd(0, EFD_CLOEXEC);
-  if (a->cancel < 0 || !load_options(a)) {
+  a->network = connectionType(papplPrinterGetDeviceURI(printer)) == kConnectionNetwork;
+  a->kept = static_cast<KeptState*>(calloc(1, sizeof(KeptState)));
+  if (a->cancel < 0 || a->kept == nullptr || !load_options(a)) {
     detachAccessories(a);
     return;
   }
@@ -691,6 +721,7 @@ void detachAccessories(PrinterAccessories* a) {
   }
   if (a->cancel >= 0) close(a->cancel);
   free(a->options);
+  free(a->kept);
   a->~PrinterAccessories();
   free(a);
 }
@@ -706,8 +737,30 @@ void requestQuery(pappl_printer_t* printer) {
   {
     Locked locked(&a->lock);
     a->wanted = true;
+    a->state_wanted = a->network;
   }
   start_if_due(printer, a->context);
+}
+
+bool printerStatus(pappl_printer_t* printer) {
+  PrinterAccessories* a = accessories_of(printer);
+  if (a != nullptr) publish_state(a);
+  return true;
+}
+
+void setStateInterval(pappl_printer_t* printer, int seconds) {
+  set_interval(printer, &PrinterAccessories::state_interval, seconds, kShortestStateInterval,
+               kLongestStateInterval);
+}
+
+bool copyKeptState(pappl_printer_t* printer, KeptState* kept, int* interval, bool* network) {
+  PrinterAccessories* a = accessories_of(printer);
+  if (a == nullptr) return false;
+  Locked locked(&a->lock);
+  if (a->kept != nullptr) *kept = *a->kept;
+  *interval = a->state_interval;
+  *network = a->network;
+  return a->kept != nullptr;
 }
 
 int queryNow(pappl_printer_t* printer, FILE* out) {
@@ -747,15 +800,8 @@ bool setHandChoice(pappl_printer_t* printer, const char* keyword, const char* ch
 }
 
 void setQueryInterval(pappl_printer_t* printer, int seconds) {
-  PrinterAccessories* a = accessories_of(printer);
-  if (a == nullptr) return;
-  if (seconds < kShortestQueryInterval) seconds = kShortestQueryInterval;
-  if (seconds > kLongestQueryInterval) seconds = kLongestQueryInterval;
-  {
-    Locked locked(&a->lock);
-    a->interval = seconds;
-  }
-  save_state(a->context);
+  set_interval(printer, &PrinterAccessories::interval, seconds, kShortestQueryInterval,
+               kLongestQueryInterval);
 }
 
 bool setPrinterSnmpV3(pappl_printer_t* printer, const SnmpV3Settings& settings, char* why,
@@ -822,7 +868,7 @@ bool shownPrinterSnmpV3(pappl_printer_t* printer, SnmpV3Settings* shown, bool* a
 }
 
 int copyInstalledOptions(pappl_printer_t* printer, InstalledOption* options, int max, int* interval,
-                         bool* running) {
+                         bool* running, bool* waiting) {
   PrinterAccessories* a = accessories_of(printer);
   if (a == nullptr) return -1;
   Locked locked(&a->lock);
@@ -830,6 +876,7 @@ int copyInstalledOptions(pappl_printer_t* printer, InstalledOption* options, int
   if (n > 0) memcpy(options, a->options, sizeof(InstalledOption) * static_cast<size_t>(n));
   *interval = a->interval;
   *running = a->running;
+  *waiting = !a->running && (a->wanted || (a->network && a->state_wanted));
   return n;
 }
 

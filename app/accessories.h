@@ -16,7 +16,9 @@
 #include <cstdio>
 #include <ctime>
 
+#include "app/capabilities.h"
 #include "app/ppd_driver.h"
+#include "app/printer_state.h"
 #include "common/handles.h"
 #include "probe/ppd_attributes.h"
 #include "probe/record.h"
@@ -77,8 +79,18 @@ void detachAccessories(PrinterAccessories* accessories);
 
 // The timer callback: starts the queries that are due, within the bound; always true.
 bool runDueQueries(pappl_system_t* system, void* context);
-// Asks for a query of the printer as soon as the bound allows (the web page's button).
+// Asks for a query of the printer, and for a walk of its state when it is a network printer,
+// as soon as the bound allows (the web page's button).
 void requestQuery(pappl_printer_t* printer);
+
+// PAPPL's status callback: publishes the printer's last known state (supplies,
+// printer-state-reasons), never asking the printer. Always true.
+bool printerStatus(pappl_printer_t* printer);
+// Sets the interval between the walks of the printer's state, in seconds, within the bounds.
+void setStateInterval(pappl_printer_t* printer, int seconds);
+// A copy of the printer's kept state, its interval and whether it is asked at all (a network
+// printer); false for a printer without accessories.
+bool copyKeptState(pappl_printer_t* printer, KeptState* kept, int* interval, bool* network);
 // Runs a query of the printer now, in the calling thread (after the one running, if any), and
 // writes its records to out as zorvquery shows them. Returns the number of options that got an
 // answer, or -1 when the printer's device cannot be queried.
@@ -102,19 +114,14 @@ void clearPrinterSnmpV3(pappl_printer_t* printer);
 bool shownPrinterSnmpV3(pappl_printer_t* printer, SnmpV3Settings* shown, bool* auth_set,
                         bool* priv_set);
 
-// A copy of the printer's options (at most max) and its interval, for showing; returns the
-// number of options, or -1 for a printer without accessories.
+// A copy of the printer's options (at most max), its interval, whether a query (of the options
+// or the state) runs now, and whether one was asked for and waits for its turn, for showing;
+// returns the number of options, or -1 for a printer without accessories.
 int copyInstalledOptions(pappl_printer_t* printer, InstalledOption* options, int max, int* interval,
-                         bool* running);
+                         bool* running, bool* waiting);
 
 // Marks the printer's installed choices in ppd (a handle of the caller's), for a job.
 void markInstalledChoices(pappl_printer_t* printer, ppd_file_t* ppd);
 
-// The capabilities of driver that remain once the installable choices marked in ppd rule some
-// out through the PPD's constraints: data's sources with their ready media, output bins, sides
-// and finishings narrowed, their defaults moved to an offered value where theirs is not. A list
-// that nothing would be left of keeps all its values, and why gets a line saying so.
-void narrowCapabilities(ppd_file_t* ppd, const PpdDriver& driver, pappl_pr_driver_data_t* data,
-                        char* why, size_t why_size);
 
 #endif  // ZORV_APP_ACCESSORIES_H

@@ -6,6 +6,7 @@
 
 #include "app/devices.h"
 #include "app/handles.h"
+#include "log/escape.h"
 #include "log/text.h"
 #include "probe/device_uri.h"
 
@@ -62,8 +63,8 @@ void form_device(const CupsOptions& form, char* uri, size_t uri_size, char* id, 
 
 // Makes the printer of a posted form, or says why not into status. True when it was made and
 // the client was sent to its page.
-bool take_form(pappl_client_t* client, char* name, char* driver, char* uri,
-               char* status, size_t status_size) {
+bool take_form(pappl_client_t* client, const DriverCatalog& catalog, char* name, char* driver,
+               char* uri, char* status, size_t status_size) {
   CupsOptions form;
   form.count = papplClientGetForm(client, &form.options);
   if (!papplClientIsValidForm(client, form.count, form.options)) {
@@ -86,6 +87,16 @@ bool take_form(pappl_client_t* client, char* name, char* driver, char* uri,
     papplLogClient(client, PAPPL_LOGLEVEL_ERROR, "Printer not added: %s.", why);
     format_text(status, status_size, "Not added: %s.", why);
   } else {
+    // PAPPL asks a network printer for its device ID with the community "public" alone, and
+    // waits 10 seconds for it: ours is asked first, with the manufacturers' settings.
+    char source[kPpdPathSize];
+    char tries[kTriesWordsSize];
+    if (strcmp(driver, "auto") == 0 && id[0] == '\0' &&
+        deviceIdOfPrinter(catalog, uri, id, sizeof(id), source, sizeof(source), tries,
+                          sizeof(tries))) {
+      papplLogClient(client, PAPPL_LOGLEVEL_INFO, "Device ID of %s, asked with %s: %s",
+                     ShownText(uri).c_str(), ShownText(source).c_str(), ShownText(id).c_str());
+    }
     pappl_printer_t* printer =
         papplPrinterCreate(papplClientGetSystem(client), 0, name, driver, id[0] != '\0' ? id : nullptr, uri);
     if (printer != nullptr) {
@@ -128,7 +139,7 @@ bool add_printer_page(pappl_client_t* client, void* data) {
   char uri[kUriSize] = "";
   char status[kDeviceWordsSize * 2] = "";
   if (papplClientGetMethod(client) == HTTP_STATE_POST &&
-      take_form(client, name, driver, uri, status, sizeof(status))) {
+      take_form(client, catalog, name, driver, uri, status, sizeof(status))) {
     return true;
   }
   if (!papplClientRespond(client, HTTP_STATUS_OK, nullptr, "text/html", 0, 0)) return false;

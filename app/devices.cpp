@@ -12,9 +12,15 @@
 
 #include "app/handles.h"
 #include "app/system.h"
+#include "common/secret.h"
 #include "log/escape.h"
 #include "log/text.h"
+#include "probe/device_id.h"
 #include "probe/device_uri.h"
+#include "probe/ppd_handles.h"
+#include "probe/snmp_round.h"
+#include "probe/snmp_settings.h"
+#include "probe/snmp_v3_settings.h"
 
 namespace {
 
@@ -49,6 +55,47 @@ bool print_device(const char* info, const char* uri, const char* id, void* verbo
 
 void print_device_error(const char* message, void*) {
   printf("%s: %s\n", kAppName, ShownText(message).c_str());
+}
+
+// The value of a sub-command's option ("-m NAME"), its index in argv, or 0.
+int option_index(int argc, char* argv[], const char* option) {
+  for (int i = 2; i + 1 < argc; i++) {
+    if (strcmp(argv[i], option) == 0) return i + 1;
+  }
+  return 0;
+}
+
+// One try of deviceIdOfPrinter: the settings of ppd's manufacturer (null: the default
+// community), unless the settings file of key was tried already.
+bool try_settings(ppd_file_t* ppd, const char* host, char (*tried)[kSettingsPathSize],
+                  size_t* tried_count, char* id, size_t size, char* source, size_t source_size,
+                  char* why, size_t why_size) {
+  Secret<SnmpCredentials> credentials;
+  if (credentials.get() == nullptr) return false;
+  SnmpSettingsReport report;
+  char community_source[kSettingsPathSize] = "";
+  if (ppd != nullptr) snmpRunCredentials(ppd, *credentials, report);
+  snmpRunCommunity(ppd, credentials->community, community_source, sizeof(community_source));
+  char key[kSettingsPathSize];
+  if (credentials->use_v3) {
+    format_text(key, sizeof(key), "SNMPv3 of %s", report.path);
+  } else if (community_source[0] != '\0') {
+    format_text(key, sizeof(key), "the community of %s", community_source);
+  } else {
+    copy_text(key, sizeof(key), "the default community");
+  }
+  for (size_t i = 0; i < *tried_count; i++) {
+    if (strcmp(tried[i], key) == 0) return false;
+  }
+  copy_text(tried[(*tried_count)++], kSettingsPathSize, key);
+  char words[kDeviceWordsSize];
+  if (snmpDeviceId(host, *credentials, ProbeCancel{}, id, size, words, sizeof(words))) {
+    copy_text(source, source_size, key);
+    return true;
+  }
+  const size_t used = strlen(why);
+  format_text(why + used, why_size - used, "%s%s: %s", used > 0 ? "; " : "", key, words);
+  return false;
 }
 
 }  // namespace
@@ -109,7 +156,86 @@ pappl_devtype_t listableDeviceTypes(pappl_devtype_t types, char* why, size_t why
   return static_cast<pappl_devtype_t>(types & ~PAPPL_DEVTYPE_DNS_SD);
 }
 
-int listDevicesSubcommand(int argc, char* argv[]) {
+bool deviceIdOfPrinter(const DriverCatalog& catalog, const char* uri, char* id, size_t size,
+                       char* source, size_t source_size, char* why, size_t why_size) {
+  copy_text(why, why_size, "");
+  char host[kHostSize];
+  const char* host_why = "";
+  if (connectionType(uri) != kConnectionNetwork) {
+    copy_text(why, why_size, "not a network device URI (socket:, ipp:, http:, lpd:)");
+    return false;
+  }
+  if (!hostOfUri(uri, host, sizeof(host), &host_why)) {
+    format_text(why, why_size, "the device URI is refused: %s", host_why);
+    return false;
+  }
+  probeSnmpInit();
+  UniqueMalloc<char[][kSettingsPathSize]> tried =
+      make_array<char[kSettingsPathSize]>(static_cast<size_t>(catalog.count) + 1);
+  if (tried == nullptr) return false;
+  size_t count = 0;
+  for (int i = 0; i < catalog.count; i++) {
+    UniquePpd ppd(ppdOpenFile(catalog.entries[i].ppd_path));
+    if (ppd != nullptr && try_settings(ppd.get(), host, tried.get(), &count, id, size, source,
+                                       source_size, why, why_size)) {
+      return true;
+    }
+  }
+  return try_settings(nullptr, host, tried.get(), &count, id, size, source, source_size, why,
+                      why_size);
+}
+
+bool chooseAutoDriver(int argc, char* argv[], const DriverCatalog& catalog) {
+  const int driver = option_index(argc, argv, "-m");
+  const int device = option_index(argc, argv, "-v");
+  if (driver == 0 || device == 0 || strcmp(argv[driver], "auto") != 0 ||
+      connectionType(argv[device]) != kConnectionNetwork) {
+    return true;
+  }
+  char id[kDeviceIdTextSize];
+  char source[kSettingsPathSize];
+  UniqueMalloc<char[]> why = make_array<char>(kTriesWordsSize);
+  if (why == nullptr) return true;
+  if (!deviceIdOfPrinter(catalog, argv[device], id, sizeof(id), source, sizeof(source), why.get(),
+                         kTriesWordsSize)) {
+    fprintf(stderr, "%s: the printer gave no IEEE 1284 device ID over SNMP (%s); the server "
+                    "tries its own way\n",
+            kAppName, ShownText(why.get()).c_str());
+    return true;
+  }
+  const char* name = matchDeviceId(catalog, id);
+  if (name == nullptr) {
+    fprintf(stderr,
+            "%s: Unable to add printer: no driver's *1284DeviceID names the manufacturer and "
+            "model of the printer's device ID '%s' (asked with %s).\n",
+            kAppName, ShownText(id).c_str(), ShownText(source).c_str());
+    return false;
+  }
+  fprintf(stderr, "%s: the printer's device ID '%s' (asked with %s) matches the driver %s\n",
+          kAppName, ShownText(id).c_str(), ShownText(source).c_str(), name);
+  argv[driver] = const_cast<char*>(name);
+  return true;
+}
+
+int listDevicesSubcommand(int argc, char* argv[], const DriverCatalog& catalog) {
+  const int device = option_index(argc, argv, "-v");
+  if (device != 0) {
+    char id[kDeviceIdTextSize];
+    char source[kSettingsPathSize];
+    UniqueMalloc<char[]> why = make_array<char>(kTriesWordsSize);
+    if (why == nullptr) return 1;
+    if (!deviceIdOfPrinter(catalog, argv[device], id, sizeof(id), source, sizeof(source),
+                           why.get(), kTriesWordsSize)) {
+      fprintf(stderr, "%s: %s gave no IEEE 1284 device ID: %s\n", kAppName,
+              ShownText(argv[device]).c_str(), ShownText(why.get()).c_str());
+      return 1;
+    }
+    const char* name = matchDeviceId(catalog, id);
+    printf("%s\n    %s\n    asked with %s\n    driver %s\n", ShownText(argv[device]).c_str(),
+           ShownText(id).c_str(), ShownText(source).c_str(),
+           name != nullptr ? name : "none (no *1284DeviceID names its manufacturer and model)");
+    return 0;
+  }
   bool verbose = false;
   for (int i = 2; i + 1 < argc; i++) {
     if (strcmp(argv[i], "-o") == 0 && strstr(argv[i + 1], "verbose") != nullptr) verbose = true;

@@ -296,6 +296,11 @@ struct DirCloser {
 
 }  // namespace
 
+bool mediaColOfSize(ppd_file_t* ppd, const PpdDriver& driver, const char* choice,
+                    const char* source, pappl_media_col_t* col) {
+  return media_col_of(ppd, driver, choice, source, col);
+}
+
 void keywordFromChoice(char* keyword, size_t size, const char* choice) {
   if (size == 0) return;
   size_t n = 0;

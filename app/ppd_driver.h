@@ -97,6 +97,11 @@ UniqueIpp ppdVendorAttributes(const PpdDriver& driver, const char* default_ucs);
 // values of zorv-ucs-supported besides "auto". Returns their count.
 int findProfileNames(char (*names)[kProfileNameSize], int max_names);
 
+// The media-col of the PPD page size choice, in source, with the size's own imageable area;
+// false when the PPD has no such size among the driver's.
+bool mediaColOfSize(ppd_file_t* ppd, const PpdDriver& driver, const char* choice,
+                    const char* source, pappl_media_col_t* col);
+
 // The IPP keyword for a PPD choice name: "Tray1" -> "tray-1", "FaceUp" -> "face-up",
 // "PF500" -> "pf-500"; terminated, cut to size - 1.
 void keywordFromChoice(char* keyword, size_t size, const char* choice);

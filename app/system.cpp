@@ -18,6 +18,8 @@
 #include "common/handles.h"
 #include "log/escape.h"
 #include "log/text.h"
+#include "probe/device_id.h"
+#include "probe/device_uri.h"
 
 namespace {
 
@@ -49,8 +51,20 @@ pappl_loglevel_t log_level_of(const char* text) {
   return PAPPL_LOGLEVEL_UNSPEC;
 }
 
-const char* autoadd(const char*, const char*, const char* device_id, void* data) {
-  return matchDeviceId(static_cast<AppContext*>(data)->catalog, device_id);
+// The driver of an "auto" printer: by the device ID PAPPL got, else, for a network printer that
+// did not answer PAPPL's "public", by the one it gives with our settings.
+const char* autoadd(const char*, const char* device_uri, const char* device_id, void* data) {
+  const DriverCatalog& catalog = static_cast<AppContext*>(data)->catalog;
+  const char* driver = matchDeviceId(catalog, device_id);
+  if (driver != nullptr || device_uri == nullptr) return driver;
+  char id[kDeviceIdTextSize];
+  char source[kPpdPathSize];
+  char why[kTriesWordsSize];
+  if (!deviceIdOfPrinter(catalog, device_uri, id, sizeof(id), source, sizeof(source), why,
+                         sizeof(why))) {
+    return nullptr;
+  }
+  return matchDeviceId(catalog, id);
 }
 
 // PAPPL calls this while it holds the system's lock, and removes by itself the printer's pages
@@ -86,6 +100,9 @@ bool make_driver(pappl_system_t* system, const char* driver_name, const char* de
   }
   setJobCallbacks(data);
   data->delete_cb = delete_printer;
+  // A network printer reports its state (app/printer_state.h); PAPPL then adds its supplies page.
+  data->status_cb = printerStatus;
+  data->has_supplies = connectionType(device_uri) == kConnectionNetwork;
   return true;
 }
 
@@ -272,8 +289,6 @@ int runPrinterApp(int argc, char* argv[]) {
       !prepareServer(context[0].access.admin_group, &context[0].places)) {
     return 1;
   }
-  // PAPPL's listing browses DNS-SD whether or not avahi-daemon runs, and aborts when it does not.
-  if (strcmp(subcommand, "devices") == 0) return listDevicesSubcommand(argc, argv);
   if (strcmp(subcommand, "add") == 0 && !addSubcommandUriAllowed(argc, argv)) return 1;
   context[0].accessories = makeAccessoryContext(context[0].places.state_file);
   if (context[0].accessories == nullptr) {
@@ -281,6 +296,17 @@ int runPrinterApp(int argc, char* argv[]) {
     return 1;
   }
   scanPpdDirectories(&context[0].catalog, directories);
+  // PAPPL's listing browses DNS-SD whether or not avahi-daemon runs, and aborts when it does not.
+  if (strcmp(subcommand, "devices") == 0) {
+    const int status = listDevicesSubcommand(argc, argv, context[0].catalog);
+    freeAccessoryContext(context[0].accessories);
+    return status;
+  }
+  // PAPPL asks a device for its ID with the community "public" only.
+  if (strcmp(subcommand, "add") == 0 && !chooseAutoDriver(argc, argv, context[0].catalog)) {
+    freeAccessoryContext(context[0].accessories);
+    return 1;
+  }
   // PAPPL's listing of drivers needs at least one.
   if (context[0].catalog.count == 0 && argc > 1 && strcmp(argv[1], "drivers") == 0) {
     fprintf(stderr, "%s: no PPD in %s\n", kAppName, directories);

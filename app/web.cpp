@@ -9,6 +9,9 @@
 #include "app/accessories.h"
 #include "app/handles.h"
 #include "app/ppd_driver.h"
+#include "app/printer_page.h"
+#include "app/printer_state.h"
+#include "app/state_page.h"
 #include "common/handles.h"
 #include "common/secret.h"
 #include "log/text.h"
@@ -129,10 +132,11 @@ bool driver_page(pappl_client_t* client, void* data) {
 // At most this many installable options are shown (and set by hand) on the page.
 constexpr int kShownOptions = 512;
 constexpr int kSecondsPerMinute = 60;
-constexpr size_t kTimeSize = 32;
 constexpr char kHandPrefix[] = "hand-";
 constexpr char kFromDevice[] = "";
 constexpr size_t kProblemSize = 256;
+// A page that waits for a query reloads itself this often.
+constexpr int kAskingRefreshSeconds = 2;
 
 void escaped_cell(pappl_client_t* client, const char* text) {
   papplClientHTMLPuts(client, "<td>");
@@ -158,30 +162,48 @@ void hand_select(pappl_client_t* client, ppd_file_t* ppd, const InstalledOption&
   papplClientHTMLPuts(client, "</select></td>");
 }
 
+// The PPD's label of a choice of option keyword, else the choice's name.
+const char* choice_label(ppd_file_t* ppd, const char* keyword, const char* choice) {
+  ppd_option_t* option = ppd != nullptr ? ppdFindOption(ppd, keyword) : nullptr;
+  ppd_choice_t* found = option != nullptr ? ppdFindChoice(option, choice) : nullptr;
+  return found != nullptr && found->text[0] != '\0' ? found->text : choice;
+}
+
+// One option: its label from the PPD (the keyword under it), its query and what it gave, and
+// the choices as the PPD names them for people.
 void option_row(pappl_client_t* client, ppd_file_t* ppd, const InstalledOption& o) {
   papplClientHTMLPrintf(client, "<tr id=\"option-");
   papplClientHTMLEscape(client, o.keyword, 0);
-  papplClientHTMLPuts(client, "\">");
-  escaped_cell(client, o.keyword);
+  papplClientHTMLPuts(client, "\"><td>");
+  ppd_option_t* option = ppd != nullptr ? ppdFindOption(ppd, o.keyword) : nullptr;
+  papplClientHTMLEscape(client, option != nullptr && option->text[0] != '\0' ? option->text : o.keyword,
+                        0);
+  papplClientHTMLPuts(client, "<br><small>");
+  papplClientHTMLEscape(client, o.keyword, 0);
+  papplClientHTMLPuts(client, "</small></td>");
+  const bool no_query = o.outcome == ProbeOutcome::kNoQuery;
   char query[kQueryTextSize + kAttributeNameSize + 4] = "";
-  if (o.query_name[0] != '\0')
+  if (no_query) {
+    copy_text(query, sizeof(query), "no query attribute in the PPD: never asked; set it by hand");
+  } else if (o.asked == 0) {
+    copy_text(query, sizeof(query), "not asked yet");
+  } else {
     format_text(query, sizeof(query), "%s \"%s\"", o.query_name, o.query);
-  escaped_cell(client, o.asked == 0 ? "not asked yet" : query);
+  }
+  escaped_cell(client, query);
   char gave[kReplyTextSize + kWordsSize + 8] = "";
   if (o.outcome == ProbeOutcome::kAnswered) {
     format_text(gave, sizeof(gave), "\"%s\"%s%s", o.reply, o.words[0] != '\0' ? ", " : "", o.words);
-  } else {
+  } else if (!no_query) {
     copy_text(gave, sizeof(gave), o.words);
   }
   escaped_cell(client, gave);
-  escaped_cell(client, o.device_choice[0] != '\0' ? o.device_choice : "-");
+  escaped_cell(client, o.device_choice[0] != '\0' ? choice_label(ppd, o.keyword, o.device_choice)
+                                                  : "-");
   hand_select(client, ppd, o);
-  escaped_cell(client, effectiveChoice(o));
-  char when[kTimeSize] = "-";
-  if (o.asked != 0) {
-    struct tm local;
-    strftime(when, sizeof(when), "%Y-%m-%d %H:%M:%S", localtime_r(&o.asked, &local));
-  }
+  escaped_cell(client, choice_label(ppd, o.keyword, effectiveChoice(o)));
+  char when[kStateTimeSize] = "-";
+  if (o.asked != 0 && !no_query) stateTimeText(o.asked, when, sizeof(when));
   escaped_cell(client, when);
   papplClientHTMLPuts(client, "</tr>\n");
 }
@@ -282,11 +304,17 @@ void take_snmp(const CupsOptions& form, pappl_printer_t* printer, char* problem,
 // Takes a posted form: the button that asks the printer now, the SNMP settings, or the
 // hand-set choices and the interval. False when the form is not the page's own (its session
 // token does not match). The passphrases of the form are cleared once taken.
-bool take_form(pappl_client_t* client, pappl_printer_t* printer, char* problem, size_t size) {
+bool take_form(pappl_client_t* client, pappl_printer_t* printer, char* problem, size_t size,
+               bool* asked) {
   CupsOptions form;
   form.count = papplClientGetForm(client, &form.options);
   const bool valid = papplClientIsValidForm(client, form.count, form.options);
+  *asked = valid && form.get("query") != nullptr;
   if (valid && form.get("query") != nullptr) requestQuery(printer);
+  const char* state_seconds = form.get("state-interval");
+  if (valid && state_seconds != nullptr && atoi(state_seconds) > 0) {
+    setStateInterval(printer, atoi(state_seconds));
+  }
   if (valid && form.get("snmp") != nullptr) take_snmp(form, printer, problem, size);
   for (int i = 0; i < form.count; i++) {
     if (strstr(form.options[i].name, "passphrase") != nullptr) {
@@ -311,25 +339,34 @@ bool accessories_page(pappl_client_t* client, void* data) {
   pappl_printer_t* printer = static_cast<pappl_printer_t*>(data);
   if (!papplClientHTMLAuthorize(client)) return true;
   char problem[kProblemSize] = "";
-  if (papplClientGetMethod(client) == HTTP_STATE_POST &&
-      !take_form(client, printer, problem, sizeof(problem))) {
-    papplClientRespond(client, HTTP_STATUS_BAD_REQUEST, nullptr, nullptr, 0, 0);
-    return true;
+  char path[kPathSize];
+  papplPrinterGetPath(printer, kAccessoriesPage, path, sizeof(path));
+  if (papplClientGetMethod(client) == HTTP_STATE_POST) {
+    bool asked = false;
+    if (!take_form(client, printer, problem, sizeof(problem), &asked)) {
+      papplClientRespond(client, HTTP_STATUS_BAD_REQUEST, nullptr, nullptr, 0, 0);
+      return true;
+    }
+    // The page the button leads to is an ordinary GET of this one, which shows the query
+    // running and then, reloading itself, the answers; reloading it asks nothing again.
+    if (asked) {
+      papplClientRespondRedirect(client, HTTP_STATUS_SEE_OTHER, path);
+      return true;
+    }
   }
   UniqueMalloc<InstalledOption[]> options = make_array<InstalledOption>(kShownOptions);
   int interval = 0;
   bool running = false;
+  bool waiting = false;
   const int count = options != nullptr ? copyInstalledOptions(printer, options.get(), kShownOptions,
-                                                              &interval, &running)
+                                                              &interval, &running, &waiting)
                                        : -1;
   const PpdDriver* driver = ppdDriverOf(printer);
   UniquePpd ppd(driver != nullptr ? ppdOpenFile(driver->ppd_path) : nullptr);
 
-  papplClientHTMLPrinterHeader(client, printer, kAccessoriesPageLabel, running ? 5 : 0, nullptr,
-                               nullptr);
+  papplClientHTMLPrinterHeader(client, printer, kAccessoriesPageLabel,
+                               running || waiting ? kAskingRefreshSeconds : 0, nullptr, nullptr);
   papplClientHTMLPuts(client, "<div class=\"row\"><div class=\"col-12\">\n");
-  char path[kPathSize];
-  papplPrinterGetPath(printer, kAccessoriesPage, path, sizeof(path));
   papplClientHTMLStartForm(client, path, false);
   papplClientHTMLPrintf(client,
                         "<p id=\"query-state\">%s</p>\n"
@@ -337,7 +374,11 @@ bool accessories_page(pappl_client_t* client, void* data) {
                         "<thead><tr><th>Option</th><th>Query</th><th>Reply</th><th>From the "
                         "printer</th><th>Set by hand</th><th>Installed</th><th>Asked</th></tr>"
                         "</thead><tbody>\n",
-                        running ? "The printer is being asked now." : "");
+                        running   ? "The printer is being asked now; this page shows the answers "
+                                    "when they come."
+                        : waiting ? "The printer is to be asked as soon as other printers' "
+                                    "queries let it; this page shows the answers when they come."
+                                  : "");
   for (int i = 0; i < count; i++) option_row(client, ppd.get(), options[i]);
   if (count <= 0)
     papplClientHTMLPuts(client, "<tr><td colspan=\"7\">No installable options.</td></tr>\n");
@@ -348,6 +389,7 @@ bool accessories_page(pappl_client_t* client, void* data) {
       "<input type=\"submit\" name=\"save\" value=\"Save\"> "
       "<input type=\"submit\" name=\"query\" value=\"Ask the printer now\"></p>\n",
       interval / kSecondsPerMinute);
+  stateSection(client, printer);
   snmp_section(client, printer, problem);
   papplClientHTMLPuts(client, "</form>\n</div></div>\n");
   papplClientHTMLPrinterFooter(client);
@@ -419,6 +461,7 @@ bool driverPagePath(pappl_printer_t* printer, char* path, size_t size) {
 }
 
 void addPrinterPages(pappl_printer_t* printer) {
+  addPrinterMainPage(printer);
   char path[kPathSize];
   if (driverPagePath(printer, path, sizeof(path))) {
     papplSystemAddResourceCallback(papplPrinterGetSystem(printer), path, "text/html", driver_page,

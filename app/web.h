@@ -12,9 +12,11 @@
 inline constexpr char kDriverPage[] = "driver";
 inline constexpr char kDriverPageLabel[] = "Driver";
 
-// The page of the printer's accessories: each installable option's query, what it gave, the
-// choice from the device and the one set by hand (a form), the time of the last query, the
-// interval between queries, and a button that asks the printer now.
+// The page of the printer's accessories: each installable option (by the PPD's label), its
+// query, what it gave, the choice from the device and the one set by hand (a form), the time of
+// the last query, the interval between queries, a button that asks the printer now (the page
+// then reloads itself until the answers are there), and the printer's own state
+// (app/state_page.h).
 inline constexpr char kAccessoriesPage[] = "accessories";
 inline constexpr char kAccessoriesPageLabel[] = "Accessories";
 
@@ -29,8 +31,8 @@ inline constexpr int kQueryNoAnswer = 202;
 // The page's path for printer into path; false when it does not fit.
 bool driverPagePath(pappl_printer_t* printer, char* path, size_t size);
 
-// Adds the printer's pages and their links on PAPPL's printer page; PAPPL removes both with the
-// printer.
+// Adds the printer's pages (its main page in place of PAPPL's, app/printer_page.h) and their
+// links; PAPPL removes both with the printer.
 void addPrinterPages(pappl_printer_t* printer);
 // Adds the query resource of the system.
 void addSystemPages(pappl_system_t* system);

@@ -74,8 +74,9 @@ size_t utf8_sequence(const unsigned char* p) {
 
 // The escape of the text at p into piece (at most 8 bytes, not terminated); *consumed tells how
 // many bytes of the text it stands for. A well-formed UTF-8 character is kept whole, unless it
-// is one of the C1 controls U+0080 to U+009F, whose two bytes are both escaped.
-size_t escape_piece(const unsigned char* p, char* piece, size_t* consumed) {
+// is one of the C1 controls U+0080 to U+009F, whose two bytes are both escaped. strict: a byte
+// of no well-formed character is escaped as well.
+size_t escape_piece(const unsigned char* p, char* piece, size_t* consumed, bool strict) {
   const size_t sequence = utf8_sequence(p);
   if (sequence == 2 && p[0] == 0xC2 && p[1] <= 0x9F) {
     *consumed = 2;
@@ -87,19 +88,18 @@ size_t escape_piece(const unsigned char* p, char* piece, size_t* consumed) {
     return sequence;
   }
   *consumed = 1;
+  if (strict && p[0] >= 0x80) return hex_escape(p[0], piece);
   return escape_byte(p[0], piece);
 }
 
-}  // namespace
-
-size_t escape_control(char* out, size_t size, const char* text) {
+size_t escape_text(char* out, size_t size, const char* text, bool strict) {
   size_t length = 0;
   bool full = size == 0;
   const auto* p = reinterpret_cast<const unsigned char*>(text);
   while (*p != '\0') {
     char piece[8];
     size_t consumed = 0;
-    const size_t n = escape_piece(p, piece, &consumed);
+    const size_t n = escape_piece(p, piece, &consumed, strict);
     p += consumed;
     if (!full && length + n < size) {
       memcpy(out + length, piece, n);
@@ -111,6 +111,16 @@ size_t escape_control(char* out, size_t size, const char* text) {
   }
   if (!full) out[length] = '\0';
   return length;
+}
+
+}  // namespace
+
+size_t escape_control(char* out, size_t size, const char* text) {
+  return escape_text(out, size, text, false);
+}
+
+size_t escape_utf8(char* out, size_t size, const char* text) {
+  return escape_text(out, size, text, true);
 }
 
 ShownText::ShownText(const char* text) {

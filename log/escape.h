@@ -20,6 +20,10 @@ constexpr size_t escaped_size(size_t length) {
 // the length of the whole escaped text, so that a result >= size tells that it was cut.
 size_t escape_control(char* out, size_t size, const char* text);
 
+// The same, and every byte that is not part of a well-formed UTF-8 character escaped too
+// ("\xE9" for a Latin-1 e acute): the result is well-formed UTF-8, as IPP text and names must be.
+size_t escape_utf8(char* out, size_t size, const char* text);
+
 // The escaped form of a text of any length, in a heap buffer owned by this object; the empty
 // text when memory runs out (the text is then not shown rather than shown raw).
 class ShownText {

@@ -163,10 +163,8 @@ void probeSnmpOptions(ppd_file_t* ppd, const char* host, const SnmpCredentials& 
   }
   char no_session[kDetailSize] = "";
   int round = kSnmpRoundDone;
-  if (!credentials.use_v3) {
-    setupSnmpSession(session.get(), host, credentials.community);
-  } else if (setupSnmpV3Session(session.get(), host, credentials.v3, no_session,
-                                sizeof(no_session)) != 0) {
+  if (setupCredentialSession(session.get(), host, credentials, no_session, sizeof(no_session)) !=
+      0) {
     // Nothing is sent: every query's line says why.
     for (size_t i = 0; i < count; ++i) {
       requests[i].outcome = snmpOidReadable(requests[i].oid_text) ? SnmpOutcome::kOpenFailed

@@ -1,21 +1,16 @@
-// All SNMP GETs of a query in flight together. One session carries every request: only
-// datagrams from the printer's address and port reach its socket, each request has a random id,
-// and the library matches each answer to its request by that id, drops an answer that comes
-// twice, late or for an id it never sent, and expires each request on its own time-out. The round
-// waits with ppoll on the session's socket until the next answer, the next expiry or a cancel.
+// All SNMP GETs of a query in flight together, or the GETNEXT chains of a walk. One session
+// carries every request: only datagrams from the printer's address and port reach its socket,
+// each request has a random id, and the library matches each answer to its request by that id,
+// drops an answer that comes twice, late or for an id it never sent, and expires each request on
+// its own time-out. The round waits with ppoll on the session's socket until the next answer,
+// the next expiry or a cancel.
 // Net-SNMP is not built reentrant here: every call into it holds one process-wide lock, taken only
 // around the calls, never across a wait, so that rounds of several threads interleave.
 #include "probe/snmp_round.h"
 
-#include <linux/filter.h>
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
 #include <net-snmp/library/large_fd_set.h>
-#include <net-snmp/library/snmpIPBaseDomain.h>
-#include <net-snmp/library/snmpUDPDomain.h>
-#include <net-snmp/library/snmpUDPIPv6Domain.h>
-#include <netdb.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/random.h>
@@ -31,12 +26,12 @@
 #include "common/signals.h"
 #include "probe/snmp_handles.h"
 #include "probe/snmp_lock.h"
+#include "probe/snmp_transport.h"
 #include "probe/snmp_usm.h"
 
 namespace {
 
 constexpr long kMicrosecondsPerMillisecond = 1000;
-constexpr char kSnmpPort[] = "161";
 
 // The SNMP library is set up once for the process; every call into it holds SnmpLibraryLock.
 pthread_once_t g_init_once = PTHREAD_ONCE_INIT;
@@ -52,67 +47,6 @@ void init_library() {
   init_snmp(g_program);
   snmp_set_do_debugging(0);
   netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DUMP_PACKET, 0);
-}
-
-// Only the printer may answer. The library matches an answer to its request by request id
-// alone and reads its socket with recvfrom: a socket filter lets only datagrams from the
-// printer's address and port reach the socket, and the kernel drops every other. (Connecting
-// the socket would do the same, but would also turn a printer's ICMP "port unreachable" into
-// failed sends, where a silent printer is a time-out.) Datagrams that came before the filter
-// are read away. False when the transport is not a UDP one whose peer can be told.
-bool restrict_to_printer(void* open) {
-  const netsnmp_transport* transport = snmp_sess_transport(open);
-  if (transport == nullptr || transport->sock < 0 || transport->data == nullptr ||
-      transport->data_length < static_cast<int>(sizeof(netsnmp_indexed_addr_pair))) {
-    return false;
-  }
-  const auto* pair = static_cast<const netsnmp_indexed_addr_pair*>(transport->data);
-  const auto* peer = reinterpret_cast<const struct sockaddr*>(&pair->remote_addr);
-  // The filter sees a datagram from its UDP header on; the IP header is reached through
-  // SKF_NET_OFF. It compares the source address a word at a time, then the source port; every
-  // comparison that fails jumps to the last instruction, which drops the datagram.
-  const bool ipv6 = peer->sa_family == AF_INET6;
-  if (!ipv6 && peer->sa_family != AF_INET) return false;
-  uint32_t address[4] = {};
-  uint32_t words = 1;
-  uint32_t address_offset = 12;
-  uint16_t port = 0;
-  if (ipv6) {
-    const auto* in6 = reinterpret_cast<const struct sockaddr_in6*>(peer);
-    memcpy(address, in6->sin6_addr.s6_addr, sizeof(address));
-    words = 4;
-    address_offset = 8;
-    port = ntohs(in6->sin6_port);
-  } else {
-    const auto* in = reinterpret_cast<const struct sockaddr_in*>(peer);
-    address[0] = in->sin_addr.s_addr;
-    port = ntohs(in->sin_port);
-  }
-  const unsigned short total = static_cast<unsigned short>(2 * words + 4);
-  struct sock_filter code[12];
-  unsigned short n = 0;
-  const auto expect = [&](uint32_t value) {
-    code[n] =
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, value, 0, static_cast<unsigned char>(total - n - 2));
-    ++n;
-  };
-  for (uint32_t word = 0; word < words; ++word) {
-    code[n++] = BPF_STMT(BPF_LD | BPF_W | BPF_ABS,
-                         static_cast<uint32_t>(SKF_NET_OFF) + address_offset + 4 * word);
-    expect(ntohl(address[word]));
-  }
-  code[n++] = BPF_STMT(BPF_LD | BPF_H | BPF_ABS, 0);
-  expect(port);
-  code[n++] = BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFF);
-  code[n++] = BPF_STMT(BPF_RET | BPF_K, 0);
-  const struct sock_fprog program = {n, code};
-  if (setsockopt(transport->sock, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof(program)) != 0) {
-    return false;
-  }
-  char discarded[1];
-  while (recv(transport->sock, discarded, sizeof(discarded), MSG_DONTWAIT) >= 0) {
-  }
-  return true;
 }
 
 // A request id from the kernel's random source: the library's own ids start from the time of
@@ -131,44 +65,11 @@ char* copy_heap_text(const char* text) {
   return strdup(text != nullptr ? text : "");
 }
 
-// The session's transport to the SNMP port of the printer at host (an address, or a name
-// resolved here, outside the library's lock): made from the address itself, so that the
-// library never reads a peer text, which could name another transport or another port. Null,
-// with the session's error set, when host gives no address.
-netsnmp_transport* printer_transport(netsnmp_session* session) {
-  const char* host = session->peername;
-  struct addrinfo hints = {};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_DGRAM;
-  hints.ai_flags = AI_NUMERICSERV;
-  struct addrinfo* found = nullptr;
-  if (host == nullptr || host[0] == '\0' || getaddrinfo(host, kSnmpPort, &hints, &found) != 0) {
-    found = nullptr;
-  }
-  struct netsnmp_ep endpoint = {};
-  netsnmp_transport* transport = nullptr;
-  {
-    LibraryLock lock;
-    if (found != nullptr && found->ai_family == AF_INET6 &&
-        found->ai_addrlen <= sizeof(endpoint.a.sin6)) {
-      memcpy(&endpoint.a.sin6, found->ai_addr, found->ai_addrlen);
-      transport = netsnmp_udp6_transport(&endpoint, 0);
-    } else if (found != nullptr && found->ai_family == AF_INET &&
-               found->ai_addrlen <= sizeof(endpoint.a.sin)) {
-      memcpy(&endpoint.a.sin, found->ai_addr, found->ai_addrlen);
-      transport = netsnmp_udp_transport(&endpoint, 0);
-    }
-    if (transport == nullptr) {
-      snmp_set_detail(host != nullptr ? host : "");
-      session->s_snmp_errno = SNMPERR_BAD_ADDRESS;
-    }
-  }
-  if (found != nullptr) freeaddrinfo(found);
-  return transport;
-}
-
 // Where an SNMPv3 round is with the discovery of the printer's engine.
 enum class Discovery { kNone, kWaiting, kKnown, kNoEngine, kFailed };
+
+static_assert(sizeof(oid) == sizeof(unsigned long) && MAX_OID_LEN == kSnmpMaxOidLength,
+              "a walk's names are the library's OIDs");
 
 // The requests of one round and how far the round has got with them.
 struct Round {
@@ -178,6 +79,9 @@ struct Round {
   size_t waiting = 0;  // sent and not yet answered or expired
   Discovery discovery = Discovery::kNone;
   char* discovery_error = nullptr;  // the library's words for kFailed (heap)
+  const SnmpFollow* follow = nullptr;  // a walk's; null for GETs
+  struct timespec start = {};
+  int timeout_ms = 0;  // a walk's, for all of it
 };
 
 // Owns a large descriptor set of the library.
@@ -240,13 +144,11 @@ int on_answer(int operation, netsnmp_session* session, int /*request_id*/, netsn
     } else if (pdu->errstat != SNMP_ERR_NOERROR) {
       request.outcome = SnmpOutcome::kErrorStatus;
       request.error_status = pdu->errstat;
+      request.error_index = pdu->errindex;
     } else {
       request.outcome = SnmpOutcome::kAnswered;
       request.variable = pdu->variables;
-      if (request.variable != nullptr) {
-        pdu->variables = request.variable->next_variable;
-        request.variable->next_variable = nullptr;
-      }
+      pdu->variables = nullptr;
     }
   } else {
     // Worded as a GET on its own words it: the time-out is the session's error, on a session
@@ -257,6 +159,7 @@ int on_answer(int operation, netsnmp_session* session, int /*request_id*/, netsn
     }
     fail_with_session_error(request, "snmp_sess_synch_response", session);
   }
+  request.ended = true;
   return 1;
 }
 
@@ -332,27 +235,61 @@ long elapsed_ms(const struct timespec& start) {
   return (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
 }
 
-// Sends the next request of the round, unless its OID cannot be read.
-void send_next(void* open, Round& round) {
-  SnmpRequest& request = round.requests[round.next++];
+// A request that ends before it is sent: the walk has no time left for it.
+void end_as_time_out(SnmpRequest& request) {
+  request.outcome = SnmpOutcome::kFailed;
+  request.failed_call = "snmp_sess_synch_response";
+  request.error_text = copy_heap_text(snmp_api_errstring(SNMPERR_TIMEOUT));
+  request.ended = true;
+}
+
+// Sends a request of the round: a GET of its OID text, unless that cannot be read, or a
+// walk's GETNEXT of its names, waiting what is left of the walk's time-out.
+void send_request(void* open, Round& round, SnmpRequest& request) {
   oid name[MAX_OID_LEN];
   size_t length = MAX_OID_LEN;
-  if (request.outcome == SnmpOutcome::kInvalidOid || !read_oid(request.oid_text, name, &length)) {
+  if (request.names == nullptr &&
+      (request.outcome == SnmpOutcome::kInvalidOid || !read_oid(request.oid_text, name, &length))) {
     return;
+  }
+  long left = 0;
+  if (round.follow != nullptr) {
+    left = round.timeout_ms - elapsed_ms(round.start);
+    if (left <= 0) {
+      end_as_time_out(request);
+      return;
+    }
   }
   LibraryLock lock;
-  UniqueSnmpPdu pdu(snmp_pdu_create(SNMP_MSG_GET));
+  int command = SNMP_MSG_GET;
+  if (request.names != nullptr) {
+    command = request.bulk_rows > 0 ? SNMP_MSG_GETBULK : SNMP_MSG_GETNEXT;
+  }
+  UniqueSnmpPdu pdu(snmp_pdu_create(command));
   if (!pdu) {
     fail_with_session_error(request, "snmp_pdu_create", snmp_sess_session(open));
+    request.ended = true;
     return;
   }
-  snmp_add_null_var(pdu.get(), name, length);
+  if (request.names == nullptr) {
+    snmp_add_null_var(pdu.get(), name, length);
+  } else {
+    for (size_t i = 0; i < request.name_count; ++i) {
+      snmp_add_null_var(pdu.get(), request.names[i].ids, request.names[i].length);
+    }
+    snmp_sess_session(open)->timeout = left * kMicrosecondsPerMillisecond;
+    if (command == SNMP_MSG_GETBULK) {
+      pdu->non_repeaters = 0;
+      pdu->max_repetitions = request.bulk_rows;
+    }
+  }
   pdu->reqid = random_request_id();
   // The library takes the PDU when the send succeeds and leaves it to the caller otherwise.
   request.round = &round;
   if (snmp_sess_async_send(open, pdu.get(), on_answer, &request) == 0) {
     request.round = nullptr;
     fail_with_session_error(request, "snmp_sess_synch_response", snmp_sess_session(open));
+    request.ended = true;
     return;
   }
   // The library owns the PDU now.
@@ -441,12 +378,39 @@ bool snmpOidReadable(const char* text) {
   return read_oid(text, name, &length);
 }
 
-int snmpGetAll(netsnmp_session* session, SnmpRequest* requests, size_t count, int timeout_ms,
-               int retries, const ProbeCancel& cancel) {
+namespace {
+
+// A walk's requests that ended: each is followed, and sent again when the walk asks for it.
+void follow_ended(void* open, Round& round) {
+  bool again = true;
+  while (again) {
+    again = false;
+    for (size_t i = 0; i < round.count; ++i) {
+      SnmpRequest& request = round.requests[i];
+      if (!request.ended) continue;
+      request.ended = false;
+      if (!round.follow->next(request, round.follow->data)) continue;
+      snmpRoundRelease(&request, 1);
+      request.outcome = SnmpOutcome::kNotSent;
+      request.error_status = 0;
+      request.error_index = 0;
+      request.failed_call = nullptr;
+      request.report = SnmpReport::kNone;
+      send_request(open, round, request);
+      // A request that could not be sent has ended again.
+      again |= request.ended;
+    }
+  }
+}
+
+// The round of snmpGetAll (follow null) or of snmpWalk.
+int run_round(netsnmp_session* session, SnmpRequest* requests, size_t count, int timeout_ms,
+              int retries, const ProbeCancel& cancel, const SnmpFollow* follow) {
   // A session is opened only when some OID can be read, as one GET after another would.
   bool any = false;
   for (size_t i = 0; i < count; ++i) {
-    if (snmpOidReadable(requests[i].oid_text)) {
+    if (requests[i].names != nullptr ? requests[i].name_count > 0
+                                     : snmpOidReadable(requests[i].oid_text)) {
       any = true;
     } else {
       requests[i].outcome = SnmpOutcome::kInvalidOid;
@@ -457,12 +421,12 @@ int snmpGetAll(netsnmp_session* session, SnmpRequest* requests, size_t count, in
   session->timeout = timeout_ms * kMicrosecondsPerMillisecond;
   session->retries = retries;
   UniqueSnmpSession open;
-  netsnmp_transport* transport = printer_transport(session);
+  netsnmp_transport* transport = printerTransport(session);
   {
     LibraryLock lock;
     // The session owns the transport from here, also when it cannot be added.
     if (transport != nullptr) open.reset(snmp_sess_add(session, transport, nullptr, nullptr));
-    if (open && !restrict_to_printer(open.get())) {
+    if (open && !restrictToPrinter(open.get())) {
       open.reset();
       snmp_set_detail("cannot restrict the session to the printer's address");
       session->s_snmp_errno = SNMPERR_BAD_ADDRESS;
@@ -482,8 +446,9 @@ int snmpGetAll(netsnmp_session* session, SnmpRequest* requests, size_t count, in
   std::optional<TermDeferred> deferred;
   if (cancel.sigterm) deferred.emplace();
   Round round{requests, count};
-  struct timespec start;
-  clock_gettime(CLOCK_MONOTONIC, &start);
+  round.follow = follow;
+  round.timeout_ms = timeout_ms;
+  clock_gettime(CLOCK_MONOTONIC, &round.start);
   bool discovering = false;
   {
     LibraryLock lock;
@@ -509,7 +474,7 @@ int snmpGetAll(netsnmp_session* session, SnmpRequest* requests, size_t count, in
         netsnmp_session* opened = snmp_sess_session(open.get());
         acquired = usmUserAcquire(opened, no_user, sizeof(no_user)) == 0;
         // The GETs wait what the discovery left of the one time-out.
-        const long left = timeout_ms - elapsed_ms(start);
+        const long left = timeout_ms - elapsed_ms(round.start);
         opened->timeout = (left > 0 ? left : 1) * kMicrosecondsPerMillisecond;
         if (!acquired) round.discovery = Discovery::kFailed;
       }
@@ -519,7 +484,11 @@ int snmpGetAll(netsnmp_session* session, SnmpRequest* requests, size_t count, in
       }
     }
     if (!discovering) {
-      while (round.waiting < kSnmpInFlight && round.next < count) send_next(open.get(), round);
+      if (follow != nullptr) follow_ended(open.get(), round);
+      while (round.waiting < kSnmpInFlight && round.next < count) {
+        send_request(open.get(), round, round.requests[round.next++]);
+      }
+      if (follow != nullptr) follow_ended(open.get(), round);
       if (round.waiting == 0) break;
     }
     wait_and_read(open.get(), deferred, cancel.fd);
@@ -532,11 +501,23 @@ int snmpGetAll(netsnmp_session* session, SnmpRequest* requests, size_t count, in
   return result;
 }
 
+}  // namespace
+
+int snmpGetAll(netsnmp_session* session, SnmpRequest* requests, size_t count, int timeout_ms,
+               int retries, const ProbeCancel& cancel) {
+  return run_round(session, requests, count, timeout_ms, retries, cancel, nullptr);
+}
+
+int snmpWalk(netsnmp_session* session, SnmpRequest* requests, size_t count, int timeout_ms,
+             const SnmpFollow& follow, const ProbeCancel& cancel) {
+  return run_round(session, requests, count, timeout_ms, 0, cancel, &follow);
+}
+
 void snmpRoundRelease(SnmpRequest* requests, size_t count) {
   for (size_t i = 0; i < count; ++i) {
     free(requests[i].error_text);
     requests[i].error_text = nullptr;
-    if (requests[i].variable != nullptr) snmp_free_var(requests[i].variable);
+    if (requests[i].variable != nullptr) snmp_free_varbind(requests[i].variable);
     requests[i].variable = nullptr;
   }
 }

@@ -7,9 +7,11 @@
 // After the library's configuration, which its other headers need.
 #include <net-snmp/library/keytools.h>
 #include <net-snmp/library/snmpusm.h>
+#include <openssl/evp.h>
 
 #include <cstring>
 
+#include "common/secret.h"
 #include "log/text.h"
 #include "probe/snmp_lock.h"
 #include "probe/snmp_round.h"
@@ -92,18 +94,82 @@ void clear_master_keys(netsnmp_session* session) {
   session->securityPrivKeyLen = 0;
 }
 
+// The hash of an authentication protocol; null for none.
+const EVP_MD* hash_of(SnmpAuth auth) {
+  switch (auth) {
+    case SnmpAuth::kMd5:
+      return EVP_md5();
+    case SnmpAuth::kSha1:
+      return EVP_sha1();
+    case SnmpAuth::kSha224:
+      return EVP_sha224();
+    case SnmpAuth::kSha256:
+      return EVP_sha256();
+    case SnmpAuth::kSha384:
+      return EVP_sha384();
+    case SnmpAuth::kSha512:
+      return EVP_sha512();
+    case SnmpAuth::kNone:
+      break;
+  }
+  return nullptr;
+}
+
+// Room for 64 repetitions of the longest passphrase.
+struct Expansion {
+  unsigned char bytes[kUsmHashBlock * kSnmpPassphraseSize];
+};
+
+}  // namespace
+
+int usmMasterKey(SnmpAuth auth, const char* passphrase, unsigned char* key, size_t* length) {
+  const EVP_MD* hash = hash_of(auth);
+  const size_t passphrase_length = strlen(passphrase);
+  if (hash == nullptr || passphrase_length < kSnmpPassphraseMinimum ||
+      passphrase_length >= kSnmpPassphraseSize || *length < static_cast<size_t>(EVP_MAX_MD_SIZE)) {
+    return -1;
+  }
+  // 64 repetitions are a whole number of passphrases and of 64-byte blocks: hashed again and
+  // again, and the last time in part, they are the passphrase repeated over the expansion's
+  // length, exactly what the SNMP library hashes 64 bytes at a time. On a secret's pages.
+  Secret<Expansion> expansion;
+  EVP_MD_CTX* context = EVP_MD_CTX_new();
+  int result = -1;
+  if (expansion.get() != nullptr && context != nullptr &&
+      EVP_DigestInit_ex(context, hash, nullptr) == 1) {
+    const size_t pattern = kUsmHashBlock * passphrase_length;
+    for (size_t i = 0; i < pattern; ++i) {
+      expansion->bytes[i] = static_cast<unsigned char>(passphrase[i % passphrase_length]);
+    }
+    bool hashed = true;
+    for (size_t left = kUsmExpandedPassphrase; left > 0 && hashed;) {
+      const size_t piece = left < pattern ? left : pattern;
+      hashed = EVP_DigestUpdate(context, expansion->bytes, piece) == 1;
+      left -= piece;
+    }
+    unsigned int made = 0;
+    if (hashed && EVP_DigestFinal_ex(context, key, &made) == 1) {
+      *length = made;
+      result = 0;
+    }
+  }
+  EVP_MD_CTX_free(context);
+  return result;
+}
+
+namespace {
+
 // The master key (Ku) of a passphrase into key (USM_AUTH_KU_LEN bytes), made with the
 // session's authentication hash (the privacy key's too). False, with the session's master keys
-// cleared, when the library cannot make it.
+// cleared, when it cannot be made.
 static_assert(USM_AUTH_KU_LEN == USM_PRIV_KU_LEN, "both master keys have the same room");
-bool make_master_key(netsnmp_session* session, const char* passphrase, u_char* key,
+static_assert(USM_LENGTH_EXPANDED_PASSPHRASE == kUsmExpandedPassphrase &&
+                  USM_LENGTH_KU_HASHBLOCK == kUsmHashBlock,
+              "the expansion the SNMP library makes");
+bool make_master_key(netsnmp_session* session, SnmpAuth auth, const char* passphrase, u_char* key,
                      size_t* length) {
   *length = USM_AUTH_KU_LEN;
-  if (generate_Ku(session->securityAuthProto, static_cast<u_int>(session->securityAuthProtoLen),
-                  reinterpret_cast<const u_char*>(passphrase), strlen(passphrase), key,
-                  length) == SNMPERR_SUCCESS) {
-    return true;
-  }
+  if (usmMasterKey(auth, passphrase, key, length) == 0) return true;
   clear_master_keys(session);
   return false;
 }
@@ -193,7 +259,7 @@ int setupSnmpV3Session(netsnmp_session* session, const char* host, const SnmpV3S
                 snmpAuthName(settings.auth));
     return -1;
   }
-  if (!make_master_key(session, settings.auth_passphrase, session->securityAuthKey,
+  if (!make_master_key(session, settings.auth, settings.auth_passphrase, session->securityAuthKey,
                        &session->securityAuthKeyLen)) {
     format_text(detail, size, "the SNMP library cannot make a %s key", snmpAuthName(settings.auth));
     return -1;
@@ -208,11 +274,18 @@ int setupSnmpV3Session(netsnmp_session* session, const char* host, const SnmpV3S
                 snmpPrivName(settings.priv));
     return -1;
   }
-  if (!make_master_key(session, settings.priv_passphrase, session->securityPrivKey,
+  if (!make_master_key(session, settings.auth, settings.priv_passphrase, session->securityPrivKey,
                        &session->securityPrivKeyLen)) {
     format_text(detail, size, "the SNMP library cannot make a %s key", snmpPrivName(settings.priv));
     return -1;
   }
+  return 0;
+}
+
+int setupCredentialSession(netsnmp_session* session, const char* host,
+                           const SnmpCredentials& credentials, char* detail, size_t size) {
+  if (credentials.use_v3) return setupSnmpV3Session(session, host, credentials.v3, detail, size);
+  setupSnmpSession(session, host, credentials.community);
   return 0;
 }
 

@@ -25,6 +25,22 @@ inline constexpr size_t kSnmpUsmUsers = 64;
 int setupSnmpV3Session(struct snmp_session* session, const char* host,
                        const SnmpV3Settings& settings, char* detail, size_t size);
 
+// Session parameters by the credentials of a run: SNMPv1 (SNMPv2c to an IPv6 address) with
+// their community, or SNMPv3 as setupSnmpV3Session sets them up. 0; -1 with the reason in
+// detail. Either way releaseSnmpSession frees them.
+int setupCredentialSession(struct snmp_session* session, const char* host,
+                           const SnmpCredentials& credentials, char* detail, size_t size);
+
+// The USM's passphrase expansion (RFC 3414, A.2): the passphrase repeated over this many bytes,
+// hashed 64-byte block by block.
+inline constexpr size_t kUsmExpandedPassphrase = 1048576;
+inline constexpr size_t kUsmHashBlock = 64;
+// The master key (Ku) of a passphrase (8 to 255 characters) under the hash of auth, into key
+// (*length bytes, at least 64; set to the key's length): the key the SNMP library's generate_Ku
+// makes, in a fraction of its time. 0; -1 for no protocol, a passphrase out of bounds, or a
+// hash that failed.
+int usmMasterKey(SnmpAuth auth, const char* passphrase, unsigned char* key, size_t* length);
+
 // The rest is for the round, which calls it with SnmpLibraryLock held.
 
 // Whether session parameters (or an open session) are SNMPv3 ones whose engine is unknown.

@@ -4,8 +4,13 @@
 #include "common/credentials.h"
 #include "common/secret.h"
 #include "log/escape.h"
+#include "common/handles.h"
+#include "log/text.h"
+#include "probe/messages.h"
 #include "probe/probe.h"
 #include "probe/report.h"
+#include "probe/state_report.h"
+#include "probe/state_walk.h"
 #include "probe/snmp_probe.h"
 #include "probe/snmp_round.h"
 #include "probe/snmp_settings.h"
@@ -16,6 +21,42 @@ namespace {
 
 constexpr size_t kSourceSize = 256;
 constexpr size_t kSummarySize = 256;
+
+// The credentials for the printer at host by ppd's manufacturer (null: the default community),
+// and the report's first line saying which they are.
+void choose_credentials(const char* uri, const char* host, ppd_file_t* ppd,
+                        SnmpCredentials& credentials, SnmpSettingsReport& report, FILE* out) {
+  if (ppd != nullptr) snmpRunCredentials(ppd, credentials, report);
+  if (credentials.use_v3) {
+    keepSecretsOutOfCoreDumps();
+    char summary[kSummarySize];
+    snmpV3Summary(credentials.v3, summary, sizeof(summary));
+    fprintf(out, "# %s: SNMPv3 to %s, %s (%s)\n", ShownUri(uri).c_str(), ShownText(host).c_str(),
+            ShownText(summary).c_str(), report.path);
+    return;
+  }
+  char source[kSourceSize];
+  snmpRunCommunity(ppd, credentials.community, source, sizeof(source));
+  if (source[0] != '\0') {
+    fprintf(out, "# %s: SNMP to %s, community %s\n", ShownUri(uri).c_str(),
+            ShownText(host).c_str(), ShownText(source).c_str());
+    return;
+  }
+  char tried[kSourceSize * 2];
+  if (ppd != nullptr) {
+    snmpDefaultCommunityWords(ppd, tried, sizeof(tried));
+  } else {
+    copy_text(tried, sizeof(tried), "no PPD names the manufacturer whose settings to use");
+  }
+  fprintf(out, "# %s: SNMP to %s, community the default (%s)\n", ShownUri(uri).c_str(),
+          ShownText(host).c_str(), ShownText(tried).c_str());
+}
+
+// What a silent printer may mean under the credentials used.
+const char* silence_hint(const SnmpCredentials& credentials) {
+  return credentials.use_v3 ? "; under SNMPv3 a wrong privacy passphrase is not answered at all"
+                            : "; under SNMPv1 a wrong community is not answered at all";
+}
 
 // Runs the query of the URI's kind and shows it; kQueryUsage for a URI that cannot be queried.
 // answered counts the options that got an answer; hint is what a silent printer may mean
@@ -32,37 +73,14 @@ int run_queries(const char* uri, ppd_file_t* ppd, FILE* out, int* answered, cons
       Secret<SnmpCredentials> credentials;
       if (credentials.get() == nullptr) return kQueryUsage;
       SnmpSettingsReport report;
-      snmpRunCredentials(ppd, *credentials, report);
-      if (credentials->use_v3) {
-        keepSecretsOutOfCoreDumps();
-        char summary[kSummarySize];
-        snmpV3Summary(credentials->v3, summary, sizeof(summary));
-        fprintf(out, "# %s: SNMPv3 to %s, %s (%s)\n", ShownUri(uri).c_str(),
-                ShownText(host).c_str(), ShownText(summary).c_str(), report.path);
-      } else {
-        char source[kSourceSize];
-        snmpRunCommunity(ppd, credentials->community, source, sizeof(source));
-        if (source[0] != '\0') {
-          fprintf(out, "# %s: SNMP to %s, community %s\n", ShownUri(uri).c_str(),
-                  ShownText(host).c_str(), ShownText(source).c_str());
-        } else {
-          char tried[kSourceSize * 2];
-          snmpDefaultCommunityWords(ppd, tried, sizeof(tried));
-          fprintf(out, "# %s: SNMP to %s, community the default (%s)\n", ShownUri(uri).c_str(),
-                  ShownText(host).c_str(), ShownText(tried).c_str());
-        }
-      }
+      choose_credentials(uri, host, ppd, *credentials, report, out);
       noteSnmpSettings(report, result);
       probeSnmpOptions(ppd, host, *credentials, cancel, result);
-      *hint = "; under SNMPv1 a wrong community is not answered at all";
-      if (credentials->use_v3) {
-        // A printer's refusals are named on their lines; only silence needs the hint.
-        *hint = "";
-        for (size_t i = 0; i < result.count; ++i) {
-          if (result.records[i].outcome == ProbeOutcome::kNoAnswer) {
-            *hint = "; under SNMPv3 a wrong privacy passphrase is not answered at all";
-          }
-        }
+      // Under SNMPv3 a printer's refusals are named on their lines; only silence needs the
+      // hint.
+      *hint = credentials->use_v3 ? "" : silence_hint(*credentials);
+      for (size_t i = 0; i < result.count; ++i) {
+        if (result.records[i].outcome == ProbeOutcome::kNoAnswer) *hint = silence_hint(*credentials);
       }
       break;
     }
@@ -80,25 +98,65 @@ int run_queries(const char* uri, ppd_file_t* ppd, FILE* out, int* answered, cons
   return kQueryAnswered;
 }
 
+// Says on standard error why a URI cannot be queried.
+void usage_words(const char* uri) {
+  if (connectionType(uri) == kConnectionNetwork) {
+    char host[kHostSize];
+    const char* why = "";
+    hostOfUri(uri, host, sizeof(host), &why);
+    fprintf(stderr, "zorvquery: no host in the device URI %s: %s\n", ShownUri(uri).c_str(), why);
+  } else {
+    fprintf(stderr,
+            "zorvquery: the device URI %s cannot be queried (network URIs: http:, ipp:, "
+            "socket:, lpd:; USB URIs: usb:, mfp:)\n",
+            ShownUri(uri).c_str());
+  }
+}
+
 }  // namespace
 
+int queryState(const char* uri, ppd_file_t* ppd, FILE* out) {
+  char host[kHostSize];
+  if (connectionType(uri) != kConnectionNetwork || !hostOfUri(uri, host, sizeof(host))) {
+    if (connectionType(uri) == kConnectionUsb) {
+      fprintf(stderr, "zorvquery: the state of a USB printer is not asked: --state needs a network "
+                      "device URI (http:, ipp:, socket:, lpd:)\n");
+    } else {
+      usage_words(uri);
+    }
+    return kQueryUsage;
+  }
+  probeSnmpInit();
+  Secret<SnmpCredentials> credentials;
+  UniqueMalloc<PrinterStateResult[]> result = make_array<PrinterStateResult>(1);
+  if (credentials.get() == nullptr || result == nullptr) return kQueryUsage;
+  SnmpSettingsReport report;
+  choose_credentials(uri, host, ppd, *credentials, report, out);
+  if (report.problem != SnmpSettingsProblem::kNone) {
+    ProbeResult notes;
+    noteSnmpSettings(report, notes);
+    writeDeviceNotes(out, notes, false, uri, MessageLayout{"    "});
+  }
+  ProbeCancel cancel;
+  cancel.sigterm = true;
+  walkPrinterState(host, *credentials, cancel, result[0]);
+  if (result[0].outcome == StateOutcome::kAnswered) {
+    writeStateReport(out, result[0]);
+    return kQueryAnswered;
+  }
+  char words[kSourceSize * 2];
+  stateFailureWords(result[0], words, sizeof(words));
+  fprintf(stderr, "zorvquery: the printer gave no state: %s%s\n", ShownText(words).c_str(),
+          result[0].outcome == StateOutcome::kNoAnswer ? silence_hint(*credentials) : "");
+  return kQueryNoAnswer;
+}
 
 int queryDevice(const char* uri, ppd_file_t* ppd, FILE* out) {
   int answered = 0;
   const char* hint = "";
   const int status = run_queries(uri, ppd, out, &answered, &hint);
   if (status == kQueryUsage) {
-    if (connectionType(uri) == kConnectionNetwork) {
-      char host[kHostSize];
-      const char* why = "";
-      hostOfUri(uri, host, sizeof(host), &why);
-      fprintf(stderr, "zorvquery: no host in the device URI %s: %s\n", ShownUri(uri).c_str(), why);
-    } else {
-      fprintf(stderr,
-              "zorvquery: the device URI %s cannot be queried (network URIs: http:, ipp:, "
-              "socket:, lpd:; USB URIs: usb:, mfp:)\n",
-              ShownUri(uri).c_str());
-    }
+    usage_words(uri);
     return kQueryUsage;
   }
   if (answered > 0) return kQueryAnswered;

@@ -1,5 +1,6 @@
-// The query mode of zorvquery: the device queries of the auto-configuration filter for a
-// device URI and a PPD, without a job, shown one line per installable option.
+// The query modes of zorvquery: the device queries of the auto-configuration filter for a
+// device URI and a PPD, without a job, shown one line per installable option; and the
+// printer's state.
 #ifndef ZORV_QUERY_DEVICE_REPORT_H
 #define ZORV_QUERY_DEVICE_REPORT_H
 
@@ -17,6 +18,12 @@ inline constexpr int kQueryProblems = 3;  // --check found something to report
 // writes one line per option to out, each followed by the messages the filter would write for
 // it, indented. Returns one of the statuses above.
 int queryDevice(const char* uri, ppd_file_t* ppd, FILE* out);
+
+// Asks the printer of a network uri for its state (trays, bins, supplies, alerts, status) with
+// the settings of ppd's manufacturer (null: the default community) and writes it to out, one
+// line each, after a line saying which settings. kQueryAnswered; kQueryNoAnswer, with why on
+// standard error, when the walk gave no state; kQueryUsage for a URI without a network host.
+int queryState(const char* uri, ppd_file_t* ppd, FILE* out);
 
 
 #endif  // ZORV_QUERY_DEVICE_REPORT_H

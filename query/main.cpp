@@ -2,6 +2,7 @@
 // administrators, without a job and without writing any file.
 //   zorvquery DEVICE-URI PPD-FILE    one line per installable option: query, reply, choice
 //   zorvquery --check PPD-FILE       what in the PPD would make the auto-configuration fail
+//   zorvquery --state DEVICE-URI [PPD-FILE]   the printer's trays, supplies and status
 #include <cups/ppd.h>
 #include <sys/stat.h>
 
@@ -18,7 +19,9 @@
 namespace {
 
 void usage() {
-  fputs("Usage: zorvquery DEVICE-URI PPD-FILE\n       zorvquery --check PPD-FILE\n", stderr);
+  fputs("Usage: zorvquery DEVICE-URI PPD-FILE\n       zorvquery --check PPD-FILE\n"
+        "       zorvquery --state DEVICE-URI [PPD-FILE]\n",
+        stderr);
 }
 
 // The PPD, or null after saying why not.
@@ -38,10 +41,31 @@ ppd_file_t* open_ppd(const char* path) {
   return ppd;
 }
 
+// "--state DEVICE-URI [PPD-FILE]": the PPD names the manufacturer whose settings are used.
+int state_mode(int argc, char* argv[]) {
+  if (argc < 3 || argc > 4 || argv[2][0] == '-') {
+    usage();
+    return kQueryUsage;
+  }
+  UniquePpd ppd;
+  if (argc == 4) {
+    ppd.reset(open_ppd(argv[3]));
+    if (ppd == nullptr) return kQueryUsage;
+  }
+  install_filter_signals();
+  const int status = queryState(argv[2], ppd.get(), stdout);
+  if (job_cancelled()) {
+    fputs("zorvquery: stopped by SIGTERM\n", stderr);
+    return kQueryNoAnswer;
+  }
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
   setbuf(stdout, nullptr);
+  if (argc >= 2 && strcmp(argv[1], "--state") == 0) return state_mode(argc, argv);
   const bool check = argc == 3 && strcmp(argv[1], "--check") == 0;
   if (argc != 3 || (!check && argv[1][0] == '-')) {
     usage();

@@ -6,7 +6,7 @@ source "$(dirname "$0")/help.sh" && zorv_help "$0" "$@"
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  libcups2-dev libusb-dev libsnmp-dev libpappl-dev libpam0g-dev libavahi-client-dev
+  libcups2-dev libusb-dev libsnmp-dev libssl-dev libpappl-dev libpam0g-dev libavahi-client-dev
   cups-daemon cups-client cups cups-bsd snmpd snmp snmpsim
   googletest libgtest-dev
   iproute2 util-linux procps

@@ -225,9 +225,9 @@ TEST_F(Accessories, HandSetChoiceWinsOverTheDeviceUntilClearedAndARestartKeepsIt
   // The page: the device's last known choice, nothing set by hand, the choice in force.
   const std::string page =
       app_.admin_page(std::string("/") + kPrinter + "/accessories", &status);
-  EXPECT_NE(page.find("<tr id=\"option-Duplexer\"><td>Duplexer</td><td>not asked yet</td><td>"
-                      "</td><td>True</td><td><select name=\"hand-Duplexer\"><option value=\"\">"
-                      "from the printer</option>"),
+  EXPECT_NE(page.find("<tr id=\"option-Duplexer\"><td>Duplex Unit<br><small>Duplexer</small></td>"
+                      "<td>not asked yet</td><td></td><td>Installed</td><td><select "
+                      "name=\"hand-Duplexer\"><option value=\"\">from the printer</option>"),
             std::string::npos)
       << page;
   agent("PF-500-EU", 1);
@@ -236,7 +236,7 @@ TEST_F(Accessories, HandSetChoiceWinsOverTheDeviceUntilClearedAndARestartKeepsIt
       app_.admin_page(std::string("/") + kPrinter + "/accessories", &status);
   EXPECT_NE(
       asked.find("<td>?SnmpDuplexer &quot;.1.3.6.1.4.1.64991.1.2.0&quot;</td><td>&quot;1&quot;"
-                 "</td><td>True</td>"),
+                 "</td><td>Installed</td>"),
       std::string::npos)
       << asked;
 }

@@ -110,6 +110,7 @@ TEST(QueryProgram, SnmpV3AgentAnswersRefusesOrIsSilent) {
   config.v3_only = true;
   config.users = {"printadmin priv SHA-256 print-auth-2026 AES print-priv-2026"};
   config.values_files.push_back(SOURCE_DIR "/docs/examples/worked-example-agent.conf");
+  config.values_files.push_back(test_data("snmp/printer-state.conf"));
   ASSERT_TRUE(agent.start(config)) << agent.error();
   SavedPath saved("/opt/Orvane");
   ASSERT_TRUE(make_dirs("/opt/Orvane/mfp/share"));
@@ -125,19 +126,24 @@ TEST(QueryProgram, SnmpV3AgentAnswersRefusesOrIsSilent) {
     int status;
     std::string duplexer;
     std::string err;
+    std::string state;      // a line of --state's, or its words on standard error
   } table[] = {
       {"answered", "print-auth-2026", kAgent, 0,
        "Duplexer: ?SnmpDuplexer \".1.3.6.1.4.1.64991.1.2.0\" -> \"1\" -> True; default False\n",
-       ""},
+       "", "supply 1 \"Black Toner\": toner, black, 7 of 100 (7 %)\n"},
       {"wrong passphrase", "wrong-passphrase", kAgent, 2,
        "Duplexer: ?SnmpDuplexer \".1.3.6.1.4.1.64991.1.2.0\" -> refused: the authentication "
        "passphrase or protocol is not the printer's (usmStatsWrongDigests); default False\n",
-       "zorvquery: no query got an answer\n"},
+       "zorvquery: no query got an answer\n",
+       "zorvquery: the printer gave no state: refused: the authentication passphrase or protocol "
+       "is not the printer's (usmStatsWrongDigests)\n"},
       {"silent", "print-auth-2026", "127.0.0.26", 2,
        "Duplexer: ?SnmpDuplexer \".1.3.6.1.4.1.64991.1.2.0\" -> no answer: Timeout; default "
        "False\n",
        "zorvquery: no query got an answer; under SNMPv3 a wrong privacy passphrase is not "
-       "answered at all\n"},
+       "answered at all\n",
+       "zorvquery: the printer gave no state: no answer: Timeout; under SNMPv3 a wrong privacy "
+       "passphrase is not answered at all\n"},
   };
   for (const auto& row : table) {
     SCOPED_TRACE(row.what);
@@ -153,6 +159,15 @@ TEST(QueryProgram, SnmpV3AgentAnswersRefusesOrIsSilent) {
     EXPECT_NE(r.out.find(row.duplexer), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find(row.passphrase), std::string::npos);
     EXPECT_EQ(r.out.find("print-priv-2026"), std::string::npos);
+
+    // The printer's state, with the same settings and the same exit statuses.
+    ProgramResult state = run_program(
+        filter_run(ZORVQUERY_PATH, {"zorvquery", "--state", uri, kWorkedExample}));
+    EXPECT_EQ(state.status, row.status);
+    EXPECT_EQ(state.out.substr(0, state.out.find('\n') + 1),
+              r.out.substr(0, r.out.find('\n') + 1));
+    EXPECT_NE((state.out + state.err).find(row.state), std::string::npos) << state.out << state.err;
+    EXPECT_EQ(state.out.find(row.passphrase), std::string::npos);
   }
 }
 

@@ -204,16 +204,19 @@ TEST(QueryProgram, CheckNamesTheSettingsLinesThatGiveAnotherValue) {
 }
 
 TEST(QueryProgram, BadArgumentsPpdsAndUrisAreStatusOne) {
+  const std::string usage =
+      "Usage: zorvquery DEVICE-URI PPD-FILE\n       zorvquery --check PPD-FILE\n"
+      "       zorvquery --state DEVICE-URI [PPD-FILE]\n";
   TempDir dir;
   ASSERT_TRUE(write_file(dir.file("text.ppd"), "not a PPD\n"));
   struct Case {
     std::vector<std::string> args;
     std::string err;
   } cases[] = {
-      {{}, "Usage: zorvquery DEVICE-URI PPD-FILE\n       zorvquery --check PPD-FILE\n"},
-      {{"--check"}, "Usage: zorvquery DEVICE-URI PPD-FILE\n       zorvquery --check PPD-FILE\n"},
+      {{}, usage},
+      {{"--check"}, usage},
       {{"--bogus", kWorkedExample},
-       "Usage: zorvquery DEVICE-URI PPD-FILE\n       zorvquery --check PPD-FILE\n"},
+       usage},
       {{"socket://x", dir.file("missing.ppd")},
        "zorvquery: " + dir.file("missing.ppd") + ": no such PPD file\n"},
       {{"socket://x", dir.path()}, "zorvquery: " + dir.path() + ": no such PPD file\n"},
@@ -225,9 +228,20 @@ TEST(QueryProgram, BadArgumentsPpdsAndUrisAreStatusOne) {
        "socket:, lpd:; USB URIs: usb:, mfp:)\n"},
       {{"socket://user:secret@", kWorkedExample},
        "zorvquery: no host in the device URI socket://user:****@: its host is empty\n"},
+      {{"--state"}, usage},
+      {{"--state", "socket://x", kWorkedExample, "more"}, usage},
+      {{"--state", "--check"}, usage},
+      {{"--state", "socket://x", dir.file("text.ppd")},
+       "zorvquery: " + dir.file("text.ppd") +
+           ": not a PPD file (Missing asterisk in column 1 on line 1)\n"},
+      {{"--state", "usb://Orvane/Model"},
+       "zorvquery: the state of a USB printer is not asked: --state needs a network device URI "
+       "(http:, ipp:, socket:, lpd:)\n"},
+      {{"--state", "socket://user:secret@"},
+       "zorvquery: no host in the device URI socket://user:****@: its host is empty\n"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0]);
+    SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0] + " " + c.args.back());
     ProgramResult r = zorvquery(c.args);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, c.err);

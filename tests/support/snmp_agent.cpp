@@ -167,6 +167,82 @@ std::string next_address(const std::string& address) {
   return inet_ntop(AF_INET, &a, text, sizeof(text));
 }
 
+// The numbers of a BER OBJECT IDENTIFIER's contents; empty for contents that are not one.
+std::vector<unsigned long> oid_numbers(const std::string& contents) {
+  std::vector<unsigned long> numbers;
+  unsigned long value = 0;
+  for (size_t i = 0; i < contents.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(contents[i]);
+    value = value << 7 | (byte & 0x7F);
+    if ((byte & 0x80) != 0) continue;
+    if (numbers.empty()) {
+      numbers.push_back(value < 80 ? value / 40 : 2);
+      numbers.push_back(value < 80 ? value % 40 : value - 80);
+    } else {
+      numbers.push_back(value);
+    }
+    value = 0;
+  }
+  return numbers;
+}
+
+std::string oid_contents(const std::vector<unsigned long>& numbers) {
+  std::string bytes;
+  for (size_t i = 0; i < numbers.size(); ++i) {
+    unsigned long value = numbers[i];
+    if (i == 0) {
+      value = 40 * numbers[0] + (numbers.size() > 1 ? numbers[1] : 0);
+      ++i;
+    }
+    std::string piece(1, static_cast<char>(value & 0x7F));
+    for (value >>= 7; value > 0; value >>= 7) {
+      piece.insert(piece.begin(), static_cast<char>(0x80 | (value & 0x7F)));
+    }
+    bytes += piece;
+  }
+  return bytes;
+}
+
+// A GET, GETNEXT or GETBULK of SNMPv1 or v2c: its version, PDU tag, community, request id,
+// GETBULK's repetitions, and every variable's name.
+struct Request {
+  std::string version;
+  unsigned char command = 0;
+  std::string community;
+  std::string request_id;
+  long repetitions = 0;
+  std::vector<std::vector<unsigned long>> names;
+};
+
+bool parse_request(const std::string& packet, Request& request) {
+  unsigned char tag;
+  std::string message, field, pdu, list, bind, name;
+  size_t pos = 0;
+  if (!read_ber(packet, pos, tag, message) || tag != 0x30) return false;
+  pos = 0;
+  unsigned char& command = request.command;
+  if (!read_ber(message, pos, tag, request.version) ||
+      !read_ber(message, pos, tag, request.community) || !read_ber(message, pos, command, pdu) ||
+      (command != 0xA0 && command != 0xA1 && command != 0xA5)) {
+    return false;
+  }
+  pos = 0;
+  std::string repetitions;
+  if (!read_ber(pdu, pos, tag, request.request_id) || !read_ber(pdu, pos, tag, field) ||
+      !read_ber(pdu, pos, tag, repetitions) || !read_ber(pdu, pos, tag, list)) {
+    return false;
+  }
+  request.repetitions = command == 0xA5 ? integer_value(repetitions) : 1;
+  auto& names = request.names;
+  for (pos = 0; pos < list.size();) {
+    if (!read_ber(list, pos, tag, bind)) return false;
+    size_t inner = 0;
+    if (!read_ber(bind, inner, tag, name) || tag != 0x06) return false;
+    names.push_back(oid_numbers(name));
+  }
+  return true;
+}
+
 // An answer to go out at a given time, from a given socket.
 struct Outgoing {
   Clock::time_point due;
@@ -177,9 +253,97 @@ struct Outgoing {
 
 }  // namespace
 
+AgentValue agent_integer(long value) {
+  return {0x02, integer_contents(value)};
+}
+
+AgentValue agent_text(const std::string& text) {
+  return {0x04, text};
+}
+
+std::vector<unsigned long> agent_oid(const std::string& dotted) {
+  std::vector<unsigned long> numbers;
+  size_t pos = 0;
+  while (pos < dotted.size()) {
+    if (dotted[pos] == '.') {
+      ++pos;
+      continue;
+    }
+    size_t end = 0;
+    numbers.push_back(std::stoul(dotted.substr(pos), &end));
+    pos += end;
+  }
+  return numbers;
+}
+
+void ScriptedAgent::set_objects(AgentObjects objects) {
+  std::lock_guard<std::mutex> lock(ids_mutex_);
+  objects_ = std::move(objects);
+}
+
+void ScriptedAgent::set_walk(Walk walk) {
+  std::lock_guard<std::mutex> lock(ids_mutex_);
+  walk_ = walk;
+}
+
+// The answer of the table mode to one request, "" for none. SNMPv2c answers past the last
+// object with endOfMibView, SNMPv1 with noSuchName; a GETBULK repeats every name's GETNEXT.
+std::string ScriptedAgent::table_answer(const std::string& packet) {
+  Request request;
+  if (!parse_request(packet, request)) return "";
+  std::lock_guard<std::mutex> lock(ids_mutex_);
+  request_ids_.push_back(integer_value(request.request_id));
+  const bool v1 = request.version == std::string(1, '\0');
+  std::vector<std::vector<unsigned long>> names = request.names;
+  std::string binds;
+  long error_index = 0;
+  for (long repetition = 0; repetition < request.repetitions && repetition < 64; ++repetition) {
+    for (size_t i = 0; i < names.size(); ++i) {
+      std::vector<unsigned long>& name = names[i];
+      const AgentValue* value = nullptr;
+      auto found = objects_.end();
+      if (request.command == 0xA0) {
+        found = objects_.find(name);
+      } else if (walk_ == Walk::kForward) {
+        found = objects_.upper_bound(name);
+      } else if (walk_ == Walk::kSameObject) {
+        found = objects_.find(name);
+        if (found == objects_.end()) found = objects_.begin();
+      } else {
+        found = objects_.lower_bound(name);
+        if (found != objects_.begin()) --found;
+      }
+      if (found != objects_.end()) {
+        name = found->first;
+        value = &found->second;
+      } else if (v1 && error_index == 0) {
+        error_index = static_cast<long>(i) + 1;
+      }
+      const std::string none = v1 ? ber(0x05, "") : ber(0x82, "");
+      binds += ber(0x30, ber(0x06, oid_contents(name)) +
+                             (value != nullptr ? ber(value->tag, value->contents) : none));
+    }
+  }
+  const long status = error_index != 0 ? 2 : 0;
+  const std::string pdu = ber(0x02, request.request_id) + ber(0x02, integer_contents(status)) +
+                          ber(0x02, integer_contents(error_index)) + ber(0x30, binds);
+  return ber(0x30, ber(0x02, request.version) + ber(0x04, request.community) + ber(0xA2, pdu));
+}
+
 ScriptedAgent::ScriptedAgent(const std::string& address, Mode mode, int delay_ms)
     : mode_(mode), delay_ms_(delay_ms) {
   fd_ = bind_udp(address);
+  if (mode_ == Mode::kTable) {
+    fd6_ = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_port = htons(161);
+    a.sin6_addr = in6addr_loopback;
+    if (fd6_ >= 0 && bind(fd6_, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) {
+      close(fd6_);
+      fd6_ = -1;
+    }
+  }
   if (mode_ == Mode::kScripted) {
     elsewhere_fd_ = bind_udp(next_address(address));
     other_port_fd_ = bind_udp(address, 0);
@@ -193,6 +357,7 @@ ScriptedAgent::~ScriptedAgent() {
   stop_ = true;
   if (thread_.joinable()) thread_.join();
   if (fd_ >= 0) close(fd_);
+  if (fd6_ >= 0) close(fd6_);
   if (elsewhere_fd_ >= 0) close(elsewhere_fd_);
   if (other_port_fd_ >= 0) close(other_port_fd_);
 }
@@ -216,9 +381,24 @@ void ScriptedAgent::serve() {
       if (left < wait_ms) wait_ms = static_cast<int>(left);
       ++i;
     }
-    pollfd p = {fd_, POLLIN, 0};
-    if (poll(&p, 1, wait_ms) <= 0) continue;
+    pollfd p[2] = {{fd_, POLLIN, 0}, {fd6_, POLLIN, 0}};
+    if (poll(p, fd6_ >= 0 ? 2 : 1, wait_ms) <= 0) continue;
     char buffer[2048];
+    // The table mode over IPv6 (SNMPv2c, as a client asks an IPv6 address): answered at once.
+    if (fd6_ >= 0 && (p[1].revents & POLLIN) != 0) {
+      sockaddr_in6 peer6{};
+      socklen_t len6 = sizeof(peer6);
+      const ssize_t got =
+          recvfrom(fd6_, buffer, sizeof(buffer), 0, reinterpret_cast<sockaddr*>(&peer6), &len6);
+      const std::string answer =
+          got > 0 ? table_answer(std::string(buffer, static_cast<size_t>(got))) : "";
+      if (!answer.empty()) {
+        requests_++;
+        sendto(fd6_, answer.data(), answer.size(), 0, reinterpret_cast<const sockaddr*>(&peer6),
+               len6);
+      }
+    }
+    if ((p[0].revents & POLLIN) == 0) continue;
     sockaddr_in peer{};
     socklen_t len = sizeof(peer);
     ssize_t n = recvfrom(fd_, buffer, sizeof(buffer), 0, reinterpret_cast<sockaddr*>(&peer), &len);
@@ -243,6 +423,13 @@ void ScriptedAgent::serve() {
           message_id, request_id, "\x80\x00\x1f\x88\x04engine-" + std::to_string(number));
       sendto(fd_, report.data(), report.size(), 0, reinterpret_cast<const sockaddr*>(&peer),
              sizeof(peer));
+      continue;
+    }
+    if (mode_ == Mode::kTable) {
+      const std::string answer = table_answer(packet);
+      if (answer.empty()) continue;
+      requests_++;
+      queue.push_back({Clock::now() + std::chrono::milliseconds(delay_ms_), fd_, answer, peer});
       continue;
     }
     if (!parse_get(packet, request_id, oid)) continue;

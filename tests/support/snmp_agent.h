@@ -5,6 +5,7 @@
 #define ZORV_TESTS_SUPPORT_SNMP_AGENT_H
 
 #include <atomic>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -13,6 +14,18 @@
 // Scheduler control lines and terminal controls (7-bit, 8-bit and UTF-8) hidden in an answer
 // (behaviour 5).
 extern const std::string kHostileAnswer;
+
+// An object of the agent's table mode: its OID ("1.3.6.1...") and its value as BER (tag and
+// contents: agent_integer, agent_text).
+struct AgentValue {
+  unsigned char tag;
+  std::string contents;
+};
+AgentValue agent_integer(long value);
+AgentValue agent_text(const std::string& text);
+using AgentObjects = std::map<std::vector<unsigned long>, AgentValue>;
+// "1.3.6.1.2" as numbers.
+std::vector<unsigned long> agent_oid(const std::string& dotted);
 
 class ScriptedAgent {
  public:
@@ -36,7 +49,15 @@ class ScriptedAgent {
   // bytes, an empty datagram, the message cut in half), then with an unauthenticated report
   // (usmStatsUnknownEngineIDs) that names another engine every time. kV3Silent counts the
   // SNMPv3 messages and answers none.
-  enum class Mode { kScripted, kSlow, kQuiet, kV3Reports, kV3Silent };
+  // kTable answers GETs, GETNEXTs and GETBULKs (every variable of a request) from the objects
+  // of set_objects, after delay_ms, past the last object with noSuchName as SNMPv1 agents do
+  // (with endOfMibView to SNMPv2c); how it misbehaves on a walk is set_walk's. It also answers
+  // on UDP [::1]:161 (bound6()), where clients ask with SNMPv2c, at once.
+  enum class Mode { kScripted, kSlow, kQuiet, kV3Reports, kV3Silent, kTable };
+
+  // kTable's walk: as it should be; every GETNEXT answered with the object asked for (or its
+  // first object when there is none), for ever; or with the object before it.
+  enum class Walk { kForward, kSameObject, kEarlierObject };
 
   ScriptedAgent(const std::string& address, Mode mode, int delay_ms = 0);
   ~ScriptedAgent();
@@ -45,6 +66,7 @@ class ScriptedAgent {
 
   // False when the address's port 161 could not be bound (taken, or not ours).
   bool bound() const { return bound_; }
+  bool bound6() const { return fd6_ >= 0; }
   int requests() const { return requests_; }
   // The most requests received and not yet answered at one time.
   int most_waiting() const { return most_waiting_; }
@@ -54,12 +76,18 @@ class ScriptedAgent {
   // Datagrams the neighbour of behaviour 11 sent.
   int forged() const { return forged_; }
 
+  // kTable: the objects served from now on, and how a walk goes.
+  void set_objects(AgentObjects objects);
+  void set_walk(Walk walk);
+
  private:
   void serve();
+  std::string table_answer(const std::string& packet);
 
   Mode mode_;
   int delay_ms_;
   int fd_ = -1;
+  int fd6_ = -1;
   int elsewhere_fd_ = -1;
   int other_port_fd_ = -1;
   bool bound_ = false;
@@ -69,6 +97,8 @@ class ScriptedAgent {
   std::atomic<int> forged_{0};
   mutable std::mutex ids_mutex_;
   std::vector<long> request_ids_;
+  AgentObjects objects_;  // kTable, under ids_mutex_
+  Walk walk_ = Walk::kForward;
   std::thread thread_;
 };
 

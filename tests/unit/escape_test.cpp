@@ -49,6 +49,30 @@ TEST(EscapeControl, ControlCharactersAndTheBackslashAreEscaped) {
   }
 }
 
+// For IPP text the result must be well-formed UTF-8: a byte of no character is escaped too, a
+// character is kept whole.
+TEST(EscapeControl, Utf8FormEscapesEveryByteOfNoCharacter) {
+  struct Case {
+    const char* text;
+    const char* shown;
+  } cases[] = {
+      {"caf\xc3\xa9 caf\xe9", "caf\xc3\xa9 caf\\xE9"},
+      {"\xa0\xff\xfe", "\\xA0\\xFF\\xFE"},
+      {"\xe2\x82 \xe2\x82\xac", "\\xE2\\x82 \xe2\x82\xac"},
+      {"a\nb\x1b\xc2\x9b", "a\\nb\\x1B\\xC2\\x9B"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.shown);
+    char out[64];
+    EXPECT_EQ(escape_utf8(out, sizeof(out), c.text), strlen(c.shown));
+    EXPECT_STREQ(out, c.shown);
+  }
+  // A cut stops before the escape that does not fit.
+  char small[6];
+  escape_utf8(small, sizeof(small), "ab\xff");
+  EXPECT_STREQ(small, "ab");
+}
+
 TEST(EscapeControl, ACutNeverSplitsAnEscape) {
   // "ab\x01" becomes "ab\x01" in six characters: sizes below 7 stop before the escape.
   EXPECT_EQ(escaped("ab\x01", 7), "ab\\x01");

@@ -2,12 +2,17 @@
 // rules, the values' rules, and words that never hold a passphrase.
 #include "probe/snmp_v3_settings.h"
 
+#include "probe/snmp_usm.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
 
 #include <gtest/gtest.h>
+#include <net-snmp/net-snmp-config.h>
+#include <net-snmp/net-snmp-includes.h>
+#include <net-snmp/library/keytools.h>
 
 #include "support/paths.h"
 #include "support/ppd.h"
@@ -189,6 +194,45 @@ TEST(SnmpRunCredentials, ManufacturersFileGivesSnmpV3OrTheCommunity) {
   EXPECT_STREQ(credentials.v3.auth_passphrase, "");
   EXPECT_EQ(report.problem, SnmpSettingsProblem::kReadableByAll);
   EXPECT_EQ(report.path, path);
+}
+
+// The master keys are made by our own expansion, a pattern of the passphrase at a time: they
+// must be the SNMP library's, for every hash and every length of passphrase (the pattern's
+// length is 64 passphrases, which the expansion's length is rarely a multiple of).
+TEST(SnmpV3Settings, MasterKeysAreTheLibrarysKeys) {
+  init_snmp("zorvtest");
+  const struct {
+    SnmpAuth auth;
+    oid name[10];
+  } hashes[] = {
+      {SnmpAuth::kMd5, {1, 3, 6, 1, 6, 3, 10, 1, 1, 2}},
+      {SnmpAuth::kSha1, {1, 3, 6, 1, 6, 3, 10, 1, 1, 3}},
+      {SnmpAuth::kSha224, {1, 3, 6, 1, 6, 3, 10, 1, 1, 4}},
+      {SnmpAuth::kSha256, {1, 3, 6, 1, 6, 3, 10, 1, 1, 5}},
+      {SnmpAuth::kSha384, {1, 3, 6, 1, 6, 3, 10, 1, 1, 6}},
+      {SnmpAuth::kSha512, {1, 3, 6, 1, 6, 3, 10, 1, 1, 7}},
+  };
+  const std::string passphrases[] = {"maplesyr", "alice-auth-pass", std::string(64, 'p'),
+                                     std::string(100, 'q') + "x", std::string(255, 'z')};
+  for (const auto& hash : hashes) {
+    for (const std::string& passphrase : passphrases) {
+      SCOPED_TRACE(std::string(snmpAuthName(hash.auth)) + " " + std::to_string(passphrase.size()));
+      u_char library[USM_AUTH_KU_LEN];
+      size_t library_length = sizeof(library);
+      ASSERT_EQ(generate_Ku(hash.name, 10, reinterpret_cast<const u_char*>(passphrase.c_str()),
+                            passphrase.size(), library, &library_length),
+                SNMPERR_SUCCESS);
+      unsigned char ours[USM_AUTH_KU_LEN];
+      size_t our_length = sizeof(ours);
+      ASSERT_EQ(usmMasterKey(hash.auth, passphrase.c_str(), ours, &our_length), 0);
+      EXPECT_EQ(std::string(reinterpret_cast<char*>(ours), our_length),
+                std::string(reinterpret_cast<char*>(library), library_length));
+    }
+  }
+  unsigned char key[USM_AUTH_KU_LEN];
+  size_t length = sizeof(key);
+  EXPECT_EQ(usmMasterKey(SnmpAuth::kSha256, "short", key, &length), -1);
+  EXPECT_EQ(usmMasterKey(SnmpAuth::kNone, "long enough", key, &length), -1);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The Printer Application's server and command line.
 #include "app/system.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -12,6 +13,7 @@
 #include "app/add_printer.h"
 #include "app/devices.h"
 #include "app/handles.h"
+#include "app/image_job.h"
 #include "app/ppd_driver.h"
 #include "app/print_job.h"
 #include "app/web.h"
@@ -28,6 +30,8 @@ constexpr char kDefaultLogFile[] = "-";
 constexpr int kMaxPort = 65535;
 constexpr int kConnectTimeoutMs = 30000;
 constexpr size_t kCopyBufferSize = 65536;
+constexpr size_t kStallOptionSize = 32;
+constexpr long kMaxStallSeconds = 86400;
 
 struct HttpCloser {
   void operator()(http_t* http) const { httpClose(http); }
@@ -86,6 +90,7 @@ bool make_driver(pappl_system_t* system, const char* driver_name, const char* de
   }
   setJobCallbacks(data);
   data->delete_cb = delete_printer;
+  static_cast<PpdDriver*>(data->extension)->watch = static_cast<AppContext*>(context)->watch;
   return true;
 }
 
@@ -165,6 +170,12 @@ int query_subcommand(const char*, int num_options, cups_option_t* options, int, 
   }
 }
 
+// The first timer runs once PAPPL has set its own SIGTERM handler, which ours then calls.
+bool watch_server_stop(pappl_system_t*, void*) {
+  watchServerStop();
+  return false;
+}
+
 bool save_state(pappl_system_t* system, void* path) {
   return papplSystemSaveState(system, static_cast<const char*>(path));
 }
@@ -203,8 +214,16 @@ pappl_system_t* make_system(int num_options, cups_option_t* options, void* data)
     papplSystemDelete(system);
     return nullptr;
   }
+  // PAPPL looks for a filter to the printer's format first: these come before its own image
+  // filters, and before its raw path, which counts a page of its own.
+  papplSystemAddMIMEFilter(system, "application/postscript", "application/postscript",
+                           printPostScriptDocument, nullptr);
   papplSystemAddMIMEFilter(system, "application/octet-stream", "application/postscript",
-                           printRawDocument, nullptr);
+                           printPostScriptDocument, nullptr);
+  papplSystemAddMIMEFilter(system, "image/jpeg", "application/postscript", printJpegDocument,
+                           nullptr);
+  papplSystemAddMIMEFilter(system, "image/png", "application/postscript", printPngDocument,
+                           nullptr);
   pappl_version_t version = {};
   copy_text(version.name, sizeof(version.name), kAppName);
   copy_text(version.sversion, sizeof(version.sversion), kAppVersion);
@@ -220,6 +239,7 @@ pappl_system_t* make_system(int num_options, cups_option_t* options, void* data)
              ShownText(context->places.public_socket).c_str());
   }
   papplSystemAddTimerCallback(system, 0, kQueryTickSeconds, runDueQueries, context->accessories);
+  papplSystemAddTimerCallback(system, 0, 0, watch_server_stop, nullptr);
   for (int i = 0; i < context->catalog.num_skipped; i++) {
     papplLog(system, PAPPL_LOGLEVEL_WARN, "PPD left out: %s.",
              ShownText(context->catalog.skipped[i]).c_str());
@@ -272,6 +292,23 @@ int runPrinterApp(int argc, char* argv[]) {
       !prepareServer(context[0].access.admin_group, &context[0].places)) {
     return 1;
   }
+  // A printer that closes its connection is a failed write of its job, not the server's end.
+  signal(SIGPIPE, SIG_IGN);
+  char stall[kStallOptionSize];
+  int stall_seconds = kDefaultStallSeconds;
+  if (commandLineOption(argc, argv, "stall-timeout", stall, sizeof(stall))) {
+    char* end = nullptr;
+    const long value = strtol(stall, &end, 10);
+    if (end == stall || *end != '\0' || value < 0 || value > kMaxStallSeconds) {
+      fprintf(stderr, "%s: bad stall-timeout '%s'\n", kAppName, ShownText(stall).c_str());
+      return 1;
+    }
+    stall_seconds = static_cast<int>(value);
+  }
+  std::unique_ptr<DeviceWatch, void (*)(DeviceWatch*)> watch(
+      strcmp(subcommand, "server") == 0 ? makeDeviceWatch(stall_seconds) : nullptr,
+      freeDeviceWatch);
+  context[0].watch = watch.get();
   // PAPPL's listing browses DNS-SD whether or not avahi-daemon runs, and aborts when it does not.
   if (strcmp(subcommand, "devices") == 0) return listDevicesSubcommand(argc, argv);
   if (strcmp(subcommand, "add") == 0 && !addSubcommandUriAllowed(argc, argv)) return 1;

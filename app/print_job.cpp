@@ -106,40 +106,23 @@ bool repeat_document(pappl_job_t* job, int fd, int copies) {
   return n <= 0 || declaredPages(head, static_cast<size_t>(n)) != 1;
 }
 
-bool print_document(JobOutput* output, const pappl_pr_options_t& options) {
-  pappl_job_t* job = output->job;
+bool print_postscript(pappl_job_t* job, pappl_device_t* device) {
   // A job that PAPPL has already finished (a second run of it) has no document any more.
   const char* filename = papplJobGetFilename(job);
   if (filename == nullptr) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The job has no document: nothing is sent.");
     return false;
   }
-  UniqueFd fd(open(filename, O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) {
-    papplJobSetMessage(job, "The document could not be opened.");
-    return false;
-  }
-  const int copies = options.copies > 0 ? options.copies : 1;
-  const bool repeat = repeat_document(job, fd.get(), copies);
-  UniqueMalloc<char> code = jobOptionCode(job, options, repeat ? 1 : copies);
-  if (code == nullptr || !sendProfileBlock(output, options)) return false;
-  unsigned pages = 0;
-  for (int copy = 0; copy < (repeat ? copies : 1); copy++) {
-    if (lseek(fd.get(), 0, SEEK_SET) != 0 || !copy_document(output, fd.get(), code.get(), &pages)) {
-      jobStopMessage(output);
-      return false;
-    }
-  }
-  papplJobSetImpressions(job, static_cast<int>(pages) * copies);
-  papplJobSetImpressionsCompleted(job, static_cast<int>(pages) * copies);
-  return true;
-}
-
-bool print_postscript(pappl_job_t* job, pappl_device_t* device) {
   JobOutput output;
   if (!openJobOutput(&output, job, device)) return false;
+  UniqueFd fd(open(filename, O_RDONLY | O_CLOEXEC));
   UniquePrintOptions options(papplJobCreatePrintOptions(job, 0, true));
-  const bool printed = options != nullptr && print_document(&output, *options);
+  bool printed = false;
+  if (fd.get() < 0 || options == nullptr) {
+    papplJobSetMessage(job, "The document could not be opened.");
+  } else {
+    printed = printPostScriptFile(&output, *options, fd.get());
+  }
   closeJobOutput(&output);
   return printed;
 }
@@ -297,6 +280,24 @@ void identify(pappl_printer_t* printer, pappl_identify_actions_t, const char* me
 }
 
 }  // namespace
+
+bool printPostScriptFile(JobOutput* output, const pappl_pr_options_t& options, int fd) {
+  pappl_job_t* job = output->job;
+  const int copies = options.copies > 0 ? options.copies : 1;
+  const bool repeat = repeat_document(job, fd, copies);
+  UniqueMalloc<char> code = jobOptionCode(job, options, repeat ? 1 : copies);
+  if (code == nullptr || !sendProfileBlock(output, options)) return false;
+  unsigned pages = 0;
+  for (int copy = 0; copy < (repeat ? copies : 1); copy++) {
+    if (lseek(fd, 0, SEEK_SET) != 0 || !copy_document(output, fd, code.get(), &pages)) {
+      jobStopMessage(output);
+      return false;
+    }
+  }
+  papplJobSetImpressions(job, static_cast<int>(pages) * copies);
+  papplJobSetImpressionsCompleted(job, static_cast<int>(pages) * copies);
+  return true;
+}
 
 bool printPostScriptDocument(pappl_job_t* job, pappl_device_t* device, void*) {
   return print_postscript(job, device);

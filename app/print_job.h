@@ -18,6 +18,13 @@ void setJobCallbacks(pappl_pr_driver_data_t* data);
 // after the block.
 bool printPostScriptDocument(pappl_job_t* job, pappl_device_t* device, void* data);
 
+struct JobOutput;
+
+// Sends the PostScript document of fd (read from its start, once per copy where the copies are
+// made by sending it again) after the profile block, with the job's option code in its setup,
+// and counts its pages into the job's impressions. False with the job's message set.
+bool printPostScriptFile(JobOutput* output, const pappl_pr_options_t& options, int fd);
+
 // The message that Identify-Printer shows on the printer's panel, as a PJL ready message:
 // printable ASCII without quotes, at most kPanelMessageSize - 1 characters; fallback when
 // message has none.

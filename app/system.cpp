@@ -30,8 +30,8 @@ constexpr char kDefaultLogFile[] = "-";
 constexpr int kMaxPort = 65535;
 constexpr int kConnectTimeoutMs = 30000;
 constexpr size_t kCopyBufferSize = 65536;
-constexpr size_t kStallOptionSize = 32;
-constexpr long kMaxStallSeconds = 86400;
+constexpr size_t kSecondsOptionSize = 32;
+constexpr long kMaxOptionSeconds = 86400;
 
 struct HttpCloser {
   void operator()(http_t* http) const { httpClose(http); }
@@ -224,6 +224,13 @@ pappl_system_t* make_system(int num_options, cups_option_t* options, void* data)
                            nullptr);
   papplSystemAddMIMEFilter(system, "image/png", "application/postscript", printPngDocument,
                            nullptr);
+  if (pdfConverterFound(context->pdf)) {
+    papplSystemAddMIMEFilter(system, "application/pdf", "application/postscript", printPdfDocument,
+                             &context->pdf);
+  } else {
+    papplLog(system, PAPPL_LOGLEVEL_WARN, "No PDF converter at '%s': PDF is not offered.",
+             ShownText(context->pdf.converter).c_str());
+  }
   pappl_version_t version = {};
   copy_text(version.name, sizeof(version.name), kAppName);
   copy_text(version.sversion, sizeof(version.sversion), kAppVersion);
@@ -273,6 +280,25 @@ bool commandLineOption(int argc, char* argv[], const char* name, char* value, si
   return found;
 }
 
+namespace {
+
+// The value of "-o NAME=SECONDS" into *seconds, which keeps its value when there is none;
+// false (said on standard error) for a value that is not a count of seconds up to a day.
+bool seconds_option(int argc, char* argv[], const char* name, int* seconds) {
+  char text[kSecondsOptionSize];
+  if (!commandLineOption(argc, argv, name, text, sizeof(text))) return true;
+  char* end = nullptr;
+  const long value = strtol(text, &end, 10);
+  if (end == text || *end != '\0' || value < 0 || value > kMaxOptionSeconds) {
+    fprintf(stderr, "%s: bad %s '%s'\n", kAppName, name, ShownText(text).c_str());
+    return false;
+  }
+  *seconds = static_cast<int>(value);
+  return true;
+}
+
+}  // namespace
+
 int runPrinterApp(int argc, char* argv[]) {
   UniqueMalloc<AppContext[]> context = make_array<AppContext>(1);
   if (context == nullptr) {
@@ -294,16 +320,15 @@ int runPrinterApp(int argc, char* argv[]) {
   }
   // A printer that closes its connection is a failed write of its job, not the server's end.
   signal(SIGPIPE, SIG_IGN);
-  char stall[kStallOptionSize];
   int stall_seconds = kDefaultStallSeconds;
-  if (commandLineOption(argc, argv, "stall-timeout", stall, sizeof(stall))) {
-    char* end = nullptr;
-    const long value = strtol(stall, &end, 10);
-    if (end == stall || *end != '\0' || value < 0 || value > kMaxStallSeconds) {
-      fprintf(stderr, "%s: bad stall-timeout '%s'\n", kAppName, ShownText(stall).c_str());
-      return 1;
-    }
-    stall_seconds = static_cast<int>(value);
+  context[0].pdf.seconds = kDefaultConverterSeconds;
+  if (!seconds_option(argc, argv, "stall-timeout", &stall_seconds) ||
+      !seconds_option(argc, argv, "converter-timeout", &context[0].pdf.seconds)) {
+    return 1;
+  }
+  if (!commandLineOption(argc, argv, "pdf-converter", context[0].pdf.converter,
+                         sizeof(context[0].pdf.converter))) {
+    copy_text(context[0].pdf.converter, sizeof(context[0].pdf.converter), kDefaultPdfConverter);
   }
   std::unique_ptr<DeviceWatch, void (*)(DeviceWatch*)> watch(
       strcmp(subcommand, "server") == 0 ? makeDeviceWatch(stall_seconds) : nullptr,

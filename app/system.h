@@ -8,6 +8,7 @@
 #include "app/access.h"
 #include "app/accessories.h"
 #include "app/device_watch.h"
+#include "app/pdf_job.h"
 #include "app/ppd_catalog.h"
 #include "app/service.h"
 
@@ -27,6 +28,7 @@ struct AppContext {
   AccessSettings access;          // the administrators' group and the PAM service
   AccessoryContext* accessories;  // what the printers' accessories share
   DeviceWatch* watch;             // the watch over the jobs' printers (server only, else null)
+  PdfSettings pdf;                // how PDF documents are converted
 };
 
 // The sub-command that asks a printer now and prints what it answered, through the server's

@@ -2,6 +2,8 @@
 // document of each format and the bad ones (cut short, oversized, zero-sized, wrongly typed,
 // decompression bombs), each printed or aborted with its reason and every page it began ended
 // at the printer; copies given once and pages counted; a printer that stops reading.
+#include <sys/stat.h>
+
 #include <string>
 #include <vector>
 
@@ -18,6 +20,11 @@ namespace {
 constexpr char kPrinterAddress[] = "127.0.0.44";
 constexpr int kPrinterPort = 9100;
 constexpr int kJobTimeoutMs = 120000;
+
+constexpr char kTextPages[] =
+    "%!PS\n/Helvetica findfont 24 scalefont setfont\n"
+    "72 700 moveto (zorv vector text) show showpage\n"
+    "72 700 moveto (second page) show 72 72 moveto 500 500 lineto stroke showpage\n";
 
 std::string pages_of_postscript(int pages) {
   std::string document = "%!PS-Adobe-3.0\n%%Pages: " + std::to_string(pages) + "\n%%EndComments\n";
@@ -73,6 +80,10 @@ TEST_F(AppDocuments, EachDocumentPrintsOrIsAbortedWithItsReasonAndItsPagesEnded)
   const std::string jpeg = jpeg_document({300, 200, 3, false, 1, 150, 150, false});
   const std::string png = png_document({40, 30, 6, 8, true, 5906, 2953});
   const std::string raster = pwg_raster_page("iso_a4_210x297mm", "sgray_8", 100, 9);
+  const std::string pdf = pdf_document(kTextPages);
+  ASSERT_NE(pdf, "");
+  std::string broken_xref = pdf;
+  broken_xref.replace(broken_xref.rfind("startxref\n") + 10, 1, "9");
   const struct {
     const char* name;
     const char* format;
@@ -112,6 +123,24 @@ TEST_F(AppDocuments, EachDocumentPrintsOrIsAbortedWithItsReasonAndItsPagesEnded)
       {"JPEG of no pixels", "image/jpeg", jpeg_claiming(jpeg, 0, 0), IPP_JSTATE_ABORTED,
        "the JPEG data is damaged"},
       {"PNG sent as JPEG", "image/jpeg", png, IPP_JSTATE_ABORTED, "the JPEG data is damaged"},
+      {"PDF", "application/pdf", pdf, IPP_JSTATE_COMPLETED, ""},
+      {"PDF with a broken cross-reference", "application/pdf", broken_xref, IPP_JSTATE_COMPLETED,
+       ""},
+      // Shrunk to the medium, as print-scaling auto has it.
+      {"PDF page of 200 x 200 inches", "application/pdf",
+       pdf_document(kTextPages, {"-dDEVICEWIDTHPOINTS=14400", "-dDEVICEHEIGHTPOINTS=14400",
+                                 "-dFIXEDMEDIA"}),
+       IPP_JSTATE_COMPLETED, ""},
+      {"encrypted PDF", "application/pdf",
+       pdf_document(kTextPages, {"-sOwnerPassword=owner", "-sUserPassword=user"}),
+       IPP_JSTATE_ABORTED, "The PDF document cannot be converted: "},
+      {"PDF cut short", "application/pdf", pdf.substr(0, pdf.size() / 3), IPP_JSTATE_ABORTED,
+       "The PDF document cannot be converted: "},
+      {"PDF of ten thousand pages", "application/pdf",
+       pdf_document("%!PS\n1 1 10000 { pop showpage } for\n"), IPP_JSTATE_ABORTED,
+       "The document has more than 1000 pages."},
+      {"JPEG sent as PDF", "application/pdf", jpeg, IPP_JSTATE_ABORTED,
+       "The PDF document cannot be converted: "},
       {"PWG raster cut short", "image/pwg-raster", raster.substr(0, raster.size() / 2),
        IPP_JSTATE_ABORTED, "The raster page ended after"},
       {"PWG raster page of 96000x96000", "image/pwg-raster",
@@ -171,6 +200,30 @@ TEST_F(AppDocuments, CopiesAreMadeOnceAndEveryPageIsCounted) {
     EXPECT_EQ(occurrences(received, "NumCopies"), 2 * c.num_copies) << received.substr(0, 2000);
     EXPECT_EQ(occurrences(received, "%%EOF"), c.documents);
   }
+}
+
+// A converter that hangs is stopped after the converter's time, one that dies is reported by
+// its signal; the server goes on.
+TEST_F(AppDocuments, ConverterThatHangsOrDiesAbortsTheJobWithTheReason) {
+  TempDir bin;
+  chmod(bin.path().c_str(), 0755);
+  const std::string converter = bin.file("converter");
+  ASSERT_TRUE(write_file(converter,
+                         "#!/bin/sh\nif [ -e " + bin.file("die") +
+                             " ]; then kill -SEGV $$; fi\nexec sleep 600\n",
+                         0755));
+  start({"pdf-converter=" + converter, "converter-timeout=2"});
+  const std::string pdf = pdf_document(kTextPages);
+  std::string received;
+  JobStatus status = print("application/pdf", pdf, {}, &received);
+  EXPECT_EQ(status.state, IPP_JSTATE_ABORTED);
+  EXPECT_EQ(status.message, "The PDF converter took more than 2 seconds: the job was stopped.");
+  ASSERT_TRUE(write_file(bin.file("die"), ""));
+  status = print("application/pdf", pdf, {}, &received);
+  EXPECT_EQ(status.state, IPP_JSTATE_ABORTED);
+  EXPECT_EQ(status.message, "The PDF converter ended by signal 11.");
+  EXPECT_EQ(print("application/postscript", pages_of_postscript(1), {}, &received).state,
+            IPP_JSTATE_COMPLETED);
 }
 
 // A printer that takes the connection and then reads nothing: after the stall time the job

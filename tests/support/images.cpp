@@ -11,6 +11,9 @@
 #include <jpeglib.h>
 
 #include "support/bytes.h"
+#include "support/cupsd.h"
+#include "support/paths.h"
+#include "support/program.h"
 
 namespace {
 
@@ -165,4 +168,18 @@ std::string jpeg_claiming(const std::string& jpeg, uint16_t width, uint16_t heig
     }
   }
   return out;
+}
+
+std::string pdf_document(const std::string& postscript, const std::vector<std::string>& arguments) {
+  TempDir dir;
+  ProgramRun gs;
+  gs.path = system_program("gs");
+  gs.args = {"gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=pdfwrite",
+             "-sOutputFile=" + dir.file("out.pdf")};
+  gs.args.insert(gs.args.end(), arguments.begin(), arguments.end());
+  gs.args.push_back("-");
+  gs.env = filter_environment();
+  gs.input = postscript;
+  const ProgramResult result = run_program(gs);
+  return result.exited && result.status == 0 ? read_file(dir.file("out.pdf")) : "";
 }

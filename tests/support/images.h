@@ -1,12 +1,14 @@
-// Image documents for the tests of the Printer Application: PNG and JPEG files made by
+// Image and PDF documents for the tests of the Printer Application: PNG and JPEG files made by
 // libpng and libjpeg with the shapes a client sends (gray, colour, alpha, interlaced,
 // progressive, a resolution of their own), and the damaged and hostile ones a client may send
-// (a header that claims any size, more scans than any encoder writes).
+// (a header that claims any size, more scans than any encoder writes); PDF made by
+// Ghostscript from PostScript.
 #ifndef ZORV_TESTS_SUPPORT_IMAGES_H
 #define ZORV_TESTS_SUPPORT_IMAGES_H
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct PngShape {
   unsigned width = 16;
@@ -41,5 +43,10 @@ std::string jpeg_document(const JpegShape& shape, uint32_t seed = 1);
 
 // The JPEG with the size in its frame header replaced by width x height.
 std::string jpeg_claiming(const std::string& jpeg, uint16_t width, uint16_t height);
+
+// The PDF that Ghostscript's pdfwrite makes of postscript, with its further arguments
+// (-sUserPassword=..., for one); "" when it fails.
+std::string pdf_document(const std::string& postscript,
+                         const std::vector<std::string>& arguments = {});
 
 #endif  // ZORV_TESTS_SUPPORT_IMAGES_H

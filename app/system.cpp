@@ -14,6 +14,7 @@
 #include "app/devices.h"
 #include "app/handles.h"
 #include "app/image_job.h"
+#include "app/options_list.h"
 #include "app/ppd_driver.h"
 #include "app/print_job.h"
 #include "app/web.h"
@@ -28,7 +29,6 @@ constexpr char kFooterHtml[] =
     "See <code>man zorv-printer-app</code>.";
 constexpr char kDefaultLogFile[] = "-";
 constexpr int kMaxPort = 65535;
-constexpr int kConnectTimeoutMs = 30000;
 constexpr size_t kCopyBufferSize = 65536;
 constexpr size_t kSecondsOptionSize = 32;
 constexpr long kMaxOptionSeconds = 86400;
@@ -124,15 +124,8 @@ int query_subcommand(const char*, int num_options, cups_option_t* options, int, 
     fprintf(stderr, "%s: query needs a printer (-d NAME)\n", kAppName);
     return 1;
   }
-  // PAPPL's sub-commands' way: the user's own server, else root's.
   char socket_path[kSocketPathSize] = "";
-  HttpOwner http;
-  for (const uid_t uid : {getuid(), static_cast<uid_t>(0)}) {
-    if (http == nullptr && localSocketPath(uid, socket_path, sizeof(socket_path))) {
-      http.reset(httpConnect2(socket_path, 0, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1,
-                              kConnectTimeoutMs, nullptr));
-    }
-  }
+  HttpOwner http(connectLocalServer(socket_path, sizeof(socket_path)));
   if (http == nullptr) {
     fprintf(stderr, "%s: no server on %s: %s\n", kAppName, ShownText(socket_path).c_str(),
             cupsLastErrorString());
@@ -336,6 +329,7 @@ int runPrinterApp(int argc, char* argv[]) {
   context[0].watch = watch.get();
   // PAPPL's listing browses DNS-SD whether or not avahi-daemon runs, and aborts when it does not.
   if (strcmp(subcommand, "devices") == 0) return listDevicesSubcommand(argc, argv);
+  if (strcmp(subcommand, "options") == 0) return listOptionsSubcommand(argc, argv);
   if (strcmp(subcommand, "add") == 0 && !addSubcommandUriAllowed(argc, argv)) return 1;
   context[0].accessories = makeAccessoryContext(context[0].places.state_file);
   if (context[0].accessories == nullptr) {

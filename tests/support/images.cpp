@@ -121,7 +121,8 @@ std::string jpeg_document(const JpegShape& shape, uint32_t seed) {
   cinfo.image_width = shape.width;
   cinfo.image_height = shape.height;
   cinfo.input_components = shape.components;
-  cinfo.in_color_space = shape.components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+  cinfo.in_color_space =
+      shape.components == 1 ? JCS_GRAYSCALE : (shape.components == 4 ? JCS_CMYK : JCS_RGB);
   jpeg_set_defaults(&cinfo);
   cinfo.density_unit = static_cast<UINT8>(shape.density_unit);
   cinfo.X_density = static_cast<UINT16>(shape.x_density);
@@ -142,7 +143,9 @@ std::string jpeg_document(const JpegShape& shape, uint32_t seed) {
   }
   jpeg_start_compress(&cinfo, TRUE);
   const size_t row_bytes = size_t{shape.width} * static_cast<size_t>(shape.components);
-  const std::string noise = pseudo_random_bytes(row_bytes * 2 + 1, seed);
+  const std::string noise = shape.fill >= 0
+                                ? std::string(row_bytes * 2 + 1, static_cast<char>(shape.fill))
+                                : pseudo_random_bytes(row_bytes * 2 + 1, seed);
   while (cinfo.next_scanline < cinfo.image_height) {
     std::string row = noise.substr(cinfo.next_scanline % 2, row_bytes);
     JSAMPROW pointer = reinterpret_cast<JSAMPROW>(row.data());

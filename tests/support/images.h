@@ -30,12 +30,13 @@ std::string png_header_claiming(uint32_t width, uint32_t height);
 struct JpegShape {
   unsigned width = 16;
   unsigned height = 16;
-  int components = 3;  // 1 gray, 3 colour
+  int components = 3;  // 1 gray, 3 colour, 4 CMYK (stored as Adobe's programs do: 255 no ink)
   bool progressive = false;
   int density_unit = 0;  // 0 none, 1 per inch, 2 per centimetre
   int x_density = 1;
   int y_density = 1;
   bool many_scans = false;  // a progressive image of 316 scans (each AC band refined 4 times)
+  int fill = -1;            // every sample this value; pseudo-random when negative
 };
 
 // A JPEG of shape, its samples pseudo-random from seed.

@@ -20,7 +20,6 @@
 namespace {
 
 constexpr int kMaxFiles = 64;
-constexpr char* const kNoArgs[] = {nullptr};
 // The only environment the child gets: no variable of the server's reaches it.
 const char* const kEnvironment[] = {"PATH=/usr/bin:/bin", "LANG=C", nullptr};
 
@@ -81,6 +80,10 @@ void drain_errors(Converter* converter) {
 
 bool startConverter(Converter* converter, const char* const* argv, int input_fd,
                     const ConverterLimits& limits, char* why, size_t why_size) {
+  if (argv == nullptr || argv[0] == nullptr) {
+    copy_text(why, why_size, "no program");
+    return false;
+  }
   int out[2];
   int err[2];
   if (pipe2(out, O_CLOEXEC) != 0) {
@@ -94,7 +97,7 @@ bool startConverter(Converter* converter, const char* const* argv, int input_fd,
     return false;
   }
   const pid_t pid = fork();
-  if (pid == 0) run_child(argv != nullptr ? argv : kNoArgs, input_fd, out[1], err[1], limits);
+  if (pid == 0) run_child(argv, input_fd, out[1], err[1], limits);
   close(out[1]);
   close(err[1]);
   if (pid < 0) {

@@ -26,6 +26,12 @@ constexpr char kTextPages[] =
     "72 700 moveto (zorv vector text) show showpage\n"
     "72 700 moveto (second page) show 72 72 moveto 500 500 lineto stroke showpage\n";
 
+// A PostScript document of 16 MiB, more than a socket's buffers hold.
+std::string big_postscript(uint32_t seed) {
+  return "%!PS-Adobe-3.0\n%%Pages: 1\n%%EndComments\n%%Page: 1 1\n%" +
+         pseudo_random_bytes(16 << 20, seed) + "\nshowpage\n%%EOF\n";
+}
+
 std::string pages_of_postscript(int pages) {
   std::string document = "%!PS-Adobe-3.0\n%%Pages: " + std::to_string(pages) + "\n%%EndComments\n";
   for (int page = 1; page <= pages; page++) {
@@ -67,6 +73,20 @@ class AppDocuments : public ::testing::Test {
     received->clear();
     if (listener_.wait_for_jobs(before + 1, kJobTimeoutMs)) *received = listener_.jobs()[before].bytes;
     return status;
+  }
+
+  // Prints a large document to the printer, which reads nothing, and waits until the job has
+  // been writing for a second: its write is blocked then. Returns the job's id.
+  int start_blocked_job(uint32_t seed) {
+    IppAnswer answer = ipp_print_job(uri_, "application/postscript", big_postscript(seed));
+    EXPECT_EQ(answer.status, IPP_STATUS_OK) << answer.message;
+    for (int waited = 0; waited < kJobTimeoutMs &&
+                         ipp_job_status(uri_, answer.job_id).state != IPP_JSTATE_PROCESSING;
+         waited += 100) {
+      sleep_ms(100);
+    }
+    sleep_ms(1000);
+    return answer.job_id;
   }
 
   TempDir ppds_;
@@ -231,9 +251,7 @@ TEST_F(AppDocuments, ConverterThatHangsOrDiesAbortsTheJobWithTheReason) {
 TEST_F(AppDocuments, PrinterThatStopsReadingFailsTheJobAfterTheStallTime) {
   start({"stall-timeout=2"});
   listener_.set_stalled(true);
-  const std::string big = "%!PS-Adobe-3.0\n%%Pages: 1\n%%EndComments\n%%Page: 1 1\n%" +
-                          pseudo_random_bytes(16 << 20, 3) + "\nshowpage\n%%EOF\n";
-  IppAnswer answer = ipp_print_job(uri_, "application/postscript", big);
+  IppAnswer answer = ipp_print_job(uri_, "application/postscript", big_postscript(3));
   ASSERT_EQ(answer.status, IPP_STATUS_OK) << answer.message;
   const JobStatus status = ipp_wait_job_end(uri_, answer.job_id, kJobTimeoutMs);
   EXPECT_EQ(status.state, IPP_JSTATE_ABORTED);
@@ -249,27 +267,11 @@ TEST_F(AppDocuments, PrinterThatStopsReadingFailsTheJobAfterTheStallTime) {
 TEST_F(AppDocuments, CancelAndTermEndAJobWhosePrinterReadsNothing) {
   start();
   listener_.set_stalled(true);
-  const std::string big = "%!PS-Adobe-3.0\n%%Pages: 1\n%%EndComments\n%%Page: 1 1\n%" +
-                          pseudo_random_bytes(16 << 20, 4) + "\nshowpage\n%%EOF\n";
-  IppAnswer first = ipp_print_job(uri_, "application/postscript", big);
-  ASSERT_EQ(first.status, IPP_STATUS_OK) << first.message;
-  for (int waited = 0; waited < kJobTimeoutMs &&
-                       ipp_job_status(uri_, first.job_id).state != IPP_JSTATE_PROCESSING;
-       waited += 100) {
-    sleep_ms(100);
-  }
-  sleep_ms(1000);
-  EXPECT_EQ(ipp_cancel_job(uri_, first.job_id).status, IPP_STATUS_OK);
-  EXPECT_EQ(ipp_wait_job_end(uri_, first.job_id, 10000).state, IPP_JSTATE_CANCELED);
+  const int first = start_blocked_job(4);
+  EXPECT_EQ(ipp_cancel_job(uri_, first).status, IPP_STATUS_OK);
+  EXPECT_EQ(ipp_wait_job_end(uri_, first, 10000).state, IPP_JSTATE_CANCELED);
 
-  IppAnswer second = ipp_print_job(uri_, "application/postscript", big);
-  ASSERT_EQ(second.status, IPP_STATUS_OK) << second.message;
-  for (int waited = 0; waited < kJobTimeoutMs &&
-                       ipp_job_status(uri_, second.job_id).state != IPP_JSTATE_PROCESSING;
-       waited += 100) {
-    sleep_ms(100);
-  }
-  sleep_ms(1000);
+  start_blocked_job(5);
   // Within the stop's time PAPPL ends its loop, else it is killed and says nothing more.
   server_.stop(5000);
   const std::string log = server_.log_text();

@@ -41,7 +41,8 @@ bool insert_code(JobOutput* output, const char* code, bool wrapped) {
 }
 
 // The document with code inserted where findSetupPlace says, read in blocks; bytes that the
-// scan must see again are kept at the front of the buffer. Its pages are added to *pages.
+// scan must see again are kept at the front of the buffer. With pages, its page comments are
+// counted into *pages (one for a document without them).
 bool copy_document(JobOutput* output, int fd, const char* code, unsigned* pages) {
   UniqueMalloc<char[]> buffer = make_array<char>(kCopyBlock + kLongestMarker);
   if (buffer == nullptr) return false;
@@ -67,7 +68,7 @@ bool copy_document(JobOutput* output, int fd, const char* code, unsigned* pages)
                     "The document does not start with %%!: sent without the job's options.");
         placed = true;
       } else if (place != SetupPlace::kNotYet) {
-        countPages(&counted, buffer.get(), offset);
+        if (pages != nullptr) countPages(&counted, buffer.get(), offset);
         if (!jobWrite(output, buffer.get(), offset) ||
             !insert_code(output, code, place == SetupPlace::kWrapped)) {
           return false;
@@ -80,7 +81,7 @@ bool copy_document(JobOutput* output, int fd, const char* code, unsigned* pages)
         kept = count - offset;
       }
     }
-    countPages(&counted, buffer.get(), done);
+    if (pages != nullptr) countPages(&counted, buffer.get(), done);
     if (!jobWrite(output, buffer.get(), done)) return false;
     if (kept > 0) memmove(buffer.get(), buffer.get() + done, kept);
     if (at_end) break;
@@ -90,20 +91,30 @@ bool copy_document(JobOutput* output, int fd, const char* code, unsigned* pages)
                 "The document has no page: the job's options were not sent.");
   }
   // A document without page comments is one page as far as anyone can tell.
-  *pages = counted.pages > 0 ? counted.pages : 1;
+  if (pages != nullptr) *pages = counted.pages > 0 ? counted.pages : 1;
   return true;
 }
 
-// Whether copies of the document are made by sending it again: a document of more than one
-// page (or of pages unknown) on a printer whose PPD has no way to collate them. The printer's
-// NumCopies would give each page its copies in a row.
-bool repeat_document(pappl_job_t* job, int fd, int copies) {
-  if (copies <= 1) return false;
+// The page count the document declares, in its header or its trailer; 0 when it declares
+// none, and its page comments are counted as it goes.
+unsigned declared_pages(int fd) {
+  char block[kCopyBlock];
+  ssize_t n = pread(fd, block, sizeof(block), 0);
+  const unsigned head = n > 0 ? declaredPages(block, static_cast<size_t>(n)) : 0;
+  if (head > 0) return head;
+  const off_t end = lseek(fd, 0, SEEK_END);
+  const off_t from = end > static_cast<off_t>(sizeof(block)) ? end - static_cast<off_t>(sizeof(block)) : 0;
+  n = end > 0 ? pread(fd, block, sizeof(block), from) : 0;
+  return n > 0 ? trailerPages(block, static_cast<size_t>(n)) : 0;
+}
+
+// Whether copies of a document of pages pages (0: not known) are made by sending it again: a
+// document of more than one page on a printer whose PPD has no way to collate them. The
+// printer's NumCopies would give each page its copies in a row.
+bool repeat_document(pappl_job_t* job, unsigned pages, int copies) {
+  if (copies <= 1 || pages == 1) return false;
   const PpdDriver* driver = ppdDriverOf(papplJobGetPrinter(job));
-  if (driver != nullptr && driver->collate_choice[0] != '\0') return false;
-  char head[kCopyBlock];
-  const ssize_t n = pread(fd, head, sizeof(head), 0);
-  return n <= 0 || declaredPages(head, static_cast<size_t>(n)) != 1;
+  return driver == nullptr || driver->collate_choice[0] == '\0';
 }
 
 bool print_postscript(pappl_job_t* job, pappl_device_t* device) {
@@ -284,12 +295,15 @@ void identify(pappl_printer_t* printer, pappl_identify_actions_t, const char* me
 bool printPostScriptFile(JobOutput* output, const pappl_pr_options_t& options, int fd) {
   pappl_job_t* job = output->job;
   const int copies = options.copies > 0 ? options.copies : 1;
-  const bool repeat = repeat_document(job, fd, copies);
+  // A document that declares its pages is not scanned for them.
+  const unsigned declared = declared_pages(fd);
+  const bool repeat = repeat_document(job, declared, copies);
   UniqueMalloc<char> code = jobOptionCode(job, options, repeat ? 1 : copies);
   if (code == nullptr || !sendProfileBlock(output, options)) return false;
-  unsigned pages = 0;
+  unsigned pages = declared;
   for (int copy = 0; copy < (repeat ? copies : 1); copy++) {
-    if (lseek(fd, 0, SEEK_SET) != 0 || !copy_document(output, fd, code.get(), &pages)) {
+    if (lseek(fd, 0, SEEK_SET) != 0 ||
+        !copy_document(output, fd, code.get(), declared > 0 ? nullptr : &pages)) {
       jobStopMessage(output);
       return false;
     }

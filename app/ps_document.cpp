@@ -24,8 +24,21 @@ size_t after_line(const char* data, size_t count, size_t from) {
 constexpr char kPageMarker[] = "%%Page:";
 constexpr int kPageMarkerLength = sizeof(kPageMarker) - 1;
 
+constexpr char kPagesMarker[] = "%%Pages:";
+
 bool is_line_end(char c) {
   return c == '\n' || c == '\r';
+}
+
+// The count of a "%%Pages:" line of left bytes; 0 for "(atend)" or no count.
+unsigned pages_value(const char* line, size_t left) {
+  size_t at = sizeof(kPagesMarker) - 1;
+  while (at < left && (line[at] == ' ' || line[at] == '\t')) at++;
+  unsigned pages = 0;
+  for (; at < left && line[at] >= '0' && line[at] <= '9' && pages < 1000000; at++) {
+    pages = pages * 10 + static_cast<unsigned>(line[at] - '0');
+  }
+  return pages;
 }
 
 bool line_ended(const char* data, size_t count, size_t end) {
@@ -123,24 +136,30 @@ void countPages(PageScan* scan, const char* data, size_t count) {
 }
 
 unsigned declaredPages(const char* data, size_t count) {
-  constexpr char kPages[] = "%%Pages:";
   size_t pos = 0;
   while (pos < count && data[pos] == '%') {
     const char* line = data + pos;
     const size_t left = count - pos;
     if (starts_with(line, left, "%%EndComments")) break;
-    if (starts_with(line, left, kPages)) {
-      size_t at = sizeof(kPages) - 1;
-      while (at < left && (line[at] == ' ' || line[at] == '\t')) at++;
-      unsigned pages = 0;
-      for (; at < left && line[at] >= '0' && line[at] <= '9' && pages < 1000000; at++) {
-        pages = pages * 10 + static_cast<unsigned>(line[at] - '0');
-      }
-      return pages;
-    }
     const size_t next = after_line(data, count, pos);
+    // A count is read only whole: its line ends within the bytes seen.
     if (!line_ended(data, count, next)) break;
+    if (starts_with(line, left, kPagesMarker)) return pages_value(line, left);
     pos = next;
   }
   return 0;
+}
+
+unsigned trailerPages(const char* data, size_t count) {
+  const char* found = nullptr;
+  for (const char* hit = data; (hit = static_cast<const char*>(memmem(
+                                    hit, count - static_cast<size_t>(hit - data), kPagesMarker,
+                                    sizeof(kPagesMarker) - 1))) != nullptr;
+       hit++) {
+    if (hit > data && is_line_end(hit[-1])) found = hit;
+  }
+  if (found == nullptr) return 0;
+  const size_t left = count - static_cast<size_t>(found - data);
+  const size_t end = after_line(found, left, 0);
+  return line_ended(found, left, end) ? pages_value(found, left) : 0;
 }

@@ -43,7 +43,11 @@ struct PageScan {
 void countPages(PageScan* scan, const char* data, size_t count);
 
 // The page count that a document's header comments declare ("%%Pages: N" before the first
-// line that is no comment, or "%%EndComments") in data[0, count); 0 for none or "(atend)".
+// line that is no comment, or "%%EndComments") in data[0, count); 0 for none, "(atend)", or a
+// line that does not end within the bytes seen (as for trailerPages).
 unsigned declaredPages(const char* data, size_t count);
+// The page count of the last "%%Pages: N" line in data[0, count), the end of a document (its
+// trailer, for a header that said "(atend)"); 0 for none.
+unsigned trailerPages(const char* data, size_t count);
 
 #endif  // ZORV_APP_PS_DOCUMENT_H

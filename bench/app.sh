@@ -90,6 +90,7 @@ job=$base/job.ps
   head -c $((size_mib * 1024 * 1024)) /dev/urandom
   printf '\nshowpage\n%%%%EOF\n'
 } >"$job"
+job_size=$(stat -c %s "$job")
 pdf=$base/job.pdf
 {
   printf '%%!PS\n/Helvetica findfont 11 scalefont setfont\n1 1 200 {\n'
@@ -112,18 +113,21 @@ EOF
 received=0
 elapsed=0
 arrived() { [ "$(wc -l <"$lines")" -ge "$received" ]; }
+# finish START [BYTES]: waits for the job at the printer, which must have at least BYTES.
 finish() {
-  local start=$1 end
+  local start=$1 end length
   received=$((received + 1))
   zorv_wait 6000 arrived || { echo "no job at the printer" >&2; exit 1; }
   end=$(awk -v n="$received" '$1 == n {print $3}' "$lines")
+  length=$(awk -v n="$received" '$1 == n {print $2}' "$lines")
+  if [ "$length" -lt "${2:-1}" ]; then echo "job $received: $length bytes at the printer" >&2; exit 1; fi
   elapsed=$(((end - start) / 1000000))
 }
 send_direct() {
   local start
   start=$(now_ns)
   cat "$job" >"/dev/tcp/$printer/9100"
-  finish "$start"
+  finish "$start" "$job_size"
 }
 peak_kib=0
 idle_kib=0
@@ -133,20 +137,20 @@ send_app() {
   echo 5 >"/proc/$app_pid/clear_refs"
   start=$(now_ns)
   ipptool -f "$job" -d format=application/postscript "$uri" "$base/print.test" >/dev/null
-  finish "$start"
+  finish "$start" "$job_size"
   peak_kib=$(awk '/^VmHWM/ {print $2}' "/proc/$app_pid/status")
 }
 send_minimal() {
   local start
   start=$(now_ns)
-  ipptool -f "$job" -d format=application/octet-stream "$minimal_uri" "$base/print.test" >/dev/null
-  finish "$start"
+  ipptool -f "$job" -d format=application/postscript "$minimal_uri" "$base/print.test" >/dev/null
+  finish "$start" "$job_size"
 }
 send_filters() {
   local start
   start=$(now_ns)
   lp -d zorvbench -o document-format=application/vnd.zorv-job "$job" >/dev/null
-  finish "$start"
+  finish "$start" "$job_size"
 }
 send_app_pdf() {
   local start

@@ -27,6 +27,10 @@ int points_to_pwg(float points) {
   return PWG_FROM_POINTS(points);
 }
 
+int margin_of(float points) {
+  return points > 0 ? points_to_pwg(points) : 0;
+}
+
 ppd_choice_t* default_choice(ppd_file_t* ppd, const char* keyword) {
   ppd_option_t* option = ppdFindOption(ppd, keyword);
   return option != nullptr ? ppdFindChoice(option, option->defchoice) : nullptr;
@@ -42,10 +46,11 @@ void load_sizes(ppd_file_t* ppd, PpdDriver* driver, pappl_pr_driver_data_t* data
     pwgNameOfSize(driver->sizes.keyword[n], kKeywordSize, size);
     copy_text(driver->sizes.choice[n], kChoiceSize, size.name);
     data->media[n] = driver->sizes.keyword[n];
-    const int left = points_to_pwg(size.left);
-    const int right = points_to_pwg(size.width - size.right);
-    const int bottom = points_to_pwg(size.bottom);
-    const int top = points_to_pwg(size.length - size.top);
+    // An imageable area beyond the paper (a PPD's rounding) is no margin.
+    const int left = margin_of(size.left);
+    const int right = margin_of(size.width - size.right);
+    const int bottom = margin_of(size.bottom);
+    const int top = margin_of(size.length - size.top);
     if (left > data->left_right) data->left_right = left;
     if (right > data->left_right) data->left_right = right;
     if (bottom > data->bottom_top) data->bottom_top = bottom;
@@ -54,9 +59,11 @@ void load_sizes(ppd_file_t* ppd, PpdDriver* driver, pappl_pr_driver_data_t* data
   data->num_media = driver->sizes.count;
 }
 
-// One media-col of a size by its PPD name, with its own imageable area.
-bool media_col_of(ppd_file_t* ppd, const PpdDriver& driver, const char* choice, const char* source,
-                  pappl_media_col_t* col) {
+// One media-col of a size by its PPD name. Its margins are the printer's (the largest of any
+// size): PAPPL publishes those for every size and refuses ready media with smaller ones, and a
+// job placed within them prints on every size.
+bool media_col_of(ppd_file_t* ppd, const PpdDriver& driver, const pappl_pr_driver_data_t& data,
+                  const char* choice, const char* source, pappl_media_col_t* col) {
   ppd_size_t* size = ppdPageSize(ppd, choice);
   if (size == nullptr) return false;
   for (int i = 0; i < driver.sizes.count; i++) {
@@ -69,10 +76,8 @@ bool media_col_of(ppd_file_t* ppd, const PpdDriver& driver, const char* choice, 
     pwg_media_t* pwg = pwgMediaForPWG(col->size_name);
     col->size_width = pwg != nullptr ? pwg->width : points_to_pwg(size->width);
     col->size_length = pwg != nullptr ? pwg->length : points_to_pwg(size->length);
-    col->left_margin = points_to_pwg(size->left);
-    col->right_margin = points_to_pwg(size->width - size->right);
-    col->bottom_margin = points_to_pwg(size->bottom);
-    col->top_margin = points_to_pwg(size->length - size->top);
+    col->left_margin = col->right_margin = data.left_right;
+    col->bottom_margin = col->top_margin = data.bottom_top;
     return true;
   }
   return false;
@@ -144,8 +149,8 @@ void load_media_defaults(ppd_file_t* ppd, const PpdDriver& driver, pappl_pr_driv
   const char* source = slot_index >= 0
                            ? driver.sources.keyword[slot_index]
                            : (driver.sources.count > 0 ? driver.sources.keyword[0] : "");
-  if (!media_col_of(ppd, driver, size_name, source, &data->media_default)) {
-    media_col_of(ppd, driver, driver.sizes.choice[0], source, &data->media_default);
+  if (!media_col_of(ppd, driver, *data, size_name, source, &data->media_default)) {
+    media_col_of(ppd, driver, *data, driver.sizes.choice[0], source, &data->media_default);
   }
   ppd_choice_t* type = default_choice(ppd, "MediaType");
   const int type_index = type != nullptr ? index_of_choice(driver.types, type->choice) : -1;
@@ -211,18 +216,6 @@ void load_color(ppd_file_t* ppd, PpdDriver* driver, pappl_pr_driver_data_t* data
   if (color) data->raster_types |= PAPPL_PWG_RASTER_TYPE_SRGB_8;
 }
 
-// "600dpi" or "600x1200dpi"; false for anything else.
-bool parse_resolution(const char* text, int* x, int* y) {
-  char unit[8] = "";
-  if (sscanf(text, "%dx%d%7s", x, y, unit) == 3 && strcmp(unit, "dpi") == 0)
-    return *x > 0 && *y > 0;
-  if (sscanf(text, "%d%7s", x, unit) == 2 && strcmp(unit, "dpi") == 0) {
-    *y = *x;
-    return *x > 0;
-  }
-  return false;
-}
-
 // The PPD's default resolution only: PAPPL renders raster documents at a resolution of its
 // own choosing among those offered (the middle one for normal quality), and a raster page
 // beyond the printer's usual resolution costs many times the bytes for nothing.
@@ -231,9 +224,9 @@ void load_resolutions(ppd_file_t* ppd, PpdDriver* driver, pappl_pr_driver_data_t
   int y = 0;
   ppd_choice_t* choice = default_choice(ppd, "Resolution");
   ppd_attr_t* attr = ppdFindAttr(ppd, "DefaultResolution", nullptr);
-  if (choice != nullptr && parse_resolution(choice->choice, &x, &y)) {
+  if (choice != nullptr && parseResolution(choice->choice, &x, &y)) {
     copy_text(driver->resolution_choice[0], kChoiceSize, choice->choice);
-  } else if (attr == nullptr || attr->value == nullptr || !parse_resolution(attr->value, &x, &y)) {
+  } else if (attr == nullptr || attr->value == nullptr || !parseResolution(attr->value, &x, &y)) {
     x = y = kFallbackResolution;
   }
   driver->num_resolutions = 1;
@@ -267,6 +260,22 @@ void load_finishings(ppd_file_t* ppd, PpdDriver* driver, pappl_pr_driver_data_t*
   }
 }
 
+// What the job callbacks need beyond the capabilities: how the printer collates copies, which
+// PostScript it reads, and the largest image worth decoding for it.
+void load_job_features(ppd_file_t* ppd, PpdDriver* driver) {
+  static const char* const kCollating[] = {"True", "On", "Yes"};
+  ppd_option_t* collate = ppdFindOption(ppd, "Collate");
+  for (int i = 0; collate != nullptr && i < collate->num_choices; i++) {
+    for (const char* name : kCollating) {
+      if (same(collate->choices[i].choice, name) && driver->collate_choice[0] == '\0') {
+        copy_text(driver->collate_choice, kChoiceSize, collate->choices[i].choice);
+      }
+    }
+  }
+  driver->language_level = ppd->language_level >= 3 ? 3 : 2;
+  driver->limits = jobLimitsOf(ppd, kFallbackResolution);
+}
+
 // PAPPL publishes vendor attributes of keywords, not names.
 bool keyword_name(const char* name) {
   for (const char* p = name; *p != '\0'; p++) {
@@ -296,9 +305,20 @@ struct DirCloser {
 
 }  // namespace
 
-bool mediaColOfSize(ppd_file_t* ppd, const PpdDriver& driver, const char* choice,
-                    const char* source, pappl_media_col_t* col) {
-  return media_col_of(ppd, driver, choice, source, col);
+bool mediaColOfSize(ppd_file_t* ppd, const PpdDriver& driver, const pappl_pr_driver_data_t& data,
+                    const char* choice, const char* source, pappl_media_col_t* col) {
+  return media_col_of(ppd, driver, data, choice, source, col);
+}
+
+bool parseResolution(const char* text, int* x, int* y) {
+  char unit[8] = "";
+  if (sscanf(text, "%dx%d%7s", x, y, unit) == 3 && strcmp(unit, "dpi") == 0)
+    return *x > 0 && *y > 0;
+  if (sscanf(text, "%d%7s", x, unit) == 2 && strcmp(unit, "dpi") == 0) {
+    *y = *x;
+    return *x > 0;
+  }
+  return false;
 }
 
 void keywordFromChoice(char* keyword, size_t size, const char* choice) {
@@ -444,6 +464,7 @@ bool loadPpdDriver(const char* path, const char* driver_name, pappl_pr_driver_da
   load_color(ppd.get(), driver, data);
   load_resolutions(ppd.get(), driver, data);
   load_finishings(ppd.get(), driver, data);
+  load_job_features(ppd.get(), driver);
 
   driver->num_profiles = findProfileNames(driver->profiles, kMaxProfiles);
   data->num_vendor = 1;

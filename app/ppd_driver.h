@@ -11,6 +11,7 @@
 #include <cstddef>
 
 #include "app/handles.h"
+#include "app/job_limits.h"
 #include "colour/profile.h"
 #include "probe/ppd_handles.h"
 
@@ -43,6 +44,7 @@ inline constexpr pappl_finishings_t kFinishingBits[kFinishCount] = {
     PAPPL_FINISHINGS_STAPLE, PAPPL_FINISHINGS_PUNCH, PAPPL_FINISHINGS_TRIM};
 
 struct PrinterAccessories;
+struct DeviceWatch;
 
 // Everything of one printer that its driver data points into; PAPPL holds it as the driver
 // data's extension and it is freed by the delete callback (freePpdDriver). Read-only once the
@@ -62,8 +64,14 @@ struct PpdDriver {
   int resolution_y[PAPPL_MAX_RESOLUTION];
   char resolution_choice[PAPPL_MAX_RESOLUTION][kChoiceSize];  // "" without a Resolution option
   char finishing_code[kFinishCount][kFinishingCodeSize];
+  char collate_choice[kChoiceSize];  // the Collate choice that collates, "" without one
+  int language_level;                // *LanguageLevel, 2 when the PPD names none
+  JobLimits limits;
   int num_profiles;
   char profiles[kMaxProfiles][kProfileNameSize];
+  // The server's watch over the jobs writing to their printers (app/device_watch.h); null
+  // where nothing watches (a driver made outside a server).
+  DeviceWatch* watch;
   // The printer's accessories (app/accessories.h), once the printer exists.
   std::atomic<PrinterAccessories*> accessories;
   // The id of the job whose callbacks run, 0 for none: PAPPL 1.3.1 can start one job in two
@@ -97,10 +105,13 @@ UniqueIpp ppdVendorAttributes(const PpdDriver& driver, const char* default_ucs);
 // values of zorv-ucs-supported besides "auto". Returns their count.
 int findProfileNames(char (*names)[kProfileNameSize], int max_names);
 
-// The media-col of the PPD page size choice, in source, with the size's own imageable area;
+// The media-col of the PPD page size choice, in source, with the printer-wide margins;
 // false when the PPD has no such size among the driver's.
-bool mediaColOfSize(ppd_file_t* ppd, const PpdDriver& driver, const char* choice,
-                    const char* source, pappl_media_col_t* col);
+bool mediaColOfSize(ppd_file_t* ppd, const PpdDriver& driver, const pappl_pr_driver_data_t& data,
+                    const char* choice, const char* source, pappl_media_col_t* col);
+
+// "600dpi" or "600x1200dpi" into *x and *y; false for anything else.
+bool parseResolution(const char* text, int* x, int* y);
 
 // The IPP keyword for a PPD choice name: "Tray1" -> "tray-1", "FaceUp" -> "face-up",
 // "PF500" -> "pf-500"; terminated, cut to size - 1.

@@ -8,8 +8,9 @@
 #include <cstring>
 
 #include "app/handles.h"
+#include "app/job_limits.h"
+#include "app/job_output.h"
 #include "app/ppd_driver.h"
-#include "app/ppd_marks.h"
 #include "app/profile_block.h"
 #include "app/ps_document.h"
 #include "app/ps_raster.h"
@@ -26,71 +27,33 @@ constexpr char kPjlEnter[] = "\x1b%-12345X@PJL\r\n@PJL RDYMSG DISPLAY = \"";
 constexpr char kPjlLeave[] = "\"\r\n\x1b%-12345X";
 constexpr unsigned kCancelCheckLines = 64;
 
-// Takes the printer for the job's run; false for a second run of a job whose first run is
-// still going (PAPPL's race), which then stops before touching anything.
-bool begin_run(pappl_job_t* job) {
-  PpdDriver* driver = ppdDriverOf(papplJobGetPrinter(job));
-  if (driver == nullptr) return true;
-  int idle = 0;
-  const int id = papplJobGetID(job);
-  if (driver->active_job.compare_exchange_strong(idle, id) || idle != id) return true;
-  papplLogJob(job, PAPPL_LOGLEVEL_ERROR,
-              "Job %d was started a second time while it prints; "
-              "the second run stops.",
-              id);
-  return false;
-}
-
-void end_run(pappl_job_t* job) {
-  PpdDriver* driver = ppdDriverOf(papplJobGetPrinter(job));
-  int id = papplJobGetID(job);
-  if (driver != nullptr) driver->active_job.compare_exchange_strong(id, 0);
-}
-
 bool write_text(pappl_device_t* device, const char* text) {
   return papplDeviceWrite(device, text, strlen(text)) >= 0;
 }
 
-// The job's option code; null (with the job's message set) when the PPD does not open.
-UniqueMalloc<char> job_code(pappl_job_t* job, const pappl_pr_options_t& options) {
-  const PpdDriver* driver = ppdDriverOf(papplJobGetPrinter(job));
-  UniqueMalloc<char> code =
-      driver != nullptr ? jobSetupCode(*driver, options, papplJobGetPrinter(job)) : nullptr;
-  if (code == nullptr) {
-    papplJobSetMessage(job, "The printer's PPD could not be read.");
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The printer's PPD could not be read.");
-  }
-  return code;
+bool send_text(JobOutput* output, const char* text) {
+  return jobWrite(output, text, strlen(text));
 }
 
-// Writes bytes to the device unless the job has been cancelled: a cancelled job sends nothing
-// more.
-bool send(pappl_job_t* job, pappl_device_t* device, const char* bytes, size_t count) {
-  if (papplJobIsCanceled(job)) return false;
-  if (count > 0 && papplDeviceWrite(device, bytes, count) < 0) {
-    papplJobSetMessage(job, "The document could not be sent to the printer.");
-    return false;
-  }
-  return true;
-}
-
-bool insert_code(pappl_device_t* device, const char* code, bool wrapped) {
-  return (!wrapped || write_text(device, kBeginSetup)) && write_text(device, code) &&
-         (!wrapped || write_text(device, kEndSetup));
+bool insert_code(JobOutput* output, const char* code, bool wrapped) {
+  return (!wrapped || send_text(output, kBeginSetup)) && send_text(output, code) &&
+         (!wrapped || send_text(output, kEndSetup));
 }
 
 // The document with code inserted where findSetupPlace says, read in blocks; bytes that the
-// scan must see again are kept at the front of the buffer.
-bool copy_document(pappl_job_t* job, pappl_device_t* device, int fd, const char* code) {
+// scan must see again are kept at the front of the buffer. With pages, its page comments are
+// counted into *pages (one for a document without them).
+bool copy_document(JobOutput* output, int fd, const char* code, unsigned* pages) {
   UniqueMalloc<char[]> buffer = make_array<char>(kCopyBlock + kLongestMarker);
   if (buffer == nullptr) return false;
   SetupScan scan;
+  PageScan counted;
   bool placed = false;
   size_t kept = 0;
   for (;;) {
     const ssize_t n = read(fd, buffer.get() + kept, kCopyBlock);
     if (n < 0) {
-      papplJobSetMessage(job, "The document could not be read.");
+      papplJobSetMessage(output->job, "The document could not be read.");
       return false;
     }
     const size_t count = kept + static_cast<size_t>(n);
@@ -101,12 +64,13 @@ bool copy_document(pappl_job_t* job, pappl_device_t* device, int fd, const char*
       size_t offset = 0;
       const SetupPlace place = findSetupPlace(&scan, buffer.get(), count, at_end, &offset);
       if (place == SetupPlace::kNotPostScript) {
-        papplLogJob(job, PAPPL_LOGLEVEL_WARN,
+        papplLogJob(output->job, PAPPL_LOGLEVEL_WARN,
                     "The document does not start with %%!: sent without the job's options.");
         placed = true;
       } else if (place != SetupPlace::kNotYet) {
-        if (!send(job, device, buffer.get(), offset) ||
-            !insert_code(device, code, place == SetupPlace::kWrapped)) {
+        if (pages != nullptr) countPages(&counted, buffer.get(), offset);
+        if (!jobWrite(output, buffer.get(), offset) ||
+            !insert_code(output, code, place == SetupPlace::kWrapped)) {
           return false;
         }
         memmove(buffer.get(), buffer.get() + offset, count - offset);
@@ -117,56 +81,77 @@ bool copy_document(pappl_job_t* job, pappl_device_t* device, int fd, const char*
         kept = count - offset;
       }
     }
-    if (!send(job, device, buffer.get(), done)) return false;
+    if (pages != nullptr) countPages(&counted, buffer.get(), done);
+    if (!jobWrite(output, buffer.get(), done)) return false;
     if (kept > 0) memmove(buffer.get(), buffer.get() + done, kept);
     if (at_end) break;
   }
   if (!placed) {
-    papplLogJob(job, PAPPL_LOGLEVEL_WARN,
+    papplLogJob(output->job, PAPPL_LOGLEVEL_WARN,
                 "The document has no page: the job's options were not sent.");
   }
+  // A document without page comments is one page as far as anyone can tell.
+  if (pages != nullptr) *pages = counted.pages > 0 ? counted.pages : 1;
   return true;
 }
 
-bool print_document(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
+// The page count the document declares, in its header or its trailer; 0 when it declares
+// none, and its page comments are counted as it goes.
+unsigned declared_pages(int fd) {
+  char block[kCopyBlock];
+  ssize_t n = pread(fd, block, sizeof(block), 0);
+  const unsigned head = n > 0 ? declaredPages(block, static_cast<size_t>(n)) : 0;
+  if (head > 0) return head;
+  const off_t end = lseek(fd, 0, SEEK_END);
+  const off_t from = end > static_cast<off_t>(sizeof(block)) ? end - static_cast<off_t>(sizeof(block)) : 0;
+  n = end > 0 ? pread(fd, block, sizeof(block), from) : 0;
+  return n > 0 ? trailerPages(block, static_cast<size_t>(n)) : 0;
+}
+
+// Whether copies of a document of pages pages (0: not known) are made by sending it again: a
+// document of more than one page on a printer whose PPD has no way to collate them. The
+// printer's NumCopies would give each page its copies in a row.
+bool repeat_document(pappl_job_t* job, unsigned pages, int copies) {
+  if (copies <= 1 || pages == 1) return false;
+  const PpdDriver* driver = ppdDriverOf(papplJobGetPrinter(job));
+  return driver == nullptr || driver->collate_choice[0] == '\0';
+}
+
+bool print_postscript(pappl_job_t* job, pappl_device_t* device) {
   // A job that PAPPL has already finished (a second run of it) has no document any more.
   const char* filename = papplJobGetFilename(job);
   if (filename == nullptr) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The job has no document: nothing is sent.");
     return false;
   }
+  JobOutput output;
+  if (!openJobOutput(&output, job, device)) return false;
   UniqueFd fd(open(filename, O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) {
+  UniquePrintOptions options(papplJobCreatePrintOptions(job, 0, true));
+  bool printed = false;
+  if (fd.get() < 0 || options == nullptr) {
     papplJobSetMessage(job, "The document could not be opened.");
-    return false;
+  } else {
+    printed = printPostScriptFile(&output, *options, fd.get());
   }
-  UniqueMalloc<char> code = job_code(job, *options);
-  if (code == nullptr || !sendProfileBlock(job, device, *options)) return false;
-  papplJobSetImpressions(job, 1);
-  if (!copy_document(job, device, fd.get(), code.get())) return false;
-  papplJobSetImpressionsCompleted(job, 1);
-  return true;
+  closeJobOutput(&output);
+  return printed;
 }
 
-bool print_postscript(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
-  if (!begin_run(job)) return false;
-  const bool printed = print_document(job, options, device);
-  end_run(job);
-  return printed;
+// PAPPL's own path for a document in the printer's format, which the MIME filter of
+// application/postscript takes first: kept because PAPPL wants a driver to have it.
+bool print_file(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
+  return print_postscript(job, device);
 }
 
 // The state of a raster job between PAPPL's callbacks, as the job's data.
 struct RasterJob {
-  pappl_job_t* job;
-  pappl_device_t* device;
-  pthread_t owner;  // the thread of the job's run (see begin_run)
+  JobOutput output;
+  pthread_t owner;  // the thread of the job's run (see openJobOutput)
+  int copies;
+  bool ended;  // the page or the job stopped: the page end has been sent
   PsWriter writer;
 };
-
-bool device_sink(void* context, const void* bytes, size_t count) {
-  RasterJob* raster = static_cast<RasterJob*>(context);
-  return send(raster->job, raster->device, static_cast<const char*>(bytes), count);
-}
 
 // The job's raster state, for the thread that runs the job only.
 RasterJob* raster_of(pappl_job_t* job) {
@@ -174,33 +159,47 @@ RasterJob* raster_of(pappl_job_t* job) {
   return raster != nullptr && pthread_equal(raster->owner, pthread_self()) != 0 ? raster : nullptr;
 }
 
-bool raster_start_run(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
-  // The raster holds the copies PAPPL makes; only the PPD's options go into the setup.
-  pappl_pr_options_t one = *options;
-  one.copies = 1;
-  UniqueMalloc<char> code = job_code(job, one);
-  if (code == nullptr || !sendProfileBlock(job, device, *options)) return false;
+bool raster_start_run(RasterJob* raster, pappl_pr_options_t* options) {
+  // PAPPL does not repeat a raster's pages: the printer makes the copies.
+  raster->copies = options->copies > 0 ? options->copies : 1;
+  UniqueMalloc<char> code = jobOptionCode(raster->output.job, *options, raster->copies);
+  return code != nullptr && sendProfileBlock(&raster->output, *options) &&
+         psBeginDocument(&raster->writer, jobSink, &raster->output, code.get());
+}
+
+bool raster_start_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
   UniqueMalloc<RasterJob[]> raster = make_array<RasterJob>(1);
-  if (raster == nullptr) return false;
-  raster[0].job = job;
-  raster[0].device = device;
+  if (raster == nullptr || !openJobOutput(&raster[0].output, job, device)) return false;
   raster[0].owner = pthread_self();
-  if (!psBeginDocument(&raster[0].writer, device_sink, raster.get(), code.get())) return false;
+  if (!raster_start_run(raster.get(), options)) {
+    jobStopMessage(&raster[0].output);
+    closeJobOutput(&raster[0].output);
+    return false;
+  }
   papplJobSetData(job, raster.release());
   return true;
 }
 
-bool raster_start_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
-  if (!begin_run(job)) return false;
-  if (raster_start_run(job, options, device)) return true;
-  end_run(job);
-  return false;
-}
-
-bool raster_start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned) {
+bool raster_start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*,
+                       unsigned number) {
   RasterJob* raster = raster_of(job);
   if (raster == nullptr) return false;
+  if (jobStopped(&raster->output)) {
+    jobStopMessage(&raster->output);
+    return false;
+  }
   const cups_page_header2_t& header = options->header;
+  const PpdDriver* driver = ppdDriverOf(papplJobGetPrinter(job));
+  char why[kMessageTextSize];
+  if (number > kMaxDocumentPages) {
+    refuseJob(job, false, "The document has more than %u pages.", kMaxDocumentPages);
+    return false;
+  }
+  if (driver != nullptr &&
+      !withinImageLimits(driver->limits, header.cupsWidth, header.cupsHeight, why, sizeof(why))) {
+    refuseJob(job, false, "The raster page is too large: %s.", why);
+    return false;
+  }
   PsPage page;
   page.width = header.cupsWidth;
   page.height = header.cupsHeight;
@@ -214,19 +213,33 @@ bool raster_start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_devi
   page.y_dpi = header.HWResolution[1];
   if (!psBeginPage(&raster->writer, page)) {
     if (!raster->writer.failed) {
-      papplJobSetMessage(job, "The raster page (%ux%u, %u colours of %u bits) cannot be printed.",
-                         page.width, page.height, page.colors, page.bits_per_color);
+      refuseJob(job, false, "The raster page (%ux%u, %u colours of %u bits) cannot be printed.",
+                page.width, page.height, page.colors, page.bits_per_color);
     }
     return false;
   }
+  raster->ended = false;
   return true;
+}
+
+// A job that stops in a page ends the page at once (only its end goes through): the printer
+// is not left inside an image.
+void end_page_now(RasterJob* raster) {
+  if (raster->ended || raster->writer.page.height == 0) return;
+  raster->ended = true;
+  raster->output.closing = true;
+  psEndPageNow(&raster->writer);
+  raster->output.closing = false;
 }
 
 bool raster_write_line(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned y,
                        const unsigned char* line) {
   RasterJob* raster = raster_of(job);
-  if (raster == nullptr) return false;
-  if (y % kCancelCheckLines == 0 && papplJobIsCanceled(job)) return false;
+  if (raster == nullptr || raster->ended) return false;
+  if (y % kCancelCheckLines == 0 && jobStopped(&raster->output)) {
+    end_page_now(raster);
+    return false;
+  }
   return psWriteLine(&raster->writer, line);
 }
 
@@ -235,14 +248,19 @@ bool raster_write_line(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, u
 bool raster_end_page(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned) {
   RasterJob* raster = raster_of(job);
   if (raster == nullptr) return false;
+  if (raster->ended || jobStopped(&raster->output)) {
+    end_page_now(raster);
+    jobStopMessage(&raster->output);
+    return false;
+  }
   const unsigned lines = raster->writer.lines;
   const unsigned height = raster->writer.page.height;
+  raster->ended = true;
   if (!psEndPage(&raster->writer)) return false;
-  if (lines < height && !papplJobIsCanceled(job)) {
-    papplJobSetMessage(job, "The raster page ended after %u of its %u lines.", lines, height);
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The raster page ended after %u of its %u lines.", lines,
-                height);
-    papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
+  // The printer makes the page's copies.
+  papplJobSetImpressionsCompleted(job, raster->copies - 1);
+  if (lines < height) {
+    refuseJob(job, true, "The raster page ended after %u of its %u lines.", lines, height);
     return false;
   }
   return true;
@@ -252,8 +270,10 @@ bool raster_end_job(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
   UniqueMalloc<RasterJob[]> raster(raster_of(job));
   if (raster == nullptr) return false;
   papplJobSetData(job, nullptr);
-  const bool ended = psEndDocument(&raster[0].writer);
-  end_run(job);
+  // The trailer goes even after a stop: the document is ended where its last page ended.
+  raster[0].output.closing = true;
+  const bool ended = psEndDocument(&raster[0].writer) && !jobStopped(&raster[0].output);
+  closeJobOutput(&raster[0].output);
   return ended;
 }
 
@@ -272,9 +292,29 @@ void identify(pappl_printer_t* printer, pappl_identify_actions_t, const char* me
 
 }  // namespace
 
-bool printRawDocument(pappl_job_t* job, pappl_device_t* device, void*) {
-  UniquePrintOptions options(papplJobCreatePrintOptions(job, 1, true));
-  return options != nullptr && print_postscript(job, options.get(), device);
+bool printPostScriptFile(JobOutput* output, const pappl_pr_options_t& options, int fd) {
+  pappl_job_t* job = output->job;
+  const int copies = options.copies > 0 ? options.copies : 1;
+  // A document that declares its pages is not scanned for them.
+  const unsigned declared = declared_pages(fd);
+  const bool repeat = repeat_document(job, declared, copies);
+  UniqueMalloc<char> code = jobOptionCode(job, options, repeat ? 1 : copies);
+  if (code == nullptr || !sendProfileBlock(output, options)) return false;
+  unsigned pages = declared;
+  for (int copy = 0; copy < (repeat ? copies : 1); copy++) {
+    if (lseek(fd, 0, SEEK_SET) != 0 ||
+        !copy_document(output, fd, code.get(), declared > 0 ? nullptr : &pages)) {
+      jobStopMessage(output);
+      return false;
+    }
+  }
+  papplJobSetImpressions(job, static_cast<int>(pages) * copies);
+  papplJobSetImpressionsCompleted(job, static_cast<int>(pages) * copies);
+  return true;
+}
+
+bool printPostScriptDocument(pappl_job_t* job, pappl_device_t* device, void*) {
+  return print_postscript(job, device);
 }
 
 void panelMessage(char* out, size_t size, const char* message, const char* fallback) {
@@ -288,7 +328,7 @@ void panelMessage(char* out, size_t size, const char* message, const char* fallb
 }
 
 void setJobCallbacks(pappl_pr_driver_data_t* data) {
-  data->printfile_cb = print_postscript;
+  data->printfile_cb = print_file;
   data->rstartjob_cb = raster_start_job;
   data->rstartpage_cb = raster_start_page;
   data->rwriteline_cb = raster_write_line;

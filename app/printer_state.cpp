@@ -375,7 +375,7 @@ void applyTrayMedia(const PrinterState& state, ppd_file_t* ppd, const PpdDriver&
     for (int i = 0; i < driver.sizes.count; ++i) {
       if (strcmp(driver.sizes.keyword[i], media->pwg) != 0) continue;
       pappl_media_col_t col;
-      if (mediaColOfSize(ppd, driver, driver.sizes.choice[i], keyword, &col)) {
+      if (mediaColOfSize(ppd, driver, *data, driver.sizes.choice[i], keyword, &col)) {
         copy_text(col.type, sizeof(col.type), data->media_ready[s].type);
         data->media_ready[s] = col;
       }

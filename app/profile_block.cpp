@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "app/job_output.h"
 #include "app/ppd_driver.h"
 #include "colour/hd_data.h"
 #include "colour/profile.h"
@@ -15,10 +16,6 @@ namespace {
 
 constexpr int kProfileType = 1;
 
-bool device_sink(void* device, const void* bytes, size_t count) {
-  return papplDeviceWrite(static_cast<pappl_device_t*>(device), bytes, count) >= 0;
-}
-
 }  // namespace
 
 void jobProfileName(char* name, size_t size, const pappl_pr_options_t& options,
@@ -28,7 +25,8 @@ void jobProfileName(char* name, size_t size, const pappl_pr_options_t& options,
   copy_text(name, size, by_printer ? printer_name : ucs);
 }
 
-bool sendProfileBlock(pappl_job_t* job, pappl_device_t* device, const pappl_pr_options_t& options) {
+bool sendProfileBlock(JobOutput* output, const pappl_pr_options_t& options) {
+  pappl_job_t* job = output->job;
   char name[kProfileNameSize];
   jobProfileName(name, sizeof(name), options, papplPrinterGetName(papplJobGetPrinter(job)));
   ShownText shown(name);
@@ -45,7 +43,7 @@ bool sendProfileBlock(pappl_job_t* job, pappl_device_t* device, const pappl_pr_o
     return true;
   }
   // The block goes through PAPPL's device in pieces, as zorvpreload writes it to its output.
-  const int written = writeHdBlockTo(device_sink, device, path, kProfileType);
+  const int written = writeHdBlockTo(jobSink, output, path, kProfileType);
   if (written == kHdWritten) {
     papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Colour-profile block of '%s' sent.",
                 ShownText(path).c_str());
@@ -53,7 +51,7 @@ bool sendProfileBlock(pappl_job_t* job, pappl_device_t* device, const pappl_pr_o
   }
   if (written == kHdNotBuilt) {
     papplJobSetMessage(job, "Colour-profile block of '%s' could not be built.", shown.c_str());
-  } else {
+  } else if (!jobStopped(output)) {
     papplJobSetMessage(job, "Colour-profile block could not be sent to the printer.");
   }
   papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", papplJobGetMessage(job));

@@ -14,9 +14,11 @@
 void jobProfileName(char* name, size_t size, const pappl_pr_options_t& options,
                     const char* printer_name);
 
-// Sends the block of the job's profile to device. True when the job may go on: the block was
-// written, or there is no profile (logged). False when the profile was found but no block
-// could be built from it, or writing failed; the job's message then says why.
-bool sendProfileBlock(pappl_job_t* job, pappl_device_t* device, const pappl_pr_options_t& options);
+struct JobOutput;
+
+// Sends the block of the job's profile to the job's printer. True when the job may go on: the
+// block was written, or there is no profile (logged). False when the profile was found but no
+// block could be built from it, or writing failed; the job's message then says why.
+bool sendProfileBlock(JobOutput* output, const pappl_pr_options_t& options);
 
 #endif  // ZORV_APP_PROFILE_BLOCK_H

@@ -33,4 +33,21 @@ struct SetupScan {
 SetupPlace findSetupPlace(SetupScan* scan, const char* data, size_t count, bool at_end,
                           size_t* offset);
 
+// Counts the pages of a document that streams past: its DSC page comments ("%%Page:" at the
+// start of a line), markers that fall across blocks included.
+struct PageScan {
+  unsigned pages = 0;
+  int partial = 0;  // characters of a marker at a line start that the last block ended in,
+                    // -1 when the last block ended elsewhere
+};
+void countPages(PageScan* scan, const char* data, size_t count);
+
+// The page count that a document's header comments declare ("%%Pages: N" before the first
+// line that is no comment, or "%%EndComments") in data[0, count); 0 for none, "(atend)", or a
+// line that does not end within the bytes seen (as for trailerPages).
+unsigned declaredPages(const char* data, size_t count);
+// The page count of the last "%%Pages: N" line in data[0, count), the end of a document (its
+// trailer, for a header that said "(atend)"); 0 for none.
+unsigned trailerPages(const char* data, size_t count);
+
 #endif  // ZORV_APP_PS_DOCUMENT_H

@@ -10,7 +10,7 @@ constexpr size_t kLinePiece = 4096;  // raster bytes encoded at a time
 constexpr size_t kMaxRun = 128;
 constexpr unsigned char kEndOfData = 128;
 constexpr unsigned kAscii85Columns = 76;
-constexpr size_t kTextSize = 512;
+constexpr size_t kTextSize = 1024;
 // The largest page the writer describes: a metre at 2400 dpi, in either direction.
 constexpr unsigned kMaxPixels = 96000;
 
@@ -32,7 +32,7 @@ constexpr char kPageFormat[] =
     "save\n"
     "/zorvA85 currentfile /ASCII85Decode filter def\n"
     "/zorvRLE zorvA85 /RunLengthDecode filter def\n"
-    "%.4f %.4f scale\n"
+    "%s"
     "/Device%s setcolorspace\n"
     "{<< /ImageType 1 /Width %u /Height %u /BitsPerComponent %u /Decode [%s]\n"
     "/ImageMatrix [%u 0 0 -%u 0 %u] /DataSource zorvRLE >> image\n"
@@ -203,9 +203,20 @@ bool psBeginPage(PsWriter* writer, const PsPage& page) {
   writer->tuple_count = 0;
   writer->column = 0;
   writer->pages++;
+  char place[kTextSize / 2];
+  if (page.place_width <= 0 || page.place_height <= 0) {
+    snprintf(place, sizeof(place), "%.4f %.4f scale\n", page.width * 72.0 / page.x_dpi,
+             page.height * 72.0 / page.y_dpi);
+  } else if (page.rotated) {
+    // Turned left, the image's width runs up the page and its top faces left.
+    snprintf(place, sizeof(place), "%.4f %.4f translate 90 rotate %.4f %.4f scale\n",
+             page.place_x + page.place_width, page.place_y, page.place_height, page.place_width);
+  } else {
+    snprintf(place, sizeof(place), "%.4f %.4f translate %.4f %.4f scale\n", page.place_x,
+             page.place_y, page.place_width, page.place_height);
+  }
   char text[kTextSize];
-  snprintf(text, sizeof(text), kPageFormat, writer->pages, writer->pages,
-           page.width * 72.0 / page.x_dpi, page.height * 72.0 / page.y_dpi, color_space(page),
+  snprintf(text, sizeof(text), kPageFormat, writer->pages, writer->pages, place, color_space(page),
            page.width, page.height, page.bits_per_color, decode_array(page), page.width,
            page.height, page.height);
   return put_text(writer, text);
@@ -225,6 +236,11 @@ bool psEndPage(PsWriter* writer) {
   put_ascii85(writer, &kEndOfData, 1);
   finish_ascii85(writer);
   return put_text(writer, kEndPage);
+}
+
+bool psEndPageNow(PsWriter* writer) {
+  writer->lines = writer->page.height;
+  return psEndPage(writer);
 }
 
 bool psEndDocument(PsWriter* writer) {

@@ -22,6 +22,13 @@ struct PsPage {
   bool additive = true;         // false: 0 is no ink (black and CMYK rasters)
   unsigned x_dpi = 0;
   unsigned y_dpi = 0;
+  // Where an image goes on the page, in points from the lower left corner; a page without
+  // (place_width 0) is a raster page: it fills the page from that corner at x_dpi by y_dpi.
+  double place_x = 0;
+  double place_y = 0;
+  double place_width = 0;
+  double place_height = 0;
+  bool rotated = false;  // the image turned a quarter turn to the left in its place
 };
 
 // The writer of one document. The caller owns it (on the stack or in the job's data); it holds
@@ -52,6 +59,9 @@ bool psBeginPage(PsWriter* writer, const PsPage& page);
 bool psWriteLine(PsWriter* writer, const unsigned char* line);
 // Ends the page: lines the raster did not deliver are blank, then the page is shown.
 bool psEndPage(PsWriter* writer);
+// Ends the page at once, for a job that stops: the image's data ends where it is, so that the
+// interpreter paints no more of it and leaves the image, then the page is shown.
+bool psEndPageNow(PsWriter* writer);
 // Ends the document and hands the last bytes to the sink.
 bool psEndDocument(PsWriter* writer);
 

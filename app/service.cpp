@@ -20,6 +20,7 @@ namespace {
 
 constexpr size_t kGroupBufferSize = 16384;
 constexpr size_t kWhySize = 512;
+constexpr int kConnectTimeoutMs = 30000;
 constexpr mode_t kRuntimeMode = 0750;
 constexpr char kAccessoriesSuffix[] = ".accessories";
 
@@ -110,6 +111,16 @@ bool localSocketPath(uid_t uid, char* path, size_t size) {
   const char* common = getenv("SNAP_COMMON");
   return format_text(path, size, "%s/%s.sock", common != nullptr ? common : kRootSocketDirectory,
                      kAppName);
+}
+
+http_t* connectLocalServer(char* socket_path, size_t size) {
+  for (const uid_t uid : {getuid(), static_cast<uid_t>(0)}) {
+    if (!localSocketPath(uid, socket_path, size)) continue;
+    http_t* http = httpConnect2(socket_path, 0, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1,
+                                kConnectTimeoutMs, nullptr);
+    if (http != nullptr) return http;
+  }
+  return nullptr;
 }
 
 bool socketDirectorySafe(const char* path, gid_t admin_gid, char* why, size_t why_size) {

@@ -6,6 +6,7 @@
 #ifndef ZORV_APP_SERVICE_H
 #define ZORV_APP_SERVICE_H
 
+#include <pappl/pappl.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -25,6 +26,11 @@ inline constexpr size_t kSocketPathSize = 108;  // sockaddr_un's sun_path
 // temporary directory's "zorv-printer-appUID.sock" for a user, "$SNAP_COMMON/zorv-printer-app.sock"
 // or /run's for root. False when it does not fit.
 bool localSocketPath(uid_t uid, char* path, size_t size);
+
+// A connection to the local server for a sub-command: the user's own server, else root's
+// (PAPPL's sub-commands' way); null when neither answers, with the last path tried in
+// socket_path. The caller closes it (httpClose).
+http_t* connectLocalServer(char* socket_path, size_t size);
 
 // What prepareServer leaves for the server.
 struct ServerPlaces {

@@ -1,6 +1,7 @@
 // The Printer Application's server and command line.
 #include "app/system.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -12,6 +13,8 @@
 #include "app/add_printer.h"
 #include "app/devices.h"
 #include "app/handles.h"
+#include "app/image_job.h"
+#include "app/options_list.h"
 #include "app/ppd_driver.h"
 #include "app/print_job.h"
 #include "app/web.h"
@@ -28,8 +31,9 @@ constexpr char kFooterHtml[] =
     "See <code>man zorv-printer-app</code>.";
 constexpr char kDefaultLogFile[] = "-";
 constexpr int kMaxPort = 65535;
-constexpr int kConnectTimeoutMs = 30000;
 constexpr size_t kCopyBufferSize = 65536;
+constexpr size_t kSecondsOptionSize = 32;
+constexpr long kMaxOptionSeconds = 86400;
 
 struct HttpCloser {
   void operator()(http_t* http) const { httpClose(http); }
@@ -103,6 +107,7 @@ bool make_driver(pappl_system_t* system, const char* driver_name, const char* de
   // A network printer reports its state (app/printer_state.h); PAPPL then adds its supplies page.
   data->status_cb = printerStatus;
   data->has_supplies = connectionType(device_uri) == kConnectionNetwork;
+  static_cast<PpdDriver*>(data->extension)->watch = static_cast<AppContext*>(context)->watch;
   return true;
 }
 
@@ -136,15 +141,8 @@ int query_subcommand(const char*, int num_options, cups_option_t* options, int, 
     fprintf(stderr, "%s: query needs a printer (-d NAME)\n", kAppName);
     return 1;
   }
-  // PAPPL's sub-commands' way: the user's own server, else root's.
   char socket_path[kSocketPathSize] = "";
-  HttpOwner http;
-  for (const uid_t uid : {getuid(), static_cast<uid_t>(0)}) {
-    if (http == nullptr && localSocketPath(uid, socket_path, sizeof(socket_path))) {
-      http.reset(httpConnect2(socket_path, 0, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1,
-                              kConnectTimeoutMs, nullptr));
-    }
-  }
+  HttpOwner http(connectLocalServer(socket_path, sizeof(socket_path)));
   if (http == nullptr) {
     fprintf(stderr, "%s: no server on %s: %s\n", kAppName, ShownText(socket_path).c_str(),
             cupsLastErrorString());
@@ -180,6 +178,12 @@ int query_subcommand(const char*, int num_options, cups_option_t* options, int, 
       fprintf(stderr, "%s: the server answered %d\n", kAppName, static_cast<int>(status));
       return 1;
   }
+}
+
+// The first timer runs once PAPPL has set its own SIGTERM handler, which ours then calls.
+bool watch_server_stop(pappl_system_t*, void*) {
+  watchServerStop();
+  return false;
 }
 
 bool save_state(pappl_system_t* system, void* path) {
@@ -220,8 +224,23 @@ pappl_system_t* make_system(int num_options, cups_option_t* options, void* data)
     papplSystemDelete(system);
     return nullptr;
   }
+  // PAPPL looks for a filter to the printer's format first: these come before its own image
+  // filters, and before its raw path, which counts a page of its own.
+  papplSystemAddMIMEFilter(system, "application/postscript", "application/postscript",
+                           printPostScriptDocument, nullptr);
   papplSystemAddMIMEFilter(system, "application/octet-stream", "application/postscript",
-                           printRawDocument, nullptr);
+                           printPostScriptDocument, nullptr);
+  papplSystemAddMIMEFilter(system, "image/jpeg", "application/postscript", printJpegDocument,
+                           nullptr);
+  papplSystemAddMIMEFilter(system, "image/png", "application/postscript", printPngDocument,
+                           nullptr);
+  if (pdfConverterFound(context->pdf)) {
+    papplSystemAddMIMEFilter(system, "application/pdf", "application/postscript", printPdfDocument,
+                             &context->pdf);
+  } else {
+    papplLog(system, PAPPL_LOGLEVEL_WARN, "No PDF converter at '%s': PDF is not offered.",
+             ShownText(context->pdf.converter).c_str());
+  }
   pappl_version_t version = {};
   copy_text(version.name, sizeof(version.name), kAppName);
   copy_text(version.sversion, sizeof(version.sversion), kAppVersion);
@@ -237,6 +256,7 @@ pappl_system_t* make_system(int num_options, cups_option_t* options, void* data)
              ShownText(context->places.public_socket).c_str());
   }
   papplSystemAddTimerCallback(system, 0, kQueryTickSeconds, runDueQueries, context->accessories);
+  papplSystemAddTimerCallback(system, 0, 0, watch_server_stop, nullptr);
   for (int i = 0; i < context->catalog.num_skipped; i++) {
     papplLog(system, PAPPL_LOGLEVEL_WARN, "PPD left out: %s.",
              ShownText(context->catalog.skipped[i]).c_str());
@@ -270,6 +290,25 @@ bool commandLineOption(int argc, char* argv[], const char* name, char* value, si
   return found;
 }
 
+namespace {
+
+// The value of "-o NAME=SECONDS" into *seconds, which keeps its value when there is none;
+// false (said on standard error) for a value that is not a count of seconds up to a day.
+bool seconds_option(int argc, char* argv[], const char* name, int* seconds) {
+  char text[kSecondsOptionSize];
+  if (!commandLineOption(argc, argv, name, text, sizeof(text))) return true;
+  char* end = nullptr;
+  const long value = strtol(text, &end, 10);
+  if (end == text || *end != '\0' || value < 0 || value > kMaxOptionSeconds) {
+    fprintf(stderr, "%s: bad %s '%s'\n", kAppName, name, ShownText(text).c_str());
+    return false;
+  }
+  *seconds = static_cast<int>(value);
+  return true;
+}
+
+}  // namespace
+
 int runPrinterApp(int argc, char* argv[]) {
   UniqueMalloc<AppContext[]> context = make_array<AppContext>(1);
   if (context == nullptr) {
@@ -289,6 +328,23 @@ int runPrinterApp(int argc, char* argv[]) {
       !prepareServer(context[0].access.admin_group, &context[0].places)) {
     return 1;
   }
+  // A printer that closes its connection is a failed write of its job, not the server's end.
+  signal(SIGPIPE, SIG_IGN);
+  int stall_seconds = kDefaultStallSeconds;
+  context[0].pdf.seconds = kDefaultConverterSeconds;
+  if (!seconds_option(argc, argv, "stall-timeout", &stall_seconds) ||
+      !seconds_option(argc, argv, "converter-timeout", &context[0].pdf.seconds)) {
+    return 1;
+  }
+  if (!commandLineOption(argc, argv, "pdf-converter", context[0].pdf.converter,
+                         sizeof(context[0].pdf.converter))) {
+    copy_text(context[0].pdf.converter, sizeof(context[0].pdf.converter), kDefaultPdfConverter);
+  }
+  std::unique_ptr<DeviceWatch, void (*)(DeviceWatch*)> watch(
+      strcmp(subcommand, "server") == 0 ? makeDeviceWatch(stall_seconds) : nullptr,
+      freeDeviceWatch);
+  context[0].watch = watch.get();
+  if (strcmp(subcommand, "options") == 0) return listOptionsSubcommand(argc, argv);
   if (strcmp(subcommand, "add") == 0 && !addSubcommandUriAllowed(argc, argv)) return 1;
   context[0].accessories = makeAccessoryContext(context[0].places.state_file);
   if (context[0].accessories == nullptr) {

@@ -7,6 +7,8 @@
 
 #include "app/access.h"
 #include "app/accessories.h"
+#include "app/device_watch.h"
+#include "app/pdf_job.h"
 #include "app/ppd_catalog.h"
 #include "app/service.h"
 
@@ -25,6 +27,8 @@ struct AppContext {
                                   // place) and the socket's fixed name
   AccessSettings access;          // the administrators' group and the PAM service
   AccessoryContext* accessories;  // what the printers' accessories share
+  DeviceWatch* watch;             // the watch over the jobs' printers (server only, else null)
+  PdfSettings pdf;                // how PDF documents are converted
 };
 
 // The sub-command that asks a printer now and prints what it answered, through the server's

@@ -15,6 +15,9 @@ packages=(
   # The Printer Application's tests: CUPS's IPP test files and ipptool, the scheduler's
   # conversion of PDF for a driverless queue, and the browser that renders its web page.
   cups-ipp-utils cups-filters ghostscript poppler-utils chromium
+  # Its PDF converter (pdftops, above) and image decoders, and makers' PostScript PPDs for the
+  # test of media from any PPD.
+  libjpeg-dev libpng-dev zlib1g-dev openprinting-ppds python3
 )
 missing=()
 for p in "${packages[@]}"; do

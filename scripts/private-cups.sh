@@ -94,6 +94,8 @@ zorv_cupsd_start() {
   local base=$1/cups
   local listen=${3:-$base/sock}
   zorv_cupsd_configure "$1" "$2" "$listen" || return 1
+  # ZORV_CUPSD_SYSTEM_FILTERS non-empty: the machine's filters too (PDF for a PPD queue).
+  if [ -n "${ZORV_CUPSD_SYSTEM_FILTERS:-}" ]; then zorv_cupsd_system_filters "$1"; fi
   # ZORV_NICE (e.g. -10) raises the whole print path above unrelated work on the machine.
   nice -n "${ZORV_NICE:-0}" /usr/sbin/cupsd -f -c "$base/root/cupsd.conf" -s "$base/root/cups-files.conf" \
     >"$base/log/cupsd.out" 2>&1 &

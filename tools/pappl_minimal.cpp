@@ -1,7 +1,9 @@
 // pappl_minimal: a PAPPL printer with nothing of the zorv Printer Application, for the
-// conformance test: what PAPPL itself answers, so that a failure of the application's printer
-// that this printer shares is known to be PAPPL's. One driver: raw jobs copied to the device,
-// raster jobs taken and dropped; the command line of papplMainloop.
+// conformance test and the benchmark: what PAPPL itself answers and how fast it prints, so that
+// a failure of the application's printer that this printer shares is known to be PAPPL's, and
+// the application's time has a floor. One driver: PostScript jobs (PAPPL types a document
+// that starts with %! as PostScript) copied to the device as they are, raster jobs taken and
+// dropped; the command line of papplMainloop.
 #include <pappl/pappl.h>
 
 #include <cstring>
@@ -40,7 +42,7 @@ bool make_driver(pappl_system_t*, const char*, const char*, const char*,
   data->rwriteline_cb = line;
   data->rendpage_cb = page;
   data->rendjob_cb = start_job;
-  data->format = "application/octet-stream";
+  data->format = "application/postscript";
   data->ppm = 1;
   data->num_resolution = 1;
   data->x_resolution[0] = data->y_resolution[0] = kResolution;

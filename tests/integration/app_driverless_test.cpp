@@ -1,7 +1,7 @@
 // The Printer Application behind a driverless queue of a private scheduler: lpadmin makes the
-// queue from the printer's IPP attributes (-m everywhere), a PDF printed on it with lp is
-// converted by the scheduler's filters, and the printer stand-in receives PostScript after
-// the colour-profile block.
+// queue from the printer's IPP attributes (-m everywhere), a PDF printed on it with lp goes to
+// the application as PDF, and the printer stand-in receives it as PostScript, its text still
+// text, after the colour-profile block.
 #include <memory>
 #include <string>
 
@@ -75,6 +75,12 @@ TEST(AppDriverless, PdfOnADriverlessQueueReachesThePrinterAsPostScriptAfterTheBl
   EXPECT_EQ(document.substr(0, 11), "%!PS-Adobe-") << document.substr(0, 200);
   EXPECT_NE(document.find("%%BeginFeature: *PageSize"), std::string::npos);
   EXPECT_NE(document.find("%%EOF"), std::string::npos);
+  // The scheduler sent the PDF as it is, and the text stayed text: not a page image, which
+  // would be hundreds of times the PDF's size.
+  const std::string pdf = read_file(files.file("page.pdf"));
+  EXPECT_LT(document.size(), 30 * pdf.size());
+  EXPECT_NE(document.find("(driverless zorv)"), std::string::npos);
+  EXPECT_NE(app.log_text().find("application/pdf"), std::string::npos);
 }
 
 }  // namespace

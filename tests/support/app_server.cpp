@@ -327,6 +327,9 @@ JobStatus ipp_job_status(const std::string& printer_uri, int job_id) {
   if (state != nullptr) status.state = static_cast<ipp_jstate_t>(ippGetInteger(state, 0));
   status.reasons = values_of(ippFindAttribute(response.get(), "job-state-reasons", IPP_TAG_ZERO));
   status.message = values_of(ippFindAttribute(response.get(), "job-state-message", IPP_TAG_ZERO));
+  ipp_attribute_t* done =
+      ippFindAttribute(response.get(), "job-impressions-completed", IPP_TAG_INTEGER);
+  if (done != nullptr) status.impressions_completed = ippGetInteger(done, 0);
   return status;
 }
 
@@ -351,6 +354,11 @@ std::string ipp_printer_attribute(const std::string& printer_uri, const std::str
 
 std::string pwg_raster_page(const std::string& media, const std::string& type, int dpi,
                             uint32_t seed) {
+  return pwg_raster_claiming(media, type, dpi, seed, 0, 0, -1);
+}
+
+std::string pwg_raster_claiming(const std::string& media, const std::string& type, int dpi,
+                                uint32_t seed, unsigned width, unsigned height, int lines) {
   TempDir dir;
   const std::string path = dir.file("page.pwg");
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -359,8 +367,17 @@ std::string pwg_raster_page(const std::string& media, const std::string& type, i
   cups_page_header2_t header;
   if (raster == nullptr ||
       !cupsRasterInitPWGHeader(&header, pwgMediaForPWG(media.c_str()), type.c_str(), dpi, dpi,
-                               "one-sided", nullptr) ||
-      !cupsRasterWriteHeader2(raster, &header)) {
+                               "one-sided", nullptr)) {
+    if (raster != nullptr) cupsRasterClose(raster);
+    close(fd);
+    return "";
+  }
+  if (width > 0) {
+    header.cupsWidth = width;
+    header.cupsHeight = height;
+    header.cupsBytesPerLine = (width * header.cupsBitsPerPixel + 7) / 8;
+  }
+  if (!cupsRasterWriteHeader2(raster, &header)) {
     if (raster != nullptr) cupsRasterClose(raster);
     close(fd);
     return "";
@@ -368,7 +385,8 @@ std::string pwg_raster_page(const std::string& media, const std::string& type, i
   const bool black = type.rfind("black", 0) == 0;
   std::string line = seed != 0 ? pseudo_random_bytes(header.cupsBytesPerLine, seed)
                                : std::string(header.cupsBytesPerLine, black ? '\0' : '\xff');
-  for (unsigned y = 0; y < header.cupsHeight; y++) {
+  const unsigned count = lines >= 0 ? static_cast<unsigned>(lines) : header.cupsHeight;
+  for (unsigned y = 0; y < count; y++) {
     cupsRasterWritePixels(raster, reinterpret_cast<unsigned char*>(line.data()),
                           header.cupsBytesPerLine);
   }
@@ -405,4 +423,18 @@ std::string fitted_sample_ppd() {
   replace_text(text, "*DefaultOptionalTray: None\n", "*DefaultOptionalTray: PF500\n");
   replace_text(text, "*DefaultStapler: False\n", "*DefaultStapler: True\n");
   return text;
+}
+
+std::string ghostscript_errors(const std::string& document) {
+  ProgramRun run;
+  run.path = system_program("gs");
+  run.args = {"gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=nullpage", "-"};
+  run.env = filter_environment();
+  run.input = document;
+  ProgramResult result = run_program(run);
+  if (result.exited && result.status == 0 && result.out.find("Error") == std::string::npos &&
+      result.err.find("Error") == std::string::npos) {
+    return "";
+  }
+  return result.describe() + ": " + result.out + result.err;
 }

@@ -44,7 +44,7 @@ class AppServer {
              const std::vector<TestUser>& users = {});
   // Stops it by pid and starts it again with the same state file.
   bool restart();
-  void stop() { process_.stop(); }
+  void stop(int timeout_ms = BackgroundProcess::kStopTimeoutMs) { process_.stop(timeout_ms); }
   bool running() { return process_.running(); }
 
   int port() const { return port_; }
@@ -106,6 +106,7 @@ struct JobStatus {
   ipp_jstate_t state = static_cast<ipp_jstate_t>(0);
   std::string reasons;  // job-state-reasons, comma-separated
   std::string message;  // job-state-message
+  int impressions_completed = -1;  // job-impressions-completed
 };
 JobStatus ipp_job_status(const std::string& printer_uri, int job_id);
 // Polls until the job has ended (canceled, aborted or completed), at most timeout_ms.
@@ -128,5 +129,13 @@ std::string session_field(const std::string& page);
 // for seed 0.
 std::string pwg_raster_page(const std::string& media, const std::string& type, int dpi,
                             uint32_t seed);
+// The same page with a header that claims width x height pixels instead (when width > 0), and
+// only lines of its lines (all when lines < 0).
+std::string pwg_raster_claiming(const std::string& media, const std::string& type, int dpi,
+                                uint32_t seed, unsigned width, unsigned height, int lines);
+
+// What Ghostscript says of a document that a printer received, interpreted to no output: ""
+// when it ran to its end without an error, else its messages.
+std::string ghostscript_errors(const std::string& document);
 
 #endif  // ZORV_TESTS_SUPPORT_APP_SERVER_H

@@ -15,6 +15,7 @@
 namespace {
 
 constexpr size_t kReadBlock = 65536;
+constexpr int kStallLookMs = 50;
 
 int64_t realtime_ns() {
   struct timespec ts;
@@ -89,6 +90,11 @@ void Listener::receive(int fd) {
   std::string block(kReadBlock, '\0');
   for (;;) {
     struct pollfd fds[2] = {{fd, POLLIN, 0}, {wake_pipe_[0], POLLIN, 0}};
+    if (stalled_) {
+      // Looks at nothing but the stop, and at the stall again now and then.
+      if (poll(fds + 1, 1, kStallLookMs) > 0) break;
+      continue;
+    }
     if (poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
       break;

@@ -32,6 +32,8 @@ class Listener {
 
   // Pauses this many microseconds after each read, to make a job last (0: none).
   void set_read_pause_us(int pause_us) { pause_us_ = pause_us; }
+  // A printer that accepts connections and then reads nothing, until set back.
+  void set_stalled(bool stalled) { stalled_ = stalled; }
 
   // Waits until at least count connections have ended, at most timeout_ms.
   bool wait_for_jobs(size_t count, int timeout_ms);
@@ -50,6 +52,7 @@ class Listener {
   int wake_pipe_[2] = {-1, -1};
   bool keep_bytes_ = true;
   std::atomic<int> pause_us_{0};
+  std::atomic<bool> stalled_{false};
   uint64_t current_bytes_ = 0;  // of the connection in progress, under mutex_
   std::thread thread_;
   std::mutex mutex_;

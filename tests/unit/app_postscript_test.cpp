@@ -84,6 +84,39 @@ TEST(PsDocument, OptionCodeGoesWhereAPostScriptFilterPutsIt) {
   }
 }
 
+TEST(PsDocument, PagesAreCountedWhereverTheBlocksEnd) {
+  const struct {
+    const char* name;
+    std::string document;
+    unsigned pages;
+    unsigned declared;  // in the header
+    unsigned trailer;   // the last count in the document
+  } cases[] = {
+      {"three pages", "%!PS-Adobe-3.0\n%%Pages: 3\n%%EndComments\n%%Page: 1 1\nshowpage\n"
+                      "%%Page: 2 2\r\nshowpage\r%%Page: 3 3\nshowpage\n%%EOF\n",
+       3, 3, 3},
+      {"a marker inside a line is no page", "%!PS-Adobe-3.0\n%%Pages: (atend)\n(%%Page: 1 1) pop\n"
+       "%%Page: 1 1\n%%Pagex\n%%Page:\n%%Trailer\n%%Pages: 2\n%%EOF\n", 2, 0, 2},
+      {"no conventions", "%!\nshowpage\n", 0, 0, 0},
+      {"declared after a line that is no comment", "%!PS-Adobe-3.0\n/x 1 def\n%%Pages: 4\n", 0, 0,
+       4},
+      {"a trailer's count cut short", "%!PS-Adobe-3.0\n%%Trailer\n%%Pages: 12", 0, 0, 0},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(declaredPages(c.document.data(), c.document.size()), c.declared) << c.name;
+    EXPECT_EQ(trailerPages(c.document.data(), c.document.size()), c.trailer) << c.name;
+    for (size_t block : {size_t{65536}, size_t{7}, size_t{3}, size_t{1}}) {
+      SCOPED_TRACE(std::string(c.name) + ", blocks of " + std::to_string(block));
+      PageScan scan;
+      for (size_t at = 0; at < c.document.size(); at += block) {
+        const std::string piece = c.document.substr(at, block);
+        countPages(&scan, piece.data(), piece.size());
+      }
+      EXPECT_EQ(scan.pages, c.pages);
+    }
+  }
+}
+
 struct Collected {
   std::string bytes;
   size_t refuse_after = std::string::npos;

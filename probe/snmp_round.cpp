@@ -284,17 +284,22 @@ void send_request(void* open, Round& round, SnmpRequest& request) {
     }
   }
   pdu->reqid = random_request_id();
-  // The library takes the PDU when the send succeeds and leaves it to the caller otherwise.
+  // The library takes the PDU when the send succeeds and leaves it to the caller otherwise. A
+  // send the kernel refuses is ended through on_answer inside the call, so the request counts
+  // as waiting from before it.
   request.round = &round;
+  round.waiting++;
   if (snmp_sess_async_send(open, pdu.get(), on_answer, &request) == 0) {
-    request.round = nullptr;
-    fail_with_session_error(request, "snmp_sess_synch_response", snmp_sess_session(open));
+    if (request.round != nullptr) {
+      request.round = nullptr;
+      round.waiting--;
+      fail_with_session_error(request, "snmp_sess_synch_response", snmp_sess_session(open));
+    }
     request.ended = true;
     return;
   }
   // The library owns the PDU now.
   (void)pdu.release();
-  round.waiting++;
 }
 
 // Waits for the next answer or expiry, or a cancel, and hands what came to the library. With

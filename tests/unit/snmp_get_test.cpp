@@ -8,6 +8,7 @@
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -376,6 +377,21 @@ TEST(SnmpGetText, UnparseableOidIsReportedWithoutTraffic) {
   StreamCapture err(stderr);
   EXPECT_EQ(snmpGetText(&session, nullptr, buffer, sizeof(buffer), 3000, 0), -1);
   EXPECT_EQ(err.finish(), "invalid OID string <(null)>\n");
+  releaseSnmpSession(&session);
+}
+
+// A datagram the kernel refuses at once (a broadcast from a socket not allowed to send one):
+// the library ends the request inside the send itself; the GET fails once, with its words,
+// and the round does not wait for an answer that will never come.
+TEST(SnmpGetText, SendThatFailsEndsTheGetOnce) {
+  netsnmp_session session;
+  setupSnmpSession(&session, "255.255.255.255", "mirelo");
+  char buffer[kReply];
+  StreamCapture err(stderr);
+  EXPECT_EQ(snmpGetText(&session, ".1.3.6.1.2.1.1.1.0", buffer, sizeof(buffer), 60000, 0), -1);
+  const std::string said = err.finish();
+  EXPECT_NE(said.find("Failure in sendto"), std::string::npos) << said;
+  EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
   releaseSnmpSession(&session);
 }
 

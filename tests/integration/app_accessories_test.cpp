@@ -361,7 +361,9 @@ TEST_F(Accessories, IntervalAndStateFileStayWithinTheirBounds) {
 }
 
 // A driverless queue of a private scheduler, made after the query, offers duplex only when the
-// agent says the unit is fitted.
+// agent says the unit is fitted. The scheduler makes the queue's PPD after lpadmin has
+// returned: the queue is read once its PPD is in place (read before, it had none, and
+// lpoptions printed nothing).
 TEST_F(Accessories, DriverlessQueueOffersDuplexOnlyWithTheUnit) {
   Cupsd cupsd;
   ASSERT_TRUE(cupsd.start()) << cupsd.failure();
@@ -370,10 +372,9 @@ TEST_F(Accessories, DriverlessQueueOffersDuplexOnlyWithTheUnit) {
     agent("", duplexer);
     ASSERT_EQ(query().status, 0);
     const std::string queue = "driverless" + std::to_string(duplexer);
-    ProgramResult made = cupsd.run_client(
-        {"lpadmin", "-p", queue, "-E", "-v", app_.printer_uri(kPrinter), "-m", "everywhere"});
-    ASSERT_TRUE(made.exited && made.status == 0) << made.describe() << ": " << made.err;
+    ASSERT_TRUE(cupsd.add_everywhere_queue(queue, app_.printer_uri(kPrinter))) << cupsd.failure();
     ProgramResult options = cupsd.run_client({"lpoptions", "-p", queue, "-l"});
+    ASSERT_NE(options.out.find("PageSize"), std::string::npos) << options.err;
     EXPECT_EQ(options.out.find("Duplex") != std::string::npos, duplexer == 1) << options.out;
   }
 }

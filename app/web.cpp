@@ -1,6 +1,7 @@
 // The printer's driver page beside PAPPL's own.
 #include "app/web.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -328,9 +329,13 @@ bool take_form(pappl_client_t* client, pappl_printer_t* printer, char* problem, 
       setHandChoice(printer, name + sizeof(kHandPrefix) - 1, form.options[i].value);
     }
   }
-  const char* minutes = form.get("interval");
-  if (minutes != nullptr && atoi(minutes) > 0) {
-    setQueryInterval(printer, atoi(minutes) * kSecondsPerMinute);
+  const char* text = form.get("interval");
+  const long minutes = text != nullptr ? strtol(text, nullptr, 10) : 0;
+  if (minutes > 0) {
+    // More seconds than an int holds are as many as it holds: the setter keeps its bounds.
+    constexpr long kMostMinutes = INT_MAX / kSecondsPerMinute;
+    setQueryInterval(
+        printer, minutes <= kMostMinutes ? static_cast<int>(minutes) * kSecondsPerMinute : INT_MAX);
   }
   return true;
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs a command in private mount and network namespaces: empty tmpfs over /tmp, /var/tmp
-# and /opt, and a loopback of its own. The filters' fixed paths and UDP port 161 can then be
+# and /opt, and a loopback of its own (with a second IPv6 address, fd00::2, where a test's
+# neighbour of an IPv6 printer lives). The filters' fixed paths and UDP port 161 can then be
 # used freely without touching the machine. Without the rights for it, runs the command as is.
 #
 # sandbox.sh --system COMMAND... is for a command that installs packages and runs the
@@ -80,6 +81,7 @@ case ${ZORV_SANDBOX_SETUP:-} in
     keep_and_cover /tmp /var/tmp /opt
     chmod 0755 /opt
     ip link set lo up
+    ip -6 address add fd00::2/128 dev lo nodad 2>/dev/null || true
     exec env ZORV_IN_SANDBOX=1 "$@"
     ;;
   system)
@@ -91,6 +93,7 @@ case ${ZORV_SANDBOX_SETUP:-} in
     printf "#!/bin/sh\nexit 101\n" >/usr/sbin/policy-rc.d
     chmod 0755 /usr/sbin/policy-rc.d
     ip link set lo up
+    ip -6 address add fd00::2/128 dev lo nodad 2>/dev/null || true
     exec env ZORV_IN_SANDBOX=system "$@"
     ;;
 esac

@@ -14,13 +14,17 @@
 
 #include "support/app_server.h"
 #include "support/cupsd.h"
+#include "support/listener.h"
 #include "support/paths.h"
 #include "support/program.h"
 #include "support/snmpd.h"
+#include "support/text.h"
 
 namespace {
 
-constexpr char kAgent[] = "127.0.0.44";
+constexpr char kAgent[] = "127.0.0.44";  // the printer's SNMP agent and its raw port
+constexpr int kPrinterPort = 9100;
+constexpr int kJobTimeoutMs = 60000;
 constexpr char kPrinter[] = "office";
 
 // The agent's answers to the sample PPD's queries: the paper feeder, the duplex unit, the
@@ -87,6 +91,8 @@ class Accessories : public ::testing::Test {
 };
 
 TEST_F(Accessories, AnswersBecomeTheInstalledChoicesAndTheCapabilitiesFollow) {
+  Listener printer;
+  ASSERT_TRUE(printer.start(kAgent, kPrinterPort));
   const struct Case {
     const char* what;
     const char* feeder;
@@ -124,6 +130,17 @@ TEST_F(Accessories, AnswersBecomeTheInstalledChoicesAndTheCapabilitiesFollow) {
               std::string(c.sources).find("tray-2") != std::string::npos);
     // The vendor attributes of the driver survive.
     EXPECT_NE(attribute("zorv-ucs-supported"), "");
+    // A job that asks for a tray the printer lacks gets the default tray's code.
+    const bool tray_2 = std::string(c.sources).find("tray-2") != std::string::npos;
+    const size_t jobs = printer.jobs().size();
+    const IppAnswer job = ipp_print_job(app_.printer_uri(kPrinter), "application/postscript",
+                                        "%!PS\nshowpage\n", {"media-source=tray-2"});
+    ASSERT_EQ(job.status, IPP_STATUS_OK) << job.message;
+    EXPECT_EQ(ipp_wait_job_end(app_.printer_uri(kPrinter), job.job_id).state, IPP_JSTATE_COMPLETED);
+    ASSERT_TRUE(printer.wait_for_jobs(jobs + 1, kJobTimeoutMs));
+    const std::string received = printer.jobs()[jobs].bytes;
+    EXPECT_NE(received.find(tray_2 ? "*InputSlot Tray2" : "*InputSlot Tray1"), std::string::npos)
+        << received.substr(0, 3000);
   }
   // The stapler is never asked (no query attribute): its PPD default rules out stapling.
   EXPECT_EQ(attribute("finishings-supported").find("staple"), std::string::npos);
@@ -295,8 +312,58 @@ TEST_F(Accessories, PrinterOfItsOwnSnmpV3Settings) {
   EXPECT_NE(page().find("value=\"bob\""), std::string::npos);
 }
 
+// The query interval stays within a minute and a week, whether posted on the page or read
+// back from the state file, and the state file's hexadecimal takes no text longer than its
+// field holds.
+TEST_F(Accessories, IntervalAndStateFileStayWithinTheirBounds) {
+  const auto interval_shown = [this](const char* minutes) {
+    return page().find(std::string("name=\"interval\" min=\"1\" value=\"") + minutes + "\"") !=
+           std::string::npos;
+  };
+  const struct {
+    const char* posted;
+    const char* shown;
+  } intervals[] = {{"2", "2"}, {"99999", "10080"}, {"40000000", "10080"}};
+  for (const auto& row : intervals) {
+    SCOPED_TRACE(row.posted);
+    EXPECT_EQ(post_accessories(std::string("interval=") + row.posted + "&save=Save"), 200);
+    EXPECT_TRUE(interval_shown(row.shown)) << page();
+  }
+
+  // A user of 32 characters, the most the field holds.
+  const std::string user(32, 'u');
+  EXPECT_EQ(post_accessories("snmp=Save&v3=on&v3-user=" + user +
+                             "&v3-level=authNoPriv&v3-auth=SHA-1&v3-auth-passphrase=bob-auth-pass"),
+            200);
+  std::string hex_user;
+  for (int i = 0; i < 32; i++) hex_user += "75";
+  const std::string path = app_.state_file() + ".accessories";
+  const struct {
+    const char* what;
+    std::string line;  // a piece of the saved file, and what it becomes
+    std::string changed;
+    bool user_shown;
+  } files[] = {
+      {"an interval beyond a week", " interval 604800\n", " interval 99999999\n", true},
+      {"a user one byte too long", " " + hex_user + " ", " " + hex_user + "75 ", false},
+  };
+  for (const auto& row : files) {
+    SCOPED_TRACE(row.what);
+    app_.stop();
+    std::string text = read_file(path);
+    replace_text(text, row.line, row.changed);
+    ASSERT_TRUE(write_file(path, text));
+    ASSERT_TRUE(app_.restart()) << app_.failure();
+    // The interval read back is the default; the user only when it fits its field.
+    EXPECT_TRUE(interval_shown("60")) << page();
+    EXPECT_EQ(page().find("value=\"" + user) != std::string::npos, row.user_shown) << page();
+  }
+}
+
 // A driverless queue of a private scheduler, made after the query, offers duplex only when the
-// agent says the unit is fitted.
+// agent says the unit is fitted. The scheduler makes the queue's PPD after lpadmin has
+// returned: the queue is read once its PPD is in place (read before, it had none, and
+// lpoptions printed nothing).
 TEST_F(Accessories, DriverlessQueueOffersDuplexOnlyWithTheUnit) {
   Cupsd cupsd;
   ASSERT_TRUE(cupsd.start()) << cupsd.failure();
@@ -305,10 +372,9 @@ TEST_F(Accessories, DriverlessQueueOffersDuplexOnlyWithTheUnit) {
     agent("", duplexer);
     ASSERT_EQ(query().status, 0);
     const std::string queue = "driverless" + std::to_string(duplexer);
-    ProgramResult made = cupsd.run_client(
-        {"lpadmin", "-p", queue, "-E", "-v", app_.printer_uri(kPrinter), "-m", "everywhere"});
-    ASSERT_TRUE(made.exited && made.status == 0) << made.describe() << ": " << made.err;
+    ASSERT_TRUE(cupsd.add_everywhere_queue(queue, app_.printer_uri(kPrinter))) << cupsd.failure();
     ProgramResult options = cupsd.run_client({"lpoptions", "-p", queue, "-l"});
+    ASSERT_NE(options.out.find("PageSize"), std::string::npos) << options.err;
     EXPECT_EQ(options.out.find("Duplex") != std::string::npos, duplexer == 1) << options.out;
   }
 }

@@ -196,17 +196,19 @@ TEST_F(AppDocuments, CopiesAreMadeOnceAndEveryPageIsCounted) {
     int copies;
     size_t num_copies;  // "<</NumCopies N>>" requests in what the printer got
     size_t documents;   // documents in what the printer got
+    size_t pages;       // pages in what the printer got
     int impressions;
   } cases[] = {
-      {"PostScript of one page", "application/postscript", pages_of_postscript(1), 2, 1, 1, 2},
+      {"PostScript of one page", "application/postscript", pages_of_postscript(1), 2, 1, 1, 1, 2},
       // The sample PPD cannot collate: the document goes once per copy.
-      {"PostScript of three pages", "application/postscript", pages_of_postscript(3), 2, 0, 2, 6},
-      {"PostScript of three pages, once", "application/postscript", pages_of_postscript(3), 1, 0,
-       1, 3},
+      {"PostScript of three pages", "application/postscript", pages_of_postscript(3), 2, 0, 2, 6,
+       6},
+      {"PostScript of three pages, once", "application/postscript", pages_of_postscript(3), 1, 0, 1,
+       3, 3},
       {"PWG raster", "image/pwg-raster", pwg_raster_page("iso_a4_210x297mm", "sgray_8", 100, 5), 2,
-       1, 1, 2},
-      {"JPEG", "image/jpeg", jpeg_document({20, 10, 3, false, 0, 1, 1, false}), 2, 1, 1, 2},
-      {"PNG", "image/png", png_document({20, 10, 2, 8, false, 0, 0}), 3, 1, 1, 3},
+       1, 1, 1, 2},
+      {"JPEG", "image/jpeg", jpeg_document({20, 10, 3, false, 0, 1, 1, false}), 2, 1, 1, 1, 2},
+      {"PNG", "image/png", png_document({20, 10, 2, 8, false, 0, 0}), 3, 1, 1, 1, 3},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -219,6 +221,7 @@ TEST_F(AppDocuments, CopiesAreMadeOnceAndEveryPageIsCounted) {
     EXPECT_EQ(occurrences(received, copies), c.num_copies);
     EXPECT_EQ(occurrences(received, "NumCopies"), 2 * c.num_copies) << received.substr(0, 2000);
     EXPECT_EQ(occurrences(received, "%%EOF"), c.documents);
+    EXPECT_EQ(occurrences(received, "showpage\n"), c.pages);
   }
 }
 

@@ -60,9 +60,8 @@ TEST(AppDriverless, PdfOnADriverlessQueueReachesThePrinterAsPostScriptAfterTheBl
   Cupsd cupsd;
   ASSERT_TRUE(cupsd.add_system_filters()) << cupsd.failure();
   ASSERT_TRUE(cupsd.start()) << cupsd.failure();
-  ProgramResult made = cupsd.run_client(
-      {"lpadmin", "-p", "driverless", "-E", "-v", app.printer_uri("office"), "-m", "everywhere"});
-  ASSERT_TRUE(made.exited && made.status == 0) << made.describe() << ": " << made.err;
+  ASSERT_TRUE(cupsd.add_everywhere_queue("driverless", app.printer_uri("office")))
+      << cupsd.failure();
   ProgramResult printed = cupsd.run_client({"lp", "-d", "driverless", files.file("page.pdf")});
   ASSERT_TRUE(printed.exited && printed.status == 0) << printed.describe() << ": " << printed.err;
 

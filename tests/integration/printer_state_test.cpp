@@ -245,7 +245,8 @@ TEST_F(ScriptedStates, BadTablesGiveBoundedRecordsAndSayWhy) {
       {"five thousand trays", &many, ScriptedAgent::Walk::kForward, kMaxTrays, 0,
        "more than 32 trays: the first 32 are kept\n", 70},
   };
-  // SNMPv1 row by row, and SNMPv2c (the agent's IPv6 address) eight rows per GETBULK.
+  // SNMPv1 row by row, and SNMPv2c (the agent's IPv6 address) eight rows per GETBULK, each
+  // answer after a neighbour's forgery that only the source address keeps out.
   for (const char* host : {kScripted, "::1"}) {
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string(host) + ": " + c.what);

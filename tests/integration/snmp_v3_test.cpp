@@ -29,6 +29,7 @@ constexpr char kBothAgent[] = "127.0.0.24";  // SNMPv1 and SNMPv3
 constexpr char kV3Agent[] = "127.0.0.25";    // SNMPv3 only
 constexpr char kSilentAgent[] = "127.0.0.26";
 constexpr char kReportingAgent[] = "127.0.0.28";
+constexpr char kUndecryptingAgent[] = "127.0.0.29";
 
 SnmpCredentials v3(const char* user, SnmpLevel level, SnmpAuth auth = SnmpAuth::kNone,
                    const char* auth_passphrase = "", SnmpPriv priv = SnmpPriv::kNone,
@@ -270,7 +271,8 @@ TEST(V3SilentPrinter, OneTimeOutAndNoGetAfterIt) {
 }
 
 // Garbage before every report, and every report from another engine: each request ends, as a
-// refusal (the engine the GETs were sent to is gone) once the discovery named an engine.
+// refusal (the engine the GETs were sent to is gone) once the discovery named an engine. A
+// report of the printer's own engine is worded by its counter.
 TEST(V3ReportingPrinter, GarbageAndChangingEnginesEndEveryRequest) {
   REQUIRE_ROOT();
   ScriptedAgent agent(kReportingAgent, ScriptedAgent::Mode::kV3Reports);
@@ -283,6 +285,13 @@ TEST(V3ReportingPrinter, GarbageAndChangingEnginesEndEveryRequest) {
   EXPECT_EQ(query(kReportingAgent, v3("carol", SnmpLevel::kNoAuthNoPriv)),
             refused("8 [] - (refused: the printer's engine changed during the query "
                     "(usmStatsUnknownEngineIDs))"));
+  // A printer that cannot decrypt the request names the privacy settings, not the
+  // authentication's.
+  ScriptedAgent undecrypting(kUndecryptingAgent, ScriptedAgent::Mode::kV3DecryptionErrors);
+  ASSERT_TRUE(undecrypting.bound());
+  EXPECT_EQ(query(kUndecryptingAgent, kAlice),
+            refused("8 [] - (refused: the printer cannot decrypt the request: the privacy "
+                    "passphrase or protocol is not the printer's (usmStatsDecryptionErrors))"));
 }
 
 }  // namespace

@@ -148,6 +148,8 @@ TEST(QueryProgram, CheckNamesTheSettingsLinesThatGiveAnotherValue) {
   const std::string from =
       "# SNMP community: SNMP_COMMUNITY= of " + settings + " (manufacturer \"Kestrel\")\n";
   const std::string line1 = settings + ", line 1: SNMP_COMMUNITY: ";
+  // A line longer than the readers' buffer reaches them in pieces: it is still one line.
+  const std::string long_line = "# " + std::string(1500, '-') + "\nSNMP_COMMUNITY=\"public\"\n";
   const struct {
     const char* lines;  // null: no settings file
     std::string out;
@@ -168,6 +170,8 @@ TEST(QueryProgram, CheckNamesTheSettingsLinesThatGiveAnotherValue) {
            ", line 2: SNMP_COMMUNITY: the line is commented out, but a comment sign does "
            "not stop the key, and the key's later lines are passed over\n" +
            from},
+      {long_line.c_str(),
+       settings + ", line 2: SNMP_COMMUNITY: the quotes are part of the value\n" + from},
       // In the file's order, whatever the order of the keys.
       {"SNMP_V3_CONTEXT='office'\nSNMP_COMMUNITY=public\nSNMP_V3_USER= \"alice\"\r\n",
        settings + ", line 1: SNMP_V3_CONTEXT: the quotes are part of the value\n" + settings +

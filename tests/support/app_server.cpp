@@ -294,6 +294,11 @@ IppAnswer ipp_print_job(const std::string& printer_uri, const std::string& forma
       continue;
     } else if (name == "copies") {
       ippAddInteger(request.get(), IPP_TAG_JOB, IPP_TAG_INTEGER, name.c_str(), atoi(value.c_str()));
+    } else if (name == "media-source") {
+      Ipp media(ippNew());
+      ippAddString(media.get(), IPP_TAG_ZERO, IPP_TAG_KEYWORD, name.c_str(), nullptr,
+                   value.c_str());
+      ippAddCollection(request.get(), IPP_TAG_JOB, "media-col", media.get());
     } else {
       ippAddString(request.get(), IPP_TAG_JOB, IPP_TAG_KEYWORD, name.c_str(), nullptr,
                    value.c_str());

@@ -88,7 +88,8 @@ class AppServer {
 std::string fitted_sample_ppd();
 
 // One IPP attribute of a job request: "name=value"; copies goes as an integer,
-// ipp-attribute-fidelity as a boolean, everything else as a keyword.
+// ipp-attribute-fidelity as a boolean, media-source as the one member of a media-col,
+// everything else as a keyword.
 using JobAttributes = std::vector<std::string>;
 
 struct IppAnswer {

@@ -15,6 +15,7 @@ namespace {
 constexpr int kStartAttempts = 3;
 constexpr int kReadyTimeoutMs = 15000;
 constexpr int kPollMs = 50;
+constexpr int kEverywhereTimeoutMs = 30000;
 
 std::string tail_of(const std::string& text, size_t max) {
   return text.size() <= max ? text : "..." + text.substr(text.size() - max);
@@ -162,6 +163,22 @@ ProgramResult Cupsd::run_client(const std::vector<std::string>& args) const {
   run.env = client_environment();
   run.timeout_seconds = 30;
   return run_program(run);
+}
+
+bool Cupsd::add_everywhere_queue(const std::string& name, const std::string& printer_uri) {
+  ProgramResult r =
+      run_client({"lpadmin", "-p", name, "-E", "-v", printer_uri, "-m", "everywhere"});
+  if (!r.exited || r.status != 0) {
+    note_failure("lpadmin -p " + name + " -m everywhere failed (" + r.describe() + "): " + r.err);
+    return false;
+  }
+  // The scheduler writes the PPD beside its place and renames it there whole.
+  for (int waited = 0; waited < kEverywhereTimeoutMs; waited += kPollMs) {
+    if (access(queue_ppd(name).c_str(), F_OK) == 0) return true;
+    sleep_ms(kPollMs);
+  }
+  note_failure("the scheduler made no PPD for " + name + " from " + printer_uri);
+  return false;
 }
 
 bool Cupsd::add_queue(const std::string& name, const std::string& ppd_path,

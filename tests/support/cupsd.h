@@ -71,6 +71,11 @@ class Cupsd {
   // lpadmin -p name -E -v device_uri -P ppd_path; false with failure() set.
   bool add_queue(const std::string& name, const std::string& ppd_path,
                  const std::string& device_uri);
+  // lpadmin -p name -E -v printer_uri -m everywhere, then waits until the queue's PPD is in
+  // place: the scheduler makes it from the printer's attributes in a thread of its own after
+  // lpadmin has returned, and until then a client of the queue finds no PPD ("Not Found").
+  // False with failure() set.
+  bool add_everywhere_queue(const std::string& name, const std::string& printer_uri);
   // Polls `lpstat -o` until no job is left, at most timeout_ms; true when idle.
   bool wait_idle(int timeout_ms = 30000) const;
 

@@ -96,9 +96,10 @@ std::string integer_contents(long value) {
   return bytes;
 }
 
-// The message id of an SNMPv3 message and the request id of its PDU ("" when the PDU is
-// encrypted).
-bool parse_v3(const std::string& packet, std::string& message_id, std::string& request_id) {
+// The message id of an SNMPv3 message, the request id of its PDU ("" when the PDU is
+// encrypted) and the engine its security parameters name ("" in a discovery).
+bool parse_v3(const std::string& packet, std::string& message_id, std::string& request_id,
+              std::string& engine) {
   unsigned char tag;
   std::string message, version, header, security, scoped, field, pdu;
   size_t pos = 0;
@@ -112,6 +113,13 @@ bool parse_v3(const std::string& packet, std::string& message_id, std::string& r
   const bool plain = tag == 0x30;
   pos = 0;
   if (!read_ber(header, pos, tag, message_id)) return false;
+  engine.clear();
+  std::string parameters;
+  pos = 0;
+  if (read_ber(security, pos, tag, parameters)) {
+    pos = 0;
+    read_ber(parameters, pos, tag, engine);
+  }
   request_id.clear();
   pos = 0;
   if (plain && read_ber(scoped, pos, tag, field) && read_ber(scoped, pos, tag, field) &&
@@ -122,10 +130,15 @@ bool parse_v3(const std::string& packet, std::string& message_id, std::string& r
   return true;
 }
 
-// An unauthenticated report of usmStatsUnknownEngineIDs.0 from engine.
-std::string unknown_engine_report(const std::string& message_id, const std::string& request_id,
-                                  const std::string& engine) {
-  const std::string counter("\x2b\x06\x01\x06\x03\x0f\x01\x01\x04\x00", 10);
+// The usmStats counters a report names (usmStatsUnknownEngineIDs, usmStatsDecryptionErrors).
+constexpr char kUnknownEngineIds = '\x04';
+constexpr char kDecryptionErrors = '\x06';
+
+// An unauthenticated report of the usmStats counter from engine.
+std::string usm_report(const std::string& message_id, const std::string& request_id,
+                       const std::string& engine, char counter_number) {
+  const std::string counter =
+      std::string("\x2b\x06\x01\x06\x03\x0f\x01\x01", 8) + counter_number + '\0';
   const std::string zero(1, '\0');
   const std::string header = ber(0x30, ber(0x02, message_id) + ber(0x02, integer_contents(1472)) +
                                            ber(0x04, zero) + ber(0x02, "\x03"));
@@ -153,6 +166,17 @@ int bind_udp(const std::string& address, int port = 161) {
   a.sin_family = AF_INET;
   a.sin_port = htons(static_cast<uint16_t>(port));
   inet_pton(AF_INET, address.c_str(), &a.sin_addr);
+  if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0) return fd;
+  if (fd >= 0) close(fd);
+  return -1;
+}
+
+int bind_udp6(const in6_addr& address) {
+  int fd = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in6 a{};
+  a.sin6_family = AF_INET6;
+  a.sin6_port = htons(161);
+  a.sin6_addr = address;
   if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0) return fd;
   if (fd >= 0) close(fd);
   return -1;
@@ -243,6 +267,25 @@ bool parse_request(const std::string& packet, Request& request) {
   return true;
 }
 
+// The response to request with the variables binds.
+std::string response_to(const Request& request, long status, long error_index,
+                        const std::string& binds) {
+  const std::string pdu = ber(0x02, request.request_id) + ber(0x02, integer_contents(status)) +
+                          ber(0x02, integer_contents(error_index)) + ber(0x30, binds);
+  return ber(0x30, ber(0x02, request.version) + ber(0x04, request.community) + ber(0xA2, pdu));
+}
+
+// The answer a neighbour forges to a walk's request: every walk ends at once (endOfMibView).
+std::string forged_walk_end(const std::string& packet) {
+  Request request;
+  if (!parse_request(packet, request)) return "";
+  std::string binds;
+  for (const std::vector<unsigned long>& name : request.names) {
+    binds += ber(0x30, ber(0x06, oid_contents(name)) + ber(0x82, ""));
+  }
+  return response_to(request, 0, 0, binds);
+}
+
 // An answer to go out at a given time, from a given socket.
 struct Outgoing {
   Clock::time_point due;
@@ -324,25 +367,17 @@ std::string ScriptedAgent::table_answer(const std::string& packet) {
                              (value != nullptr ? ber(value->tag, value->contents) : none));
     }
   }
-  const long status = error_index != 0 ? 2 : 0;
-  const std::string pdu = ber(0x02, request.request_id) + ber(0x02, integer_contents(status)) +
-                          ber(0x02, integer_contents(error_index)) + ber(0x30, binds);
-  return ber(0x30, ber(0x02, request.version) + ber(0x04, request.community) + ber(0xA2, pdu));
+  return response_to(request, error_index != 0 ? 2 : 0, error_index, binds);
 }
 
 ScriptedAgent::ScriptedAgent(const std::string& address, Mode mode, int delay_ms)
     : mode_(mode), delay_ms_(delay_ms) {
   fd_ = bind_udp(address);
   if (mode_ == Mode::kTable) {
-    fd6_ = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in6 a{};
-    a.sin6_family = AF_INET6;
-    a.sin6_port = htons(161);
-    a.sin6_addr = in6addr_loopback;
-    if (fd6_ >= 0 && bind(fd6_, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) {
-      close(fd6_);
-      fd6_ = -1;
-    }
+    in6_addr neighbour{};
+    inet_pton(AF_INET6, kNeighbourIpv6, &neighbour);
+    fd6_ = bind_udp6(in6addr_loopback);
+    neighbour6_fd_ = bind_udp6(neighbour);
   }
   if (mode_ == Mode::kScripted) {
     elsewhere_fd_ = bind_udp(next_address(address));
@@ -358,6 +393,7 @@ ScriptedAgent::~ScriptedAgent() {
   if (thread_.joinable()) thread_.join();
   if (fd_ >= 0) close(fd_);
   if (fd6_ >= 0) close(fd6_);
+  if (neighbour6_fd_ >= 0) close(neighbour6_fd_);
   if (elsewhere_fd_ >= 0) close(elsewhere_fd_);
   if (other_port_fd_ >= 0) close(other_port_fd_);
 }
@@ -390,10 +426,14 @@ void ScriptedAgent::serve() {
       socklen_t len6 = sizeof(peer6);
       const ssize_t got =
           recvfrom(fd6_, buffer, sizeof(buffer), 0, reinterpret_cast<sockaddr*>(&peer6), &len6);
-      const std::string answer =
-          got > 0 ? table_answer(std::string(buffer, static_cast<size_t>(got))) : "";
+      const std::string packet(buffer, got > 0 ? static_cast<size_t>(got) : 0);
+      const std::string answer = got > 0 ? table_answer(packet) : "";
       if (!answer.empty()) {
         requests_++;
+        // The neighbour's forgery comes first: only the printer's source address keeps it out.
+        const std::string forged = forged_walk_end(packet);
+        sendto(neighbour6_fd_, forged.data(), forged.size(), 0,
+               reinterpret_cast<const sockaddr*>(&peer6), len6);
         sendto(fd6_, answer.data(), answer.size(), 0, reinterpret_cast<const sockaddr*>(&peer6),
                len6);
       }
@@ -405,22 +445,32 @@ void ScriptedAgent::serve() {
     if (n <= 0) continue;
     std::string packet(buffer, static_cast<size_t>(n));
     std::string request_id, oid;
-    if (mode_ == Mode::kV3Reports || mode_ == Mode::kV3Silent) {
-      std::string message_id;
-      if (!parse_v3(packet, message_id, request_id)) continue;
+    if (mode_ == Mode::kV3Reports || mode_ == Mode::kV3Silent ||
+        mode_ == Mode::kV3DecryptionErrors) {
+      std::string message_id, engine;
+      if (!parse_v3(packet, message_id, request_id, engine)) continue;
       const int number = ++requests_;
       if (!request_id.empty()) {
         std::lock_guard<std::mutex> lock(ids_mutex_);
         request_ids_.push_back(integer_value(request_id));
       }
       if (mode_ == Mode::kV3Silent) continue;
-      for (const std::string& garbage : {pseudo_random_bytes(97), std::string(),
-                                         packet.substr(0, packet.size() / 2)}) {
+      if (mode_ == Mode::kV3DecryptionErrors) {
+        const std::string report =
+            usm_report(message_id, request_id, "\x80\x00\x1f\x88\x04engine",
+                       engine.empty() ? kUnknownEngineIds : kDecryptionErrors);
+        sendto(fd_, report.data(), report.size(), 0, reinterpret_cast<const sockaddr*>(&peer),
+               sizeof(peer));
+        continue;
+      }
+      for (const std::string& garbage :
+           {pseudo_random_bytes(97), std::string(), packet.substr(0, packet.size() / 2)}) {
         sendto(fd_, garbage.data(), garbage.size(), 0, reinterpret_cast<const sockaddr*>(&peer),
                sizeof(peer));
       }
-      const std::string report = unknown_engine_report(
-          message_id, request_id, "\x80\x00\x1f\x88\x04engine-" + std::to_string(number));
+      const std::string report =
+          usm_report(message_id, request_id, "\x80\x00\x1f\x88\x04engine-" + std::to_string(number),
+                     kUnknownEngineIds);
       sendto(fd_, report.data(), report.size(), 0, reinterpret_cast<const sockaddr*>(&peer),
              sizeof(peer));
       continue;

@@ -11,6 +11,10 @@
 #include <thread>
 #include <vector>
 
+// The second IPv6 address of the sandbox's loopback (scripts/sandbox.sh): another host on
+// the path of an IPv6 query.
+inline constexpr char kNeighbourIpv6[] = "fd00::2";
+
 // Scheduler control lines and terminal controls (7-bit, 8-bit and UTF-8) hidden in an answer
 // (behaviour 5).
 extern const std::string kHostileAnswer;
@@ -48,12 +52,15 @@ class ScriptedAgent {
   // kV3Reports reads SNMPv3 messages instead, and answers each first with garbage (random
   // bytes, an empty datagram, the message cut in half), then with an unauthenticated report
   // (usmStatsUnknownEngineIDs) that names another engine every time. kV3Silent counts the
-  // SNMPv3 messages and answers none.
+  // SNMPv3 messages and answers none. kV3DecryptionErrors answers the discovery with its one
+  // engine and every later message with an unauthenticated report that it could not decrypt
+  // it (usmStatsDecryptionErrors).
   // kTable answers GETs, GETNEXTs and GETBULKs (every variable of a request) from the objects
   // of set_objects, after delay_ms, past the last object with noSuchName as SNMPv1 agents do
   // (with endOfMibView to SNMPv2c); how it misbehaves on a walk is set_walk's. It also answers
-  // on UDP [::1]:161 (bound6()), where clients ask with SNMPv2c, at once.
-  enum class Mode { kScripted, kSlow, kQuiet, kV3Reports, kV3Silent, kTable };
+  // on UDP [::1]:161 (bound6()), where clients ask with SNMPv2c, at once; just before each
+  // answer a neighbour on [kNeighbourIpv6]:161 forges one that ends the walk.
+  enum class Mode { kScripted, kSlow, kQuiet, kV3Reports, kV3Silent, kV3DecryptionErrors, kTable };
 
   // kTable's walk: as it should be; every GETNEXT answered with the object asked for (or its
   // first object when there is none), for ever; or with the object before it.
@@ -66,7 +73,9 @@ class ScriptedAgent {
 
   // False when the address's port 161 could not be bound (taken, or not ours).
   bool bound() const { return bound_; }
-  bool bound6() const { return fd6_ >= 0; }
+  // True when both [::1]:161 and the neighbour's address could be bound (the neighbour's is
+  // there in the sandbox only).
+  bool bound6() const { return fd6_ >= 0 && neighbour6_fd_ >= 0; }
   int requests() const { return requests_; }
   // The most requests received and not yet answered at one time.
   int most_waiting() const { return most_waiting_; }
@@ -88,6 +97,7 @@ class ScriptedAgent {
   int delay_ms_;
   int fd_ = -1;
   int fd6_ = -1;
+  int neighbour6_fd_ = -1;
   int elsewhere_fd_ = -1;
   int other_port_fd_ = -1;
   bool bound_ = false;

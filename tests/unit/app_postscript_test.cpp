@@ -146,7 +146,7 @@ TEST(PsRaster, RunLengthEncodingStaysWithinItsBoundAndDecodes) {
   }
 }
 
-TEST(PsRaster, PagesReadBackAsTheirLinesAndMissingLinesAreBlank) {
+TEST(PsRaster, PagesReadBackAsTheirLinesMissingLinesBlankExtraLinesDropped) {
   // On the heap for its size; freed however the test ends.
   const std::unique_ptr<PsWriter> owned = std::make_unique<PsWriter>();
   PsWriter* writer = owned.get();
@@ -172,13 +172,22 @@ TEST(PsRaster, PagesReadBackAsTheirLinesAndMissingLinesAreBlank) {
   black.additive = false;
   ASSERT_TRUE(psBeginPage(writer, black));
   ASSERT_TRUE(psEndPage(writer));
+  // A line beyond the page's height is not image data.
+  PsPage two_lines = gray;
+  two_lines.height = 2;
+  ASSERT_TRUE(psBeginPage(writer, two_lines));
+  for (int y = 0; y < 3; y++) {
+    ASSERT_TRUE(
+        psWriteLine(writer, reinterpret_cast<const unsigned char*>(lines.data()) + y * 302));
+  }
+  ASSERT_TRUE(psEndPage(writer));
   ASSERT_TRUE(psEndDocument(writer));
 
   EXPECT_EQ(out.bytes.find("%!PS-Adobe-3.0\n"), 0u);
   EXPECT_NE(out.bytes.find("%%BeginSetup\n%%SETUP\n%%EndSetup\n"), std::string::npos);
   EXPECT_NE(out.bytes.find("/DeviceGray setcolorspace"), std::string::npos);
   EXPECT_NE(out.bytes.find("/Decode [1 0]"), std::string::npos);
-  EXPECT_NE(out.bytes.find("%%Trailer\n%%Pages: 2\n%%EOF\n"), std::string::npos);
+  EXPECT_NE(out.bytes.find("%%Trailer\n%%Pages: 3\n%%EOF\n"), std::string::npos);
   bool ok = false;
   std::string expected;
   for (int y = 0; y < 3; y++) expected += lines.substr(y * 302, 300);
@@ -186,6 +195,8 @@ TEST(PsRaster, PagesReadBackAsTheirLinesAndMissingLinesAreBlank) {
   EXPECT_TRUE(same_bytes(page_samples(out.bytes, 1, &ok), expected));
   EXPECT_TRUE(ok);
   EXPECT_EQ(page_samples(out.bytes, 2, &ok), std::string(4 * 38, '\0'));
+  EXPECT_TRUE(ok);
+  EXPECT_TRUE(same_bytes(page_samples(out.bytes, 3, &ok), expected.substr(0, 2 * 300)));
   EXPECT_TRUE(ok);
 }
 

@@ -1,5 +1,6 @@
 // The Printer Application's drivers from PPDs: the catalog of PPD directories, the
 // capabilities of the sample PPD, and a job's IPP options as the PPD's option code.
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -225,6 +226,7 @@ TEST(PpdDriver, InstalledChoicesNarrowTheCapabilitiesThroughTheConstraints) {
     for (const auto& [keyword, choice] : c.installed) ppdMarkOption(ppd.get(), keyword, choice);
     pappl_pr_driver_data_t data = loaded.data;
     data.sides_default = PAPPL_SIDES_TWO_SIDED_LONG_EDGE;
+    copy_text(data.media_default.source, sizeof(data.media_default.source), "tray-2");
     char why[256] = "";
     narrowCapabilities(ppd.get(), *loaded.driver, &data, why, sizeof(why));
     EXPECT_EQ(strings_of(data.source, data.num_source), c.sources);
@@ -235,6 +237,8 @@ TEST(PpdDriver, InstalledChoicesNarrowTheCapabilitiesThroughTheConstraints) {
     EXPECT_EQ(data.sides_default, (c.sides & PAPPL_SIDES_TWO_SIDED_LONG_EDGE) != 0
                                       ? PAPPL_SIDES_TWO_SIDED_LONG_EDGE
                                       : PAPPL_SIDES_ONE_SIDED);
+    const bool tray_2 = std::find(c.sources.begin(), c.sources.end(), "tray-2") != c.sources.end();
+    EXPECT_STREQ(data.media_default.source, tray_2 ? "tray-2" : "tray-1");
     EXPECT_EQ(data.finishings, c.finishings);
     EXPECT_EQ(why[0] != '\0', c.why) << why;
   }
@@ -292,6 +296,19 @@ TEST(PpdCatalog, OneDriverPerPpdTheBrokenOneLeftOutWithWhy) {
     const char* driver = matchDeviceId(catalog[0], c.device_id);
     EXPECT_STREQ(driver, c.driver);
   }
+
+  // One PPD more than the catalog holds: the last one found is left out, and says why.
+  TempDir many;
+  for (int i = 0; i <= kMaxDrivers; i++) {
+    ASSERT_TRUE(write_file(many.file("p" + std::to_string(i) + ".ppd"), read_file(kSamplePpd)));
+  }
+  UniqueMalloc<DriverCatalog[]> full = make_array<DriverCatalog>(1);
+  ASSERT_NE(full, nullptr);
+  scanPpdDirectories(full.get(), many.path().c_str());
+  EXPECT_EQ(full[0].count, kMaxDrivers);
+  ASSERT_EQ(full[0].num_skipped, 1);
+  EXPECT_NE(std::string(full[0].skipped[0]).find(": too many drivers"), std::string::npos)
+      << full[0].skipped[0];
 }
 
 }  // namespace

@@ -385,5 +385,6 @@ int runPrinterApp(int argc, char* argv[]) {
                     query_subcommand, make_system, usageCallback, context.get());
   // Every printer, and with it its accessories, is gone with the system.
   freeAccessoryContext(context[0].accessories);
+  if (strcmp(subcommand, "server") == 0) handBackStateFiles(context[0].places.state_file);
   return status;
 }

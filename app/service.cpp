@@ -171,13 +171,13 @@ void handBackStateFiles(const char* state_file) {
     // no other name (no link to a file of the system's) is given away.
     UniqueFd fd(open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat file;
-    if (fd.get() < 0 || fstat(fd.get(), &file) != 0 || !S_ISREG(file.st_mode) ||
-        file.st_uid != 0 || file.st_nlink != 1) {
+    if (fd.get() < 0 || fstat(fd.get(), &file) != 0 || !S_ISREG(file.st_mode) || file.st_uid != 0 ||
+        file.st_nlink != 1) {
       continue;
     }
     if (fchown(fd.get(), owner.st_uid, owner.st_gid) != 0) {
-      fprintf(stderr, "%s: cannot give %s back to uid %d: %s\n", kAppName,
-              ShownText(path).c_str(), static_cast<int>(owner.st_uid), strerror(errno));
+      fprintf(stderr, "%s: cannot give %s back to uid %d: %s\n", kAppName, ShownText(path).c_str(),
+              static_cast<int>(owner.st_uid), strerror(errno));
     }
   }
 }

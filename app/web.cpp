@@ -441,15 +441,16 @@ void write_changed_choices(FILE* out, const InstalledOption* before, int before_
       if (strcmp(before[j].keyword, after[i].keyword) == 0) was = &before[j];
     }
     if (was == nullptr || strcmp(effectiveChoice(*was), effectiveChoice(after[i])) == 0) continue;
-    fprintf(out, "%s %s=%s (was %s)", changed ? "," : "# The installed choices changed:",
-            ShownText(after[i].keyword).c_str(), ShownText(effectiveChoice(after[i])).c_str(),
-            ShownText(effectiveChoice(*was)).c_str());
+    fprintf(out, "%s %s=%s (was %s)",
+            changed ? "," : "# The installed choices changed:", ShownText(after[i].keyword).c_str(),
+            ShownText(effectiveChoice(after[i])).c_str(), ShownText(effectiveChoice(*was)).c_str());
     changed = true;
   }
   if (!changed) return;
-  fputs("\n# A CUPS queue made with 'lpadmin -m everywhere' keeps the capabilities it was made "
-        "with: run 'lpadmin -p QUEUE -m everywhere' again for each such queue of this printer.\n",
-        out);
+  fputs(
+      "\n# A CUPS queue made with 'lpadmin -m everywhere' keeps the capabilities it was made "
+      "with: run 'lpadmin -p QUEUE -m everywhere' again for each such queue of this printer.\n",
+      out);
 }
 
 // A query runs on the device and rewrites what the server keeps of it: over TCP only an

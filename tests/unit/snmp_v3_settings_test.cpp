@@ -101,8 +101,8 @@ TEST_F(SnmpV3SettingsFile, RulesOfTheFileAndItsValues) {
        "SNMP_V3_AUTH_PASSPHRASE=" +
            std::string(kSecret) + "\n",
        0640, 0, -1, P::kNoAuthProtocol, "the security level needs SNMP_V3_AUTH_PROTOCOL"},
-      {"authentication with an empty protocol", "SNMP_V3_AUTH_PROTOCOL=\n" + kAuthPriv, 0640, 0,
-       -1, P::kNoAuthProtocol, "the security level needs SNMP_V3_AUTH_PROTOCOL"},
+      {"authentication with an empty protocol", "SNMP_V3_AUTH_PROTOCOL=\n" + kAuthPriv, 0640, 0, -1,
+       P::kNoAuthProtocol, "the security level needs SNMP_V3_AUTH_PROTOCOL"},
       {"privacy with an empty protocol", "SNMP_V3_PRIV_PROTOCOL=\n" + kAuthPriv, 0640, 0, -1,
        P::kNoPrivProtocol, "the security level needs SNMP_V3_PRIV_PROTOCOL"},
       {"an empty privacy protocol the level does not use",

@@ -21,14 +21,25 @@ namespace {
 
 constexpr char kPrinterAddress[] = "127.0.0.47";
 
+// The lines of the manual page's section name (".SH name"), without the heading.
+std::vector<std::string> manual_section(const std::string& name) {
+  std::vector<std::string> lines;
+  bool inside = false;
+  for (const std::string& line : split_lines(read_file(SOURCE_DIR "/docs/zorv-printer-app.8"))) {
+    if (line.rfind(".SH", 0) == 0) {
+      inside = line == ".SH " + name;
+    } else if (inside) {
+      lines.push_back(line);
+    }
+  }
+  return lines;
+}
+
 // The command lines of the manual page's EXAMPLES section, "\-" read as "-".
 std::vector<std::string> example_commands() {
   std::vector<std::string> commands;
-  bool in_examples = false;
   bool in_block = false;
-  for (std::string line : split_lines(read_file(SOURCE_DIR "/docs/zorv-printer-app.8"))) {
-    if (line.rfind(".SH", 0) == 0) in_examples = line == ".SH EXAMPLES";
-    if (!in_examples) continue;
+  for (std::string line : manual_section("EXAMPLES")) {
     if (line == ".nf") {
       in_block = true;
     } else if (line == ".fi") {
@@ -50,20 +61,15 @@ std::vector<std::string> words_of(const std::string& text) {
   return words;
 }
 
-// The sub-commands that the manual page's SUB-COMMANDS section names at the head of an entry.
+// The sub-commands that the manual page's SUB-COMMANDS section names at the head of an entry
+// (the line after ".TP": "server", "autoadd, devices, ...", "add -d ...").
 std::vector<std::string> manual_subcommands() {
   std::vector<std::string> names;
-  bool inside = false;
   bool head = false;
-  for (std::string line : split_lines(read_file(SOURCE_DIR "/docs/zorv-printer-app.8"))) {
-    if (line.rfind(".SH", 0) == 0) inside = line == ".SH SUB-COMMANDS";
-    if (!inside) continue;
-    if (line == ".TP") {
-      head = true;
-      continue;
-    }
-    if (!head) continue;
-    head = false;
+  for (const std::string& line : manual_section("SUB-COMMANDS")) {
+    const bool this_head = head;
+    head = line == ".TP";
+    if (!this_head) continue;
     std::string plain;
     for (char c : line.substr(line.find(' ') + 1)) {
       if (c != '"') plain += c;

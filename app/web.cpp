@@ -431,9 +431,10 @@ UniqueMalloc<InstalledOption[]> installed_options(pappl_printer_t* printer, int*
 // After a query: the installed choices it changed, and what that asks of a CUPS queue of the
 // printer. A queue made with "lpadmin -m everywhere" keeps the capabilities it was made with, so
 // after the duplex unit is taken away it still offers two-sided printing and such a job is
-// cancelled; made again, it takes the printer's new ones.
+// cancelled; made again, it takes the printer's new ones. Nothing when either copy is missing.
 void write_changed_choices(FILE* out, const InstalledOption* before, int before_count,
                            const InstalledOption* after, int after_count) {
+  if (before == nullptr || after == nullptr) return;
   bool changed = false;
   for (int i = 0; i < after_count; i++) {
     const InstalledOption* was = nullptr;
@@ -487,9 +488,7 @@ bool query_resource(pappl_client_t* client, void* data) {
   const int answered = queryNow(printer, out);
   int after_count = 0;
   UniqueMalloc<InstalledOption[]> after = installed_options(printer, &after_count);
-  if (before_count > 0 && after_count > 0) {
-    write_changed_choices(out, before.get(), before_count, after.get(), after_count);
-  }
+  write_changed_choices(out, before.get(), before_count, after.get(), after_count);
   fclose(out);
   UniqueMalloc<char> owned(text);
   const http_status_t status = answered > 0    ? static_cast<http_status_t>(kQueryAnswered)

@@ -1,6 +1,7 @@
 // The server as a service that only administrators administer.
 #include "app/service.h"
 
+#include <fcntl.h>
 #include <grp.h>
 #include <pappl/pappl.h>
 #include <sys/stat.h>
@@ -12,6 +13,7 @@
 #include <cstring>
 
 #include "app/system.h"
+#include "common/handles.h"
 #include "common/secret.h"
 #include "log/escape.h"
 #include "log/text.h"
@@ -154,6 +156,32 @@ bool socketDirectorySafe(const char* path, gid_t admin_gid, char* why, size_t wh
   return true;
 }
 
+void handBackStateFiles(const char* state_file) {
+  char directory[sizeof(ServerPlaces::state_file)];
+  struct stat owner;
+  if (geteuid() != 0 || state_file == nullptr || state_file[0] == '\0' ||
+      !directory_of(state_file, directory, sizeof(directory)) || stat(directory, &owner) != 0 ||
+      !S_ISDIR(owner.st_mode) || owner.st_uid == 0) {
+    return;
+  }
+  char accessories[sizeof(ServerPlaces::state_file) + sizeof(kAccessoriesSuffix)];
+  format_text(accessories, sizeof(accessories), "%s%s", state_file, kAccessoriesSuffix);
+  for (const char* path : {state_file, static_cast<const char*>(accessories)}) {
+    // The directory's owner may put anything in its place: only a plain file of root's with
+    // no other name (no link to a file of the system's) is given away.
+    UniqueFd fd(open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat file;
+    if (fd.get() < 0 || fstat(fd.get(), &file) != 0 || !S_ISREG(file.st_mode) || file.st_uid != 0 ||
+        file.st_nlink != 1) {
+      continue;
+    }
+    if (fchown(fd.get(), owner.st_uid, owner.st_gid) != 0) {
+      fprintf(stderr, "%s: cannot give %s back to uid %d: %s\n", kAppName, ShownText(path).c_str(),
+              static_cast<int>(owner.st_uid), strerror(errno));
+    }
+  }
+}
+
 bool prepareServer(const char* admin_group, ServerPlaces* places) {
   if (!keepSecretsOutOfCoreDumps()) {
     fprintf(stderr, "%s: the server cannot keep itself out of core dumps: %s\n", kAppName,
@@ -161,8 +189,9 @@ bool prepareServer(const char* admin_group, ServerPlaces* places) {
   }
   const gid_t admin_gid = group_id(admin_group);
   if (geteuid() == 0) {
-    // PAPPL puts root's socket (and state file) where SNAP_COMMON says, else in /run (and in
-    // /var/lib): the socket goes into a directory of its own there, the state file stays.
+    // PAPPL puts root's socket (and state file) where SNAP_COMMON says, else in /run: the
+    // socket goes into a directory of its own there. Without SNAP_COMMON the state file is the
+    // service's.
     const char* common = getenv("SNAP_COMMON");
     if (places->state_file[0] == '\0' &&
         !(common != nullptr
@@ -171,6 +200,11 @@ bool prepareServer(const char* admin_group, ServerPlaces* places) {
               : copy_text(places->state_file, sizeof(places->state_file), kRootStateFile) <
                     sizeof(places->state_file))) {
       fprintf(stderr, "%s: the state file's path is too long\n", kAppName);
+      return false;
+    }
+    if (strcmp(places->state_file, kRootStateFile) == 0 && mkdir(kRootStateDirectory, 0700) != 0 &&
+        errno != EEXIST) {
+      fprintf(stderr, "%s: cannot make %s: %s\n", kAppName, kRootStateDirectory, strerror(errno));
       return false;
     }
     char directory[kSocketPathSize];

@@ -16,8 +16,10 @@
 // a link into it.
 inline constexpr char kRootSocketDirectory[] = "/run";
 inline constexpr char kRuntimeName[] = "zorv-printer-app";
-// root's state file when none is given: PAPPL's own default.
-inline constexpr char kRootStateFile[] = "/var/lib/zorv-printer-app.state";
+// root's state file when none is given: the service's, so that a server started by hand has
+// the service's printers (its directory made, as the service's unit makes it, when missing).
+inline constexpr char kRootStateDirectory[] = "/var/lib/zorv-printer-app";
+inline constexpr char kRootStateFile[] = "/var/lib/zorv-printer-app/zorv-printer-app.state";
 // The name the socket has in its directory, whoever runs the server.
 inline constexpr char kSocketName[] = "zorv-printer-app.sock";
 inline constexpr size_t kSocketPathSize = 108;  // sockaddr_un's sun_path
@@ -45,6 +47,12 @@ struct ServerPlaces {
 // admin_group may enter it), and the state files checked for reading and writing. False, with
 // the reason on standard error, when the server must not start.
 bool prepareServer(const char* admin_group, ServerPlaces* places);
+
+// At the end of a server of root's: gives the state files it wrote (state_file and the
+// accessories file beside it) to the owner of their directory when that is another user, the
+// service's, whose unit gave it the directory; so that the service reads and writes them again
+// after a server started by hand on its state. Nothing for a server that root does not run.
+void handBackStateFiles(const char* state_file);
 
 // Whether the directory of path lets no one but its owner (root or the server's user) change
 // it, and no one but the owner, root and group admin_gid enter it; why says what is wrong.

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "app/add_printer.h"
+#include "app/command_line.h"
 #include "app/devices.h"
 #include "app/handles.h"
 #include "app/image_job.h"
@@ -310,6 +311,11 @@ bool seconds_option(int argc, char* argv[], const char* name, int* seconds) {
 }  // namespace
 
 int runPrinterApp(int argc, char* argv[]) {
+  // Before the sub-commands that are ours, which PAPPL's main loop never sees.
+  if (helpAsked(argc, argv)) {
+    printUsage(stdout);
+    return 0;
+  }
   UniqueMalloc<AppContext[]> context = make_array<AppContext>(1);
   if (context == nullptr) {
     fprintf(stderr, "%s: out of memory\n", kAppName);
@@ -358,21 +364,27 @@ int runPrinterApp(int argc, char* argv[]) {
     freeAccessoryContext(context[0].accessories);
     return status;
   }
+  if (strcmp(subcommand, "drivers") == 0) {
+    int status = 0;
+    if (context[0].catalog.count == 0) {
+      fprintf(stderr, "%s: no PPD in %s\n", kAppName, directories);
+    } else {
+      status = listDriversSubcommand(argc, argv, context[0].catalog);
+    }
+    freeAccessoryContext(context[0].accessories);
+    return status;
+  }
   // PAPPL asks a device for its ID with the community "public" only.
   if (strcmp(subcommand, "add") == 0 && !chooseAutoDriver(argc, argv, context[0].catalog)) {
     freeAccessoryContext(context[0].accessories);
     return 1;
   }
-  // PAPPL's listing of drivers needs at least one.
-  if (context[0].catalog.count == 0 && argc > 1 && strcmp(argv[1], "drivers") == 0) {
-    fprintf(stderr, "%s: no PPD in %s\n", kAppName, directories);
-    return 0;
-  }
   const int status =
       papplMainloop(argc, argv, kAppVersion, kFooterHtml, context[0].catalog.count,
                     context[0].catalog.drivers, autoadd, make_driver, kQuerySubcommand,
-                    query_subcommand, make_system, nullptr, context.get());
+                    query_subcommand, make_system, usageCallback, context.get());
   // Every printer, and with it its accessories, is gone with the system.
   freeAccessoryContext(context[0].accessories);
+  if (strcmp(subcommand, "server") == 0) handBackStateFiles(context[0].places.state_file);
   return status;
 }

@@ -15,6 +15,7 @@
 #include "app/state_page.h"
 #include "common/handles.h"
 #include "common/secret.h"
+#include "log/escape.h"
 #include "log/text.h"
 #include "probe/ppd_handles.h"
 
@@ -419,6 +420,45 @@ bool respond_text(pappl_client_t* client, http_status_t status, const char* text
   return httpWrite2(http, "", 0) == 0;
 }
 
+// The printer's installed options into a new array of kShownOptions, with their count (-1 for
+// a printer without accessories, or when memory runs out).
+UniqueMalloc<InstalledOption[]> installed_options(pappl_printer_t* printer, int* count) {
+  UniqueMalloc<InstalledOption[]> options = make_array<InstalledOption>(kShownOptions);
+  int interval = 0;
+  bool running = false;
+  bool waiting = false;
+  *count = options != nullptr ? copyInstalledOptions(printer, options.get(), kShownOptions,
+                                                     &interval, &running, &waiting)
+                              : -1;
+  return options;
+}
+
+// After a query: the installed choices it changed, and what that asks of a CUPS queue of the
+// printer. A queue made with "lpadmin -m everywhere" keeps the capabilities it was made with, so
+// after the duplex unit is taken away it still offers two-sided printing and such a job is
+// cancelled; made again, it takes the printer's new ones. Nothing when either copy is missing.
+void write_changed_choices(FILE* out, const InstalledOption* before, int before_count,
+                           const InstalledOption* after, int after_count) {
+  if (before == nullptr || after == nullptr) return;
+  bool changed = false;
+  for (int i = 0; i < after_count; i++) {
+    const InstalledOption* was = nullptr;
+    for (int j = 0; j < before_count && was == nullptr; j++) {
+      if (strcmp(before[j].keyword, after[i].keyword) == 0) was = &before[j];
+    }
+    if (was == nullptr || strcmp(effectiveChoice(*was), effectiveChoice(after[i])) == 0) continue;
+    fprintf(out, "%s %s=%s (was %s)",
+            changed ? "," : "# The installed choices changed:", ShownText(after[i].keyword).c_str(),
+            ShownText(effectiveChoice(after[i])).c_str(), ShownText(effectiveChoice(*was)).c_str());
+    changed = true;
+  }
+  if (!changed) return;
+  fputs(
+      "\n# A CUPS queue made with 'lpadmin -m everywhere' keeps the capabilities it was made "
+      "with: run 'lpadmin -p QUEUE -m everywhere' again for each such queue of this printer.\n",
+      out);
+}
+
 // A query runs on the device and rewrites what the server keeps of it: over TCP only an
 // administrator's POST of a form of the server's own (its session token), so that no page
 // in a local browser can make one; the local socket reaches administrators alone, and the
@@ -448,7 +488,12 @@ bool query_resource(pappl_client_t* client, void* data) {
   size_t length = 0;
   FILE* out = open_memstream(&text, &length);
   if (out == nullptr) return respond_text(client, HTTP_STATUS_SERVER_ERROR, "", 0);
+  int before_count = 0;
+  UniqueMalloc<InstalledOption[]> before = installed_options(printer, &before_count);
   const int answered = queryNow(printer, out);
+  int after_count = 0;
+  UniqueMalloc<InstalledOption[]> after = installed_options(printer, &after_count);
+  write_changed_choices(out, before.get(), before_count, after.get(), after_count);
   fclose(out);
   UniqueMalloc<char> owned(text);
   const http_status_t status = answered > 0    ? static_cast<http_status_t>(kQueryAnswered)

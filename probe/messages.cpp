@@ -49,19 +49,11 @@ void write_note(FILE* out, const ProbeRecord& record, const ProbeNote& note,
   }
 }
 
-// An answer that marks no choice. An option without any reply attribute of the family is told
-// apart: "no reply attribute with value" would read as if only this value were unexpected.
-// reply is the answer as shown (already escaped).
+// An answer that marks no choice, in the same words whether the option's reply attributes all
+// failed to match or it has none: scheduler-log readers know this line. The option's line of
+// zorvquery and its --check tell the two apart. reply is the answer as shown (already escaped).
 void write_no_match(FILE* out, const ProbeRecord& record, const char* reply,
                     const MessageLayout& layout) {
-  if (record.reply_count == 0) {
-    say(out, layout,
-        "WARNING: option '%s' has query attribute '%s' but no reply attribute '%s': the "
-        "answer '%s' marks no choice\n",
-        S(keyword_of(record)).c_str(), S(record.query_name).c_str(), S(record.reply_name).c_str(),
-        reply);
-    return;
-  }
   say(out, layout, "WARNING: option '%s' has no reply attribute '%s' with value '%s'\n",
       S(keyword_of(record)).c_str(), S(record.reply_name).c_str(), reply);
 }

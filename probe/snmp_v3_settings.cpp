@@ -190,10 +190,11 @@ bool values_met(const Parse& parse, SnmpV3Settings& settings, SnmpSettingsReport
   }
   const bool auth = settings.level != SnmpLevel::kNoAuthNoPriv;
   const bool priv = settings.level == SnmpLevel::kAuthPriv;
-  if (auth && parse.seen[kAuthProtocol] && !snmpAuthOfName(parse.auth, &settings.auth)) {
+  // An empty protocol is a missing one: checkSnmpV3Settings says that the level needs it.
+  if (auth && parse.auth[0] != '\0' && !snmpAuthOfName(parse.auth, &settings.auth)) {
     return fail(report, SnmpSettingsProblem::kUnknownAuth, kSnmpAuthProtocolKey, parse.auth);
   }
-  if (priv && parse.seen[kPrivProtocol] && !snmpPrivOfName(parse.priv, &settings.priv)) {
+  if (priv && parse.priv[0] != '\0' && !snmpPrivOfName(parse.priv, &settings.priv)) {
     return fail(report, SnmpSettingsProblem::kUnknownPriv, kSnmpPrivProtocolKey, parse.priv);
   }
   // What the level does not use plays no part.

@@ -3,7 +3,9 @@
 # playing the printer's management side, a listener playing its raw port. zorvquery shows what
 # the printer answers; one job is printed; the script shows what the printer received, which
 # defaults the printer's answers put into the PPD copy and into the queue itself (its PPD asks
-# for that with *zorvUpdateQueue), then removes everything it started. Runs inside scripts/sandbox.sh, so
+# for that with *zorvUpdateQueue). Then a private Printer Application serves the same printer:
+# it is added, its accessories are learned from the agent, and a two-sided job reaches the
+# printer after the same colour-profile block. Last, it removes everything it started. Runs inside scripts/sandbox.sh, so
 # /tmp, /var/tmp, /opt and the loopback addresses it uses are private.
 # Needs a build first: scripts/install-deps.sh && scripts/build.sh
 # Usage: scripts/demo.sh   (the worked example; scripts/try-ppd.sh does the same for a PPD of
@@ -98,5 +100,46 @@ grep -E '^W .*\[Job [0-9]+\] option' "$base/cups/log/error_log" |
 echo
 echo "== The queue's installable options after the job (the scheduler applied the printer's answers)"
 installable
+
+# The same printer through the Printer Application: a private server (its socket, state, spool
+# and log in $base/app; the sandbox's loopback has port 8640 free), the sample PPD as its
+# driver, the printer added on the same stand-in and SNMP agent.
+app_dir=$base/app
+install -d -m 0755 "$app_dir" "$app_dir/ppd"
+cp samples/zorv-sample.ppd "$app_dir/ppd/"
+app() { SNAP_COMMON=$app_dir TMPDIR=$app_dir "$build/zorv-printer-app" "$@"; }
 echo
-echo "== Done; stopping the scheduler, the agent and the printer"
+echo "== The Printer Application: zorv-printer-app server, the sample PPD as driver zorv-sample"
+app server -o ppd-directories="$app_dir/ppd" -o state-file="$app_dir/state" \
+  -o spool-directory="$app_dir/spool" -o log-file="$app_dir/log" >"$app_dir/output" 2>&1 &
+zorv_pids+=($!)
+# A sub-command that finds no server starts one of its own: none runs before the socket is there.
+zorv_wait 300 test -S "$app_dir/zorv-printer-app.sock" ||
+  { echo "demo: the Printer Application did not start; see $app_dir" >&2; exit 1; }
+app drivers -o ppd-directories="$app_dir/ppd" | sed 's/^/   drivers: /'
+app add -d "$queue" -m zorv-sample -v "socket://$printer:9100"
+echo "   zorv-printer-app add -d $queue -m zorv-sample -v socket://$printer:9100"
+echo
+echo "== The accessories it learned from the agent: zorv-printer-app query -d $queue"
+app query -d "$queue" | sed 's/^/   /'
+app options -d "$queue" | grep -E '^  -o sides=|^Installed accessories' | sed 's/^/   /'
+
+ps_job=$base/job.ps
+printf '%%!PS-Adobe-3.0\n%%%%Pages: 1\n%%%%EndComments\n%%%%BeginSetup\n%%%%EndSetup\n%%%%Page: 1 1\n/Helvetica findfont 24 scalefont setfont 72 720 moveto (Hello from the Printer Application) show\nshowpage\n%%%%EOF\n' >"$ps_job"
+echo
+echo "== A two-sided job: zorv-printer-app submit -d $queue -o sides=two-sided-long-edge job.ps"
+app submit -d "$queue" -o sides=two-sided-long-edge "$ps_job" | sed 's/^/   job id /'
+zorv_wait 600 grep -q '^2 ' "$base/printer/jobs" ||
+  { echo "demo: the printer got nothing from the Printer Application" >&2; exit 1; }
+got=$base/printer/job-2.bin
+payload=$(od -A n -t u1 -j 56 -N 4 "$got" | awk '{print $1 * 16777216 + $2 * 65536 + $3 * 256 + $4}')
+echo "   the printer received $(stat -c %s "$got") bytes: the colour-profile block of $((48 + 24 + payload)) bytes"
+echo "   (profile /opt/Orvane/mfp/ucs/$queue.ucs, as zorvpreload sends it), then the PostScript job"
+if ! cmp -s <(head -c $((48 + 24 + payload)) "$got") <(head -c $((48 + 24 + payload)) "$base/printer/job-1.bin"); then
+  echo "   the block differs from the filter's" >&2
+  exit 1
+fi
+echo "   the block is byte for byte the one the filters sent; the job's setup has the PPD's code:"
+tail -c +$((48 + 24 + payload + 1)) "$got" | grep -a -E 'setpagedevice|^%%Page:' | sed 's/^/     /'
+echo
+echo "== Done; stopping the Printer Application, the scheduler, the agent and the printer"

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -100,17 +101,26 @@ TEST_F(Accessories, AnswersBecomeTheInstalledChoicesAndTheCapabilitiesFollow) {
     const char* installed;
     const char* sides;
     const char* sources;
+    // What the sub-command says changed, with the advice for a CUPS queue; "" when nothing
+    // did; null: not looked at (the query of the add may have got the answers already).
+    const char* changed;
   } cases[] = {
       {"feeder and duplex unit", "PF-500-EU", 1,
        "OptionalTray=PF500,Duplexer=True,InstalledMemory=512MB,Finisher=True,Stapler=False",
-       "one-sided,two-sided-long-edge,two-sided-short-edge", "tray-1,tray-2,manual,auto"},
+       "one-sided,two-sided-long-edge,two-sided-short-edge", "tray-1,tray-2,manual,auto", nullptr},
       // The agent changed, and asked again by the sub-command.
       {"neither", "", 0,
        "OptionalTray=None,Duplexer=False,InstalledMemory=512MB,Finisher=True,Stapler=False",
-       "one-sided", "tray-1,manual,auto"},
+       "one-sided", "tray-1,manual,auto",
+       "# The installed choices changed: OptionalTray=None (was PF500), Duplexer=False (was "
+       "True)\n"},
       {"duplex unit only", "", 1,
        "OptionalTray=None,Duplexer=True,InstalledMemory=512MB,Finisher=True,Stapler=False",
-       "one-sided,two-sided-long-edge,two-sided-short-edge", "tray-1,manual,auto"},
+       "one-sided,two-sided-long-edge,two-sided-short-edge", "tray-1,manual,auto",
+       "# The installed choices changed: Duplexer=True (was False)\n"},
+      {"the same answers again", "", 1,
+       "OptionalTray=None,Duplexer=True,InstalledMemory=512MB,Finisher=True,Stapler=False",
+       "one-sided,two-sided-long-edge,two-sided-short-edge", "tray-1,manual,auto", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -121,6 +131,14 @@ TEST_F(Accessories, AnswersBecomeTheInstalledChoicesAndTheCapabilitiesFollow) {
                          std::to_string(c.duplexer) + "\""),
               std::string::npos)
         << r.out;
+    if (c.changed != nullptr) {
+      const size_t at = r.out.find("# The installed choices changed: ");
+      EXPECT_EQ(at == std::string::npos ? "" : r.out.substr(at, strlen(c.changed)), c.changed)
+          << r.out;
+      EXPECT_EQ(r.out.find("run 'lpadmin -p QUEUE -m everywhere' again") != std::string::npos,
+                c.changed[0] != '\0')
+          << r.out;
+    }
     EXPECT_EQ(attribute("zorv-installed"), c.installed);
     EXPECT_EQ(attribute("sides-supported"), c.sides);
     EXPECT_EQ(attribute("media-source-supported"), c.sources);

@@ -262,3 +262,28 @@ TEST(AppService, StateFileOfAnotherUserStopsTheServerWithWhatToDo) {
       << r.err;
   EXPECT_EQ(read_file(dir.file("state")), "[Printer 1 office]\n");
 }
+
+// A server started by hand by root on the service's state: what it wrote goes back to the
+// service's user (the owner of the state's directory) when it ends, so that the service starts
+// again on it.
+TEST(AppService, RootsServerOnTheServicesStateGivesItsFilesBack) {
+  REQUIRE_ROOT();
+  const uid_t nobody = getpwnam("nobody")->pw_uid;
+  TempDir ppds;
+  TempDir state;
+  ASSERT_TRUE(write_file(ppds.file("zorv-sample.ppd"), fitted_sample_ppd()));
+  ASSERT_EQ(chown(state.path().c_str(), nobody, nobody), 0);
+  ASSERT_EQ(chmod(state.path().c_str(), 0700), 0);
+  AppServer app;
+  ASSERT_TRUE(app.start(ppds.path(), {"state-file=" + state.file("state")})) << app.failure();
+  ASSERT_TRUE(app.add_printer(kPrinter, "zorv-sample", "socket://127.0.0.48")) << app.failure();
+  // A query that gets no answer still writes the accessories file.
+  app.run({"query", "-d", kPrinter});
+  app.stop();
+  for (const std::string& file : {state.file("state"), state.file("state.accessories")}) {
+    SCOPED_TRACE(file);
+    struct stat info;
+    ASSERT_EQ(stat(file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, nobody);
+  }
+}

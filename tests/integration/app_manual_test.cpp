@@ -21,14 +21,25 @@ namespace {
 
 constexpr char kPrinterAddress[] = "127.0.0.47";
 
+// The lines of the manual page's section name (".SH name"), without the heading.
+std::vector<std::string> manual_section(const std::string& name) {
+  std::vector<std::string> lines;
+  bool inside = false;
+  for (const std::string& line : split_lines(read_file(SOURCE_DIR "/docs/zorv-printer-app.8"))) {
+    if (line.rfind(".SH", 0) == 0) {
+      inside = line == ".SH " + name;
+    } else if (inside) {
+      lines.push_back(line);
+    }
+  }
+  return lines;
+}
+
 // The command lines of the manual page's EXAMPLES section, "\-" read as "-".
 std::vector<std::string> example_commands() {
   std::vector<std::string> commands;
-  bool in_examples = false;
   bool in_block = false;
-  for (std::string line : split_lines(read_file(SOURCE_DIR "/docs/zorv-printer-app.8"))) {
-    if (line.rfind(".SH", 0) == 0) in_examples = line == ".SH EXAMPLES";
-    if (!in_examples) continue;
+  for (std::string line : manual_section("EXAMPLES")) {
     if (line == ".nf") {
       in_block = true;
     } else if (line == ".fi") {
@@ -50,9 +61,51 @@ std::vector<std::string> words_of(const std::string& text) {
   return words;
 }
 
+// The sub-commands that the manual page's SUB-COMMANDS section names at the head of an entry
+// (the line after ".TP": "server", "autoadd, devices, ...", "add -d ...").
+std::vector<std::string> manual_subcommands() {
+  std::vector<std::string> names;
+  bool head = false;
+  for (const std::string& line : manual_section("SUB-COMMANDS")) {
+    const bool this_head = head;
+    head = line == ".TP";
+    if (!this_head) continue;
+    std::string plain;
+    for (char c : line.substr(line.find(' ') + 1)) {
+      if (c != '"') plain += c;
+    }
+    for (const std::string& word : words_of(plain)) {
+      if (word == ",") continue;
+      if (word.find_first_not_of("abcdefghijklmnopqrstuvwxyz") != std::string::npos) break;
+      names.push_back(word);
+    }
+  }
+  return names;
+}
+
 void replace_all(std::string* text, const std::string& from, const std::string& to) {
   for (size_t at = text->find(from); at != std::string::npos; at = text->find(from, at + to.size())) {
     text->replace(at, from.size(), to);
+  }
+}
+
+// --help names every sub-command of the manual page, PAPPL's and ours, and the forms that are
+// ours alone.
+TEST(AppManual, HelpListsEverySubCommand) {
+  ProgramRun run;
+  run.path = ZORV_PRINTER_APP_PATH;
+  run.args = {"zorv-printer-app", "--help"};
+  run.env = filter_environment();
+  const ProgramResult help = run_program(run);
+  EXPECT_TRUE(help.exited && help.status == 0) << help.describe();
+  std::vector<std::string> lines = {"  devices -v DEVICE-URI", "  options -d PRINTER | -u URI",
+                                    "  query -d PRINTER "};
+  const std::vector<std::string> names = manual_subcommands();
+  EXPECT_GE(names.size(), 17u);
+  for (const std::string& name : names) lines.push_back("\n  " + name + " ");
+  for (const std::string& line : lines) {
+    SCOPED_TRACE(line);
+    EXPECT_NE(help.out.find(line), std::string::npos) << help.out;
   }
 }
 

@@ -90,8 +90,8 @@ TEST_F(WorkedExampleAgent, AnswersThatMarkNoChoiceSayWhy) {
                 "NoReply: ?SnmpNoReply" +
                 asked +
                 "no reply attribute 'SnmpNoReply'); default False\n"
-                "    WARNING: option 'NoReply' has query attribute '?SnmpNoReply' but no reply "
-                "attribute 'SnmpNoReply': the answer '1' marks no choice\n"
+                "    WARNING: option 'NoReply' has no reply attribute 'SnmpNoReply' with value "
+                "'1'\n"
                 "NoMatch: ?SnmpNoMatch" +
                 asked +
                 "no reply attribute matches); default False\n"

@@ -500,8 +500,7 @@ const std::string kAgentMessages =
     "WARNING: option 'NoQuery' has no query attribute '?SnmpNoQuery'\n"
     "invalid OID string <NO-SUCH-MIB::nothing.0>\n"
     "WARNING: SNMP query (NO-SUCH-MIB::nothing.0) failure\n"
-    "WARNING: option 'NoReply' has query attribute '?SnmpNoReply' but no reply attribute "
-    "'SnmpNoReply': the answer 'abc' marks no choice\n"
+    "WARNING: option 'NoReply' has no reply attribute 'SnmpNoReply' with value 'abc'\n"
     "ERROR: regcomp failed: <Invalid regular expression>\n";
 
 // A PPD of count installable options, each asking for an OID of its own and marked by "1".

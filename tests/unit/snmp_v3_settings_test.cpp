@@ -101,6 +101,15 @@ TEST_F(SnmpV3SettingsFile, RulesOfTheFileAndItsValues) {
        "SNMP_V3_AUTH_PASSPHRASE=" +
            std::string(kSecret) + "\n",
        0640, 0, -1, P::kNoAuthProtocol, "the security level needs SNMP_V3_AUTH_PROTOCOL"},
+      {"authentication with an empty protocol", "SNMP_V3_AUTH_PROTOCOL=\n" + kAuthPriv, 0640, 0, -1,
+       P::kNoAuthProtocol, "the security level needs SNMP_V3_AUTH_PROTOCOL"},
+      {"privacy with an empty protocol", "SNMP_V3_PRIV_PROTOCOL=\n" + kAuthPriv, 0640, 0, -1,
+       P::kNoPrivProtocol, "the security level needs SNMP_V3_PRIV_PROTOCOL"},
+      {"an empty privacy protocol the level does not use",
+       "SNMP_VERSION=3\nSNMP_V3_USER=bob\nSNMP_V3_LEVEL=authNoPriv\nSNMP_V3_PRIV_PROTOCOL=\n"
+       "SNMP_V3_AUTH_PROTOCOL=SHA-256\nSNMP_V3_AUTH_PASSPHRASE=" +
+           std::string(kSecret) + "\n",
+       0640, 0, 1, P::kNone, ""},
       {"privacy without a passphrase", "SNMP_V3_PRIV_PASSPHRASE=\n" + kAuthPriv, 0640, 0, -1,
        P::kNoPassphrase, "the security level needs SNMP_V3_PRIV_PASSPHRASE"},
       {"passphrase of 7", "SNMP_V3_AUTH_PASSPHRASE=1234567\n" + kAuthPriv, 0640, 0, -1,

@@ -196,8 +196,8 @@ TEST_F(UsbOptionQuery, UnansweredRequestIsAFailure) {
 TEST_F(UsbOptionQuery, NoReplyAttributePrintsAllEightMaskedBytes) {
   answer({{Request{0xc1, 0x0c, 0, 0}, reply8({0x12, 0x34, 0x56, 0x78, 0x9a, 0xbc, 0xde, 0xf0})}});
   EXPECT_EQ(query("NoReply"),
-            "WARNING: option 'NoReply' has query attribute '?Ep0NoReply' but no reply attribute "
-            "'Ep0NoReply': the answer '02 30 00 00 00 00 00 00' marks no choice\n");
+            "WARNING: option 'NoReply' has no reply attribute 'Ep0NoReply' with value "
+            "'02 30 00 00 00 00 00 00'\n");
   EXPECT_EQ(marked_choice(ppd_.get(), "NoReply"), "");
 }
 

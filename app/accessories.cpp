@@ -160,7 +160,6 @@ void attachAccessories(pappl_printer_t* printer, AccessoryContext* context) {
   {
     Locked registry(context->lock);
     if (!context->printers.add(a)) return;
-    driver->accessory_context = context;
     driver->accessories = made.release();
     // The caller's reference, for the publish below.
     a->refs++;

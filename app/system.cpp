@@ -109,6 +109,9 @@ bool make_driver(pappl_system_t* system, const char* driver_name, const char* de
   data->status_cb = printerStatus;
   data->has_supplies = connectionType(device_uri) == kConnectionNetwork;
   static_cast<PpdDriver*>(data->extension)->watch = static_cast<AppContext*>(context)->watch;
+  // Before the printer exists, so that every thread that finds it finds this too.
+  static_cast<PpdDriver*>(data->extension)->accessory_context =
+      static_cast<AppContext*>(context)->accessories;
   return true;
 }
 

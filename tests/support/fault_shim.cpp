@@ -22,6 +22,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -144,11 +145,11 @@ mode_t open_mode(int flags, va_list arguments) {
   return (flags & (O_CREAT | O_TMPFILE)) != 0 ? static_cast<mode_t>(va_arg(arguments, int)) : 0;
 }
 
-// The C library's open (name: "open" or "open64"), after slow_open.
-int open_after(const char* name, const char* path, int flags, mode_t mode) {
-  using Open = int (*)(const char*, int, ...);
+// The open itself, after slow_open: the system call, since a sanitizer's runtime may call
+// open before the dynamic linker can look up the C library's own for this library.
+int open_after(const char* path, int flags, mode_t mode) {
   slow_open(path);
-  return reinterpret_cast<Open>(dlsym(RTLD_NEXT, name))(path, flags, mode);
+  return static_cast<int>(syscall(SYS_openat, AT_FDCWD, path, flags, mode));
 }
 
 }  // namespace
@@ -160,7 +161,7 @@ int open(const char* path, int flags, ...) {
   va_start(arguments, flags);
   const mode_t mode = open_mode(flags, arguments);
   va_end(arguments);
-  return open_after("open", path, flags, mode);
+  return open_after(path, flags, mode);
 }
 
 int open64(const char* path, int flags, ...) {
@@ -168,7 +169,7 @@ int open64(const char* path, int flags, ...) {
   va_start(arguments, flags);
   const mode_t mode = open_mode(flags, arguments);
   va_end(arguments);
-  return open_after("open64", path, flags, mode);
+  return open_after(path, flags | O_LARGEFILE, mode);
 }
 
 const char* cupsGetPPD(const char* /*name*/) {

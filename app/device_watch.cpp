@@ -12,6 +12,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -25,7 +26,10 @@ constexpr int kTickMs = 200;
 constexpr char kSocketScheme[] = "socket";
 constexpr int kDefaultSocketPort = 9100;
 
-volatile sig_atomic_t g_stopping = 0;
+// Set by the signal handler, read by the watch's thread: a lock-free atomic is both
+// signal-safe and free of a data race.
+std::atomic<int> g_stopping{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 struct sigaction g_pappl_term;  // PAPPL's SIGTERM action, which ours calls
 
 void on_term(int signal_number) {

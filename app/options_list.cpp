@@ -4,7 +4,6 @@
 #include <cstring>
 #include <memory>
 
-#include "app/accessories.h"
 #include "app/handles.h"
 #include "app/ppd_driver.h"
 #include "app/service.h"

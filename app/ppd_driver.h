@@ -24,6 +24,9 @@ inline constexpr size_t kChoiceSize = PPD_MAX_NAME;
 inline constexpr size_t kFinishingCodeSize = 256;
 inline constexpr int kMaxProfiles = 64;
 inline constexpr char kUcsAttribute[] = "zorv-ucs";
+// The vendor attribute with the printer's installed choices, "Keyword=Choice" names: what a
+// job takes the printer to have.
+inline constexpr char kInstalledAttribute[] = "zorv-installed";
 inline constexpr char kUcsDefault[] = "zorv-ucs-default";
 inline constexpr char kUcsSupported[] = "zorv-ucs-supported";
 // The zorv-ucs value that stands for the profile named like the printer, as a queue of the
@@ -44,6 +47,7 @@ inline constexpr pappl_finishings_t kFinishingBits[kFinishCount] = {
     PAPPL_FINISHINGS_STAPLE, PAPPL_FINISHINGS_PUNCH, PAPPL_FINISHINGS_TRIM};
 
 struct PrinterAccessories;
+struct AccessoryContext;
 struct DeviceWatch;
 
 // Everything of one printer that its driver data points into; PAPPL holds it as the driver
@@ -72,8 +76,10 @@ struct PpdDriver {
   // The server's watch over the jobs writing to their printers (app/device_watch.h); null
   // where nothing watches (a driver made outside a server).
   DeviceWatch* watch;
-  // The printer's accessories (app/accessories.h), once the printer exists.
+  // The printer's accessories (app/accessories.h), once the printer exists, and what they are
+  // registered with (null where nothing asks: a driver made outside a server).
   std::atomic<PrinterAccessories*> accessories;
+  AccessoryContext* accessory_context;
   // The id of the job whose callbacks run, 0 for none: PAPPL 1.3.1 can start one job in two
   // threads when a job arrives as another ends, and the second run must not touch the first's
   // state or device.

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/accessories.h"
 #include "app/handles.h"
 #include "log/text.h"
 
@@ -78,12 +77,27 @@ bool append(UniqueMalloc<char>* code, size_t* length, const char* text) {
   return true;
 }
 
+// Marks the printer's installed choices in ppd as its driver data has them (zorv-installed,
+// "Keyword=Choice"): what a job sees is what the printer's capabilities were narrowed by.
+void mark_installed(pappl_printer_t* printer, ppd_file_t* ppd) {
+  UniqueIpp attrs(papplPrinterGetDriverAttributes(printer));
+  ipp_attribute_t* installed = ippFindAttribute(attrs.get(), kInstalledAttribute, IPP_TAG_ZERO);
+  for (int i = 0; i < ippGetCount(installed); i++) {
+    const char* value = ippGetString(installed, i, nullptr);
+    const char* equals = value != nullptr ? strchr(value, '=') : nullptr;
+    char keyword[kChoiceSize];
+    if (equals == nullptr || static_cast<size_t>(equals - value) >= sizeof(keyword)) continue;
+    copy_text(keyword, static_cast<size_t>(equals - value) + 1, value);
+    ppdMarkOption(ppd, keyword, equals + 1);
+  }
+}
+
 }  // namespace
 
 void markJobOptions(ppd_file_t* ppd, const PpdDriver& driver, const pappl_pr_options_t& options,
                     pappl_printer_t* printer) {
   ppdMarkDefaults(ppd);
-  if (printer != nullptr) markInstalledChoices(printer, ppd);
+  if (printer != nullptr) mark_installed(printer, ppd);
   const JobMarks mark{ppd, printer != nullptr};
   mark("PageSize", size_choice(ppd, driver, options.media));
   mark("InputSlot", choice_for(driver.sources, options.media.source));

@@ -18,6 +18,7 @@
 #include "app/options_list.h"
 #include "app/ppd_driver.h"
 #include "app/print_job.h"
+#include "app/query_schedule.h"
 #include "app/web.h"
 #include "common/handles.h"
 #include "log/escape.h"
@@ -78,7 +79,7 @@ const char* autoadd(const char*, const char* device_uri, const char* device_id, 
 // and its unlock then leaves the lock broken: the next connection waits for ever.
 void delete_printer(pappl_printer_t*, pappl_pr_driver_data_t* data) {
   PpdDriver* driver = static_cast<PpdDriver*>(data->extension);
-  if (driver != nullptr) detachAccessories(driver->accessories.exchange(nullptr));
+  detachAccessories(driver);
   freePpdDriver(driver);
   data->extension = nullptr;
 }
@@ -109,6 +110,9 @@ bool make_driver(pappl_system_t* system, const char* driver_name, const char* de
   data->status_cb = printerStatus;
   data->has_supplies = connectionType(device_uri) == kConnectionNetwork;
   static_cast<PpdDriver*>(data->extension)->watch = static_cast<AppContext*>(context)->watch;
+  // Before the printer exists, so that every thread that finds it finds this too.
+  static_cast<PpdDriver*>(data->extension)->accessory_context =
+      static_cast<AppContext*>(context)->accessories;
   return true;
 }
 
@@ -167,6 +171,10 @@ int query_subcommand(const char*, int num_options, cups_option_t* options, int, 
       return 0;
     case kQueryNoAnswer:
       fprintf(stderr, "%s: no query got an answer\n", kAppName);
+      return 2;
+    case kQueryBusy:
+      fprintf(stderr, "%s: the printer '%s' is busy with a job; it is asked again later\n",
+              kAppName, ShownText(printer).c_str());
       return 2;
     case HTTP_STATUS_NOT_FOUND:
       fprintf(stderr, "%s: no printer '%s'\n", kAppName, ShownText(printer).c_str());
@@ -352,17 +360,17 @@ int runPrinterApp(int argc, char* argv[]) {
   context[0].watch = watch.get();
   if (strcmp(subcommand, "options") == 0) return listOptionsSubcommand(argc, argv);
   if (strcmp(subcommand, "add") == 0 && !addSubcommandUriAllowed(argc, argv)) return 1;
-  context[0].accessories = makeAccessoryContext(context[0].places.state_file);
-  if (context[0].accessories == nullptr) {
+  // Outlives the system, and with it every printer's accessories and query thread.
+  UniqueObject<AccessoryContext> accessories = makeAccessoryContext(context[0].places.state_file);
+  context[0].accessories = accessories.get();
+  if (accessories == nullptr) {
     fprintf(stderr, "%s: out of memory\n", kAppName);
     return 1;
   }
   scanPpdDirectories(&context[0].catalog, directories);
   // PAPPL's listing browses DNS-SD whether or not avahi-daemon runs, and aborts when it does not.
   if (strcmp(subcommand, "devices") == 0) {
-    const int status = listDevicesSubcommand(argc, argv, context[0].catalog);
-    freeAccessoryContext(context[0].accessories);
-    return status;
+    return listDevicesSubcommand(argc, argv, context[0].catalog);
   }
   if (strcmp(subcommand, "drivers") == 0) {
     int status = 0;
@@ -371,20 +379,19 @@ int runPrinterApp(int argc, char* argv[]) {
     } else {
       status = listDriversSubcommand(argc, argv, context[0].catalog);
     }
-    freeAccessoryContext(context[0].accessories);
     return status;
   }
   // PAPPL asks a device for its ID with the community "public" only.
   if (strcmp(subcommand, "add") == 0 && !chooseAutoDriver(argc, argv, context[0].catalog)) {
-    freeAccessoryContext(context[0].accessories);
     return 1;
   }
   const int status =
       papplMainloop(argc, argv, kAppVersion, kFooterHtml, context[0].catalog.count,
                     context[0].catalog.drivers, autoadd, make_driver, kQuerySubcommand,
                     query_subcommand, make_system, usageCallback, context.get());
-  // Every printer, and with it its accessories, is gone with the system.
-  freeAccessoryContext(context[0].accessories);
+  // Every printer's accessories and query thread end before their files are given back.
+  context[0].accessories = nullptr;
+  accessories.reset();
   if (strcmp(subcommand, "server") == 0) handBackStateFiles(context[0].places.state_file);
   return status;
 }

@@ -10,7 +10,9 @@
 #include "app/accessories.h"
 #include "app/handles.h"
 #include "app/ppd_driver.h"
+#include "app/query_schedule.h"
 #include "app/printer_page.h"
+#include "app/printer_snmp.h"
 #include "app/printer_state.h"
 #include "app/state_page.h"
 #include "common/handles.h"
@@ -275,10 +277,27 @@ bool form_text(const CupsOptions& form, const char* name, char* text, size_t siz
   return copy_text(text, size, value != nullptr ? value : "") < size;
 }
 
-// Takes the SNMP part of a posted form into the printer's settings; problem says why not.
-void take_snmp(const CupsOptions& form, pappl_printer_t* printer, char* problem, size_t size) {
+// What a posted form did not do: the settings refused (shown with the SNMP settings) and why
+// a setting in force was not saved.
+struct FormProblems {
+  char refused[kProblemSize] = "";
+  char not_saved[kSettingWordsSize] = "";
+};
+
+// Keeps why a setting was not saved, the first time.
+void note(SettingOutcome outcome, const char* why, FormProblems* problems) {
+  if (outcome == SettingOutcome::kNotSaved && problems->not_saved[0] == '\0') {
+    copy_text(problems->not_saved, sizeof(problems->not_saved), why);
+  }
+}
+
+// Takes the SNMP part of a posted form into the printer's settings; problems say why not.
+void take_snmp(const CupsOptions& form, pappl_printer_t* printer, FormProblems* problems) {
+  char* problem = problems->refused;
+  const size_t size = sizeof(problems->refused);
+  char why[kSettingWordsSize];
   if (form.get("v3") == nullptr) {
-    clearPrinterSnmpV3(printer);
+    note(clearPrinterSnmpV3(printer, why, sizeof(why)), why, problems);
     return;
   }
   Secret<SnmpV3Settings> v3;
@@ -299,15 +318,18 @@ void take_snmp(const CupsOptions& form, pappl_printer_t* printer, char* problem,
              (priv != nullptr && priv[0] != '\0' && !snmpPrivOfName(priv, &v3->priv))) {
     copy_text(problem, size, "an unknown level or protocol");
   } else {
-    setPrinterSnmpV3(printer, *v3, problem, size);
+    const SettingOutcome outcome = setPrinterSnmpV3(printer, *v3, why, sizeof(why));
+    if (outcome == SettingOutcome::kRefused) copy_text(problem, size, why);
+    note(outcome, why, problems);
   }
 }
 
 // Takes a posted form: the button that asks the printer now, the SNMP settings, or the
 // hand-set choices and the interval. False when the form is not the page's own (its session
 // token does not match). The passphrases of the form are cleared once taken.
-bool take_form(pappl_client_t* client, pappl_printer_t* printer, char* problem, size_t size,
+bool take_form(pappl_client_t* client, pappl_printer_t* printer, FormProblems* problems,
                bool* asked) {
+  char why[kSettingWordsSize];
   CupsOptions form;
   form.count = papplClientGetForm(client, &form.options);
   const bool valid = papplClientIsValidForm(client, form.count, form.options);
@@ -315,9 +337,9 @@ bool take_form(pappl_client_t* client, pappl_printer_t* printer, char* problem, 
   if (valid && form.get("query") != nullptr) requestQuery(printer);
   const char* state_seconds = form.get("state-interval");
   if (valid && state_seconds != nullptr && atoi(state_seconds) > 0) {
-    setStateInterval(printer, atoi(state_seconds));
+    note(setStateInterval(printer, atoi(state_seconds), why, sizeof(why)), why, problems);
   }
-  if (valid && form.get("snmp") != nullptr) take_snmp(form, printer, problem, size);
+  if (valid && form.get("snmp") != nullptr) take_snmp(form, printer, problems);
   for (int i = 0; i < form.count; i++) {
     if (strstr(form.options[i].name, "passphrase") != nullptr) {
       explicit_bzero(form.options[i].value, strlen(form.options[i].value));
@@ -327,7 +349,9 @@ bool take_form(pappl_client_t* client, pappl_printer_t* printer, char* problem, 
   for (int i = 0; i < form.count; i++) {
     const char* name = form.options[i].name;
     if (strncmp(name, kHandPrefix, sizeof(kHandPrefix) - 1) == 0) {
-      setHandChoice(printer, name + sizeof(kHandPrefix) - 1, form.options[i].value);
+      note(setHandChoice(printer, name + sizeof(kHandPrefix) - 1, form.options[i].value, why,
+                         sizeof(why)),
+           why, problems);
     }
   }
   const char* text = form.get("interval");
@@ -335,8 +359,11 @@ bool take_form(pappl_client_t* client, pappl_printer_t* printer, char* problem, 
   if (minutes > 0) {
     // More seconds than an int holds are as many as it holds: the setter keeps its bounds.
     constexpr long kMostMinutes = INT_MAX / kSecondsPerMinute;
-    setQueryInterval(
-        printer, minutes <= kMostMinutes ? static_cast<int>(minutes) * kSecondsPerMinute : INT_MAX);
+    note(setQueryInterval(printer,
+                          minutes <= kMostMinutes ? static_cast<int>(minutes) * kSecondsPerMinute
+                                                  : INT_MAX,
+                          why, sizeof(why)),
+         why, problems);
   }
   return true;
 }
@@ -344,12 +371,12 @@ bool take_form(pappl_client_t* client, pappl_printer_t* printer, char* problem, 
 bool accessories_page(pappl_client_t* client, void* data) {
   pappl_printer_t* printer = static_cast<pappl_printer_t*>(data);
   if (!papplClientHTMLAuthorize(client)) return true;
-  char problem[kProblemSize] = "";
+  FormProblems problems;
   char path[kPathSize];
   papplPrinterGetPath(printer, kAccessoriesPage, path, sizeof(path));
   if (papplClientGetMethod(client) == HTTP_STATE_POST) {
     bool asked = false;
-    if (!take_form(client, printer, problem, sizeof(problem), &asked)) {
+    if (!take_form(client, printer, &problems, &asked)) {
       papplClientRespond(client, HTTP_STATUS_BAD_REQUEST, nullptr, nullptr, 0, 0);
       return true;
     }
@@ -374,6 +401,12 @@ bool accessories_page(pappl_client_t* client, void* data) {
                                running || waiting ? kAskingRefreshSeconds : 0, nullptr, nullptr);
   papplClientHTMLPuts(client, "<div class=\"row\"><div class=\"col-12\">\n");
   papplClientHTMLStartForm(client, path, false);
+  if (problems.not_saved[0] != '\0') {
+    // In force until the server stops, but not kept over a restart.
+    papplClientHTMLPuts(client, "<p id=\"save-problem\">Set, but not saved: ");
+    papplClientHTMLEscape(client, problems.not_saved, 0);
+    papplClientHTMLPuts(client, "</p>\n");
+  }
   papplClientHTMLPrintf(client,
                         "<p id=\"query-state\">%s</p>\n"
                         "<table class=\"list\" summary=\"Accessories\" id=\"zorv-accessories\">\n"
@@ -396,7 +429,7 @@ bool accessories_page(pappl_client_t* client, void* data) {
       "<input type=\"submit\" name=\"query\" value=\"Ask the printer now\"></p>\n",
       interval / kSecondsPerMinute);
   stateSection(client, printer);
-  snmp_section(client, printer, problem);
+  snmp_section(client, printer, problems.refused);
   papplClientHTMLPuts(client, "</form>\n</div></div>\n");
   papplClientHTMLPrinterFooter(client);
   return true;
@@ -490,15 +523,26 @@ bool query_resource(pappl_client_t* client, void* data) {
   if (out == nullptr) return respond_text(client, HTTP_STATUS_SERVER_ERROR, "", 0);
   int before_count = 0;
   UniqueMalloc<InstalledOption[]> before = installed_options(printer, &before_count);
-  const int answered = queryNow(printer, out);
+  const QueryResult result = queryNow(printer, out);
   int after_count = 0;
   UniqueMalloc<InstalledOption[]> after = installed_options(printer, &after_count);
   write_changed_choices(out, before.get(), before_count, after.get(), after_count);
   fclose(out);
   UniqueMalloc<char> owned(text);
-  const http_status_t status = answered > 0    ? static_cast<http_status_t>(kQueryAnswered)
-                               : answered == 0 ? static_cast<http_status_t>(kQueryNoAnswer)
-                                               : HTTP_STATUS_SERVICE_UNAVAILABLE;
+  http_status_t status = HTTP_STATUS_SERVICE_UNAVAILABLE;
+  switch (result.outcome) {
+    case QueryOutcome::kAsked:
+      status = static_cast<http_status_t>(result.answered > 0 ? kQueryAnswered : kQueryNoAnswer);
+      break;
+    case QueryOutcome::kBusy:
+      status = static_cast<http_status_t>(kQueryBusy);
+      break;
+    case QueryOutcome::kGone:
+      status = HTTP_STATUS_NOT_FOUND;
+      break;
+    case QueryOutcome::kCannotQuery:
+      break;
+  }
   return respond_text(client, status, owned.get() != nullptr ? owned.get() : "", length);
 }
 

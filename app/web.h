@@ -23,10 +23,12 @@ inline constexpr char kAccessoriesPageLabel[] = "Accessories";
 // The records of a query made now, as zorvquery shows them, in plain text, for the query
 // sub-command: GET /zorv-query?printer=NAME on the local socket (over TCP: an administrator's
 // POST with the form's session token) answers 200 when some option got an answer, 202 when
-// none did, 404 for no such printer, 503 when its device cannot be queried.
+// none did, 203 when a USB printer is busy with a job, 404 for no such printer (or one that
+// went while its query waited), 503 when its device cannot be queried.
 inline constexpr char kQueryResource[] = "/zorv-query";
 inline constexpr int kQueryAnswered = 200;
 inline constexpr int kQueryNoAnswer = 202;
+inline constexpr int kQueryBusy = 203;
 
 // The page's path for printer into path; false when it does not fit.
 bool driverPagePath(pappl_printer_t* printer, char* path, size_t size);

@@ -40,6 +40,24 @@ UniqueMalloc<T[]> make_array(size_t count) {
   return UniqueMalloc<T[]>(array);
 }
 
+// One T on the C heap, made and destroyed as an object (T may own locks and handles), for
+// objects whose lifetime no scope bounds; null when memory runs out.
+template <typename T>
+struct DestroyFree {
+  void operator()(T* object) const {
+    if (object == nullptr) return;
+    object->~T();
+    free(object);
+  }
+};
+template <typename T>
+using UniqueObject = std::unique_ptr<T, DestroyFree<T>>;
+template <typename T>
+UniqueObject<T> make_object() {
+  void* block = calloc(1, sizeof(T));
+  return UniqueObject<T>(block != nullptr ? new (block) T() : nullptr);
+}
+
 // A list of trivially copyable T on the C heap that grows as elements are added, for lists
 // whose length is known only at their end. add() is false when memory runs out; the element
 // is then not kept and the list stays as it was.

@@ -16,6 +16,7 @@
 #include <sys/random.h>
 #include <sys/socket.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -35,7 +36,9 @@ constexpr long kMicrosecondsPerMillisecond = 1000;
 
 // The SNMP library is set up once for the process; every call into it holds SnmpLibraryLock.
 pthread_once_t g_init_once = PTHREAD_ONCE_INIT;
-const char* g_program = "";
+// The name the library is set up under: the first caller's. Query threads call
+// probeSnmpInit at once, so it is set only while it is null, and read by the one set-up.
+std::atomic<const char*> g_program{nullptr};
 
 using LibraryLock = SnmpLibraryLock;
 
@@ -44,7 +47,8 @@ void init_library() {
   // standard error, which the scheduler shows to the user: a query never writes there itself.
   netsnmp_register_loghandler(NETSNMP_LOGHANDLER_NONE, LOG_DEBUG);
   snmp_disable_stderrlog();
-  init_snmp(g_program);
+  const char* program = g_program.load();
+  init_snmp(program != nullptr ? program : "");
   snmp_set_do_debugging(0);
   netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DUMP_PACKET, 0);
 }
@@ -341,7 +345,8 @@ void wait_and_read(void* open, const std::optional<TermDeferred>& deferred, int 
 }  // namespace
 
 void probeSnmpInit(const char* program) {
-  g_program = program;
+  const char* unset = nullptr;
+  g_program.compare_exchange_strong(unset, program);
   pthread_once(&g_init_once, init_library);
 }
 

@@ -4,15 +4,18 @@
 #               the sandbox; clang's AddressSanitizer sees a use after scope that GCC's misses
 #               (an array read by the destructor of an object declared before it)
 #   asan        the same with GCC (build-asan): the compiler of the shipped programs
+#   tsan        the unit tests and the Printer Application's tests again in a clang
+#               ThreadSanitizer build (build-tsan), in the sandbox: the server's query threads,
+#               its publishes and deletes, and the job threads
 #   valgrind    the unit and program tests of the normal build under valgrind memcheck, with
 #               the programs they start wrapped in valgrind as well (ZORV_TEST_WRAPPER)
 #   fuzz        every libFuzzer target of fuzz/ for FUZZ_SECONDS (default 30) each
-# Usage: scripts/hardening.sh [asan-clang] [asan] [valgrind] [fuzz]   (no argument: all four,
-# in this order)
+# Usage: scripts/hardening.sh [asan-clang] [asan] [tsan] [valgrind] [fuzz]   (no argument: all
+# five, in this order)
 # Environment: PLAIN_BUILD (default build), ASAN_CLANG_BUILD (build-asan-clang), ASAN_BUILD
-# (build-asan), FUZZ_BUILD (build-fuzz), FUZZ_SECONDS, JOBS (default 2). Each stage fails on
-# any test failure or sanitizer, memcheck or fuzzer report, including reports of programs that
-# no test looked at.
+# (build-asan), TSAN_BUILD (build-tsan), FUZZ_BUILD (build-fuzz), FUZZ_SECONDS, JOBS (default
+# 2). Each stage fails on any test failure or sanitizer, memcheck or fuzzer report, including
+# reports of programs that no test looked at.
 set -euo pipefail
 source "$(dirname "$0")/help.sh" && zorv_help "$0" "$@"
 cd "$(dirname "$0")/.."
@@ -21,10 +24,11 @@ source scripts/stages.sh
 plain=${PLAIN_BUILD:-build}
 asan=${ASAN_BUILD:-build-asan}
 asan_clang=${ASAN_CLANG_BUILD:-build-asan-clang}
+tsan=${TSAN_BUILD:-build-tsan}
 fuzz=${FUZZ_BUILD:-build-fuzz}
 jobs=${JOBS:-2}
 stages=("$@")
-((${#stages[@]})) || stages=(asan-clang asan valgrind fuzz)
+((${#stages[@]})) || stages=(asan-clang asan tsan valgrind fuzz)
 
 # Valgrind runs the tests labelled unit and program, and of those labelled integration the
 # ones that start the filters directly (usb_program_test takes only its PPD from a private
@@ -81,6 +85,32 @@ stage_asan() {
   # GCC's -Wmaybe-uninitialized gives false alarms inside libstdc++ (std::regex) under
   # -fsanitize=address; the normal build keeps that warning as an error.
   sanitized_suite "$asan" gcc g++ -DCMAKE_CXX_FLAGS=-Wno-maybe-uninitialized
+}
+
+# ThreadSanitizer runs the unit tests and those of the Printer Application, the program with
+# threads of its own (the filters and the query tool have none).
+tsan_tests='^app_'
+tsan_labels='^unit$'
+
+stage_tsan() {
+  CC=clang CXX=clang++ cmake -S . -B "$tsan" -G Ninja -DENABLE_THREAD_SANITIZER=ON \
+    -DWARNINGS_AS_ERRORS=ON >/dev/null
+  cmake --build "$tsan" -j "$jobs"
+  local logs="$tsan/sanitizer-logs" status=0
+  mkdir -p "$logs"
+  rm -f "$logs"/*
+  chmod 1777 "$logs"
+  # The test programs' reports, and those of the servers they start (which inherit the
+  # options), go to the same directory.
+  local options="halt_on_error=0:second_deadlock_stack=1:ignore_noninstrumented_modules=1"
+  options+=":suppressions=$PWD/scripts/tsan.supp"
+  options+=":log_path=$PWD/$logs/test-tsan"
+  TSAN_OPTIONS=$options scripts/sandbox.sh ctest --test-dir "$tsan" --output-on-failure \
+    -j "$jobs" -R "$tsan_tests" || status=$?
+  TSAN_OPTIONS=$options scripts/sandbox.sh ctest --test-dir "$tsan" --output-on-failure \
+    -j "$jobs" -L "$tsan_labels" -E "$tsan_tests" || status=$?
+  check_reports "$logs" ThreadSanitizer || status=1
+  return "$status"
 }
 
 # "name path" for every test of the normal build that valgrind runs.

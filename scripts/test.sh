@@ -4,7 +4,8 @@
 # (see scripts/sandbox.sh), the Debian package (scripts/package.sh: built, linted, and tested
 # installed inside a system sandbox), the 100-job soak (bench/soak.sh), then the hardening
 # stages (scripts/hardening.sh: the suite again under clang's ASan+UBSan and again under
-# GCC's, unit and program tests under valgrind, each fuzz target for a bounded time).
+# GCC's, the unit and Printer Application tests under clang's ThreadSanitizer, unit and program
+# tests under valgrind, each fuzz target for a bounded time).
 # Arguments go to the first ctest run; ZORV_SKIP_PACKAGE=1, ZORV_SKIP_SOAK=1 and
 # ZORV_SKIP_HARDENING=1 leave those stages out.
 set -euo pipefail

@@ -1,8 +1,9 @@
 // Default sanitizer options of the programs in a sanitizer build: the filters and the query
 // tool run under the scheduler, a script or a test with an environment of their own, without
-// the options of the test run. Any report ends the program at once and is also written to a
-// file. GCC links the two sanitizers as two runtimes, each with its own file; clang's one
-// runtime takes the path given last, the UBSan one, for the reports of both.
+// the options of the test run. Any report of ASan or UBSan ends the program at once and is
+// also written to a file (ThreadSanitizer's: below). GCC links the two sanitizers as two
+// runtimes, each with its own file; clang's one runtime takes the path given last, the UBSan
+// one, for the reports of both.
 #ifndef ZORV_SANITIZER_LOG_DIR
 #error "ZORV_SANITIZER_LOG_DIR names the directory of the report files"
 #endif
@@ -19,6 +20,14 @@ const char* __asan_default_options() {
 const char* __ubsan_default_options() {
   return "print_stacktrace=1:halt_on_error=1:abort_on_error=1:log_path=" ZORV_SANITIZER_LOG_DIR
          "/ubsan";
+}
+
+// A data race or a lock-order inversion is reported, to the file, and the program goes on, so
+// that a test sees every report of a run, not only the first. What the libraries (built
+// without the sanitizer) do through the C library is not looked at.
+const char* __tsan_default_options() {
+  return "halt_on_error=0:second_deadlock_stack=1:ignore_noninstrumented_modules=1:log_path="
+      ZORV_SANITIZER_LOG_DIR "/tsan";
 }
 
 #ifndef ZORV_OWN_LEAK_SUPPRESSIONS

@@ -155,7 +155,9 @@ AppServer::~AppServer() {
 }
 
 std::vector<std::string> AppServer::environment() const {
-  return {"SNAP_COMMON=" + dir_.path(), "TMPDIR=" + dir_.path()};
+  std::vector<std::string> env = {"SNAP_COMMON=" + dir_.path(), "TMPDIR=" + dir_.path()};
+  env.insert(env.end(), extra_environment_.begin(), extra_environment_.end());
+  return env;
 }
 
 bool AppServer::start(const std::string& ppd_dir, const std::vector<std::string>& options,

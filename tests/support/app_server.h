@@ -44,6 +44,9 @@ class AppServer {
              const std::vector<TestUser>& users = {});
   // Stops it by pid and starts it again with the same state file.
   bool restart();
+  // Variables ("NAME=value") the server gets in its environment from its next start on, as
+  // the fault shim's (support/fault_shim.cpp).
+  void set_extra_environment(const std::vector<std::string>& extra) { extra_environment_ = extra; }
   void stop(int timeout_ms = BackgroundProcess::kStopTimeoutMs) { process_.stop(timeout_ms); }
   bool running() { return process_.running(); }
 
@@ -78,6 +81,7 @@ class AppServer {
   BackgroundProcess process_;
   std::string ppd_dir_;
   std::vector<std::string> options_;
+  std::vector<std::string> extra_environment_;
   std::vector<std::string> launcher_;  // the command that runs the server, before its own
   std::string failure_;
   int port_ = 0;

@@ -15,12 +15,18 @@
 //     sends the program SIGTERM.
 //   ZORV_FAULT_MKDIR_LINK=<directory>: a mkdir loses the race to an attacker: instead of the
 //     directory, a symbolic link to <directory> appears under the name, and mkdir returns 0.
+//   ZORV_FAULT_SLOW_OPEN=<file>, ZORV_FAULT_SLOW_WHILE=<marker>: every open of the file takes
+//     kSlowOpenMs longer while the marker file exists (a test widens a window of a server's
+//     threads that way, and closes it by removing the marker).
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,6 +35,7 @@ namespace {
 
 char g_fetched[4096];
 int g_calls = 0;
+constexpr long kSlowOpenMs = 2000;
 
 // The action of fetch number call from a comma-separated plan; the last repeats.
 void plan_action(const char* plan, int call, char* action, size_t size) {
@@ -120,9 +127,50 @@ void change_profile(const char* moment, int fd) {
   if (strcmp(change, "term") == 0) kill(getpid(), SIGTERM);
 }
 
+// Sleeps kSlowOpenMs when path is ZORV_FAULT_SLOW_OPEN and ZORV_FAULT_SLOW_WHILE exists.
+void slow_open(const char* path) {
+  const char* slow = getenv("ZORV_FAULT_SLOW_OPEN");
+  const char* marker = getenv("ZORV_FAULT_SLOW_WHILE");
+  struct stat st;
+  if (slow == nullptr || marker == nullptr || path == nullptr || strcmp(path, slow) != 0 ||
+      stat(marker, &st) != 0) {
+    return;
+  }
+  struct timespec delay = {kSlowOpenMs / 1000, (kSlowOpenMs % 1000) * 1000000};
+  nanosleep(&delay, nullptr);
+}
+
+// The mode argument of an open that creates.
+mode_t open_mode(int flags, va_list arguments) {
+  return (flags & (O_CREAT | O_TMPFILE)) != 0 ? static_cast<mode_t>(va_arg(arguments, int)) : 0;
+}
+
+// The open itself, after slow_open: the system call, since a sanitizer's runtime may call
+// open before the dynamic linker can look up the C library's own for this library.
+int open_after(const char* path, int flags, mode_t mode) {
+  slow_open(path);
+  return static_cast<int>(syscall(SYS_openat, AT_FDCWD, path, flags, mode));
+}
+
 }  // namespace
 
 extern "C" {
+
+int open(const char* path, int flags, ...) {
+  va_list arguments;
+  va_start(arguments, flags);
+  const mode_t mode = open_mode(flags, arguments);
+  va_end(arguments);
+  return open_after(path, flags, mode);
+}
+
+int open64(const char* path, int flags, ...) {
+  va_list arguments;
+  va_start(arguments, flags);
+  const mode_t mode = open_mode(flags, arguments);
+  va_end(arguments);
+  return open_after(path, flags | O_LARGEFILE, mode);
+}
 
 const char* cupsGetPPD(const char* /*name*/) {
   const char* source = getenv("ZORV_FAULT_PPD");

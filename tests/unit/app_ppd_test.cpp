@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/accessories.h"
+#include "app/capabilities.h"
 #include "app/handles.h"
 #include "app/ppd_catalog.h"
 #include "app/ppd_driver.h"

@@ -254,15 +254,16 @@ TEST(HdData, ProfileTooLargeForTheLengthFieldWritesNothing) {
   EXPECT_EQ(block.bytes, "");
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-#define ZORV_ASAN 1
+// The address and thread sanitizers map shadow memory far beyond any address-space limit.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define ZORV_SHADOW_SANITIZER 1
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ZORV_ASAN 1
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define ZORV_SHADOW_SANITIZER 1
 #endif
 #endif
 
-#ifndef ZORV_ASAN
+#ifndef ZORV_SHADOW_SANITIZER
 // Counts what a sink gets and keeps its last two bytes.
 struct CountingSink {
   uint64_t size = 0;
@@ -295,8 +296,8 @@ bool count_bytes(void* context, const void* bytes, size_t count) {
 #endif
 
 TEST(HdDataDeathTest, ProfileLargerThanTheAddressSpaceIsWrittenInPieces) {
-#ifdef ZORV_ASAN
-  GTEST_SKIP() << "the address sanitizer cannot run under an address-space limit";
+#ifdef ZORV_SHADOW_SANITIZER
+  GTEST_SKIP() << "a sanitizer with shadow memory cannot run under an address-space limit";
 #else
   // A sparse 512 MiB profile in a child process whose address space is limited to 256 MiB:
   // the block of a profile of any size takes one piece of memory.

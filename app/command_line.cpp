@@ -45,8 +45,8 @@ constexpr const char* kUsageLines[] = {
     "  -u URI           Specify ipp: or ipps: printer/server.",
     "  -v DEVICE-URI    Specify socket: or usb: device (add/modify).",
     "",
-    "The server's options (-o server-port=, state-file=, ppd-directories=, ...) are in "
-    "zorv-printer-app(8).",
+    "The server's options (-o server-port=, state-file=, ppd-directories=, ...)",
+    "are in zorv-printer-app(8).",
 };
 
 }  // namespace

@@ -110,7 +110,9 @@ cp samples/zorv-sample.ppd "$app_dir/ppd/"
 app() { SNAP_COMMON=$app_dir TMPDIR=$app_dir "$build/zorv-printer-app" "$@"; }
 echo
 echo "== The Printer Application: zorv-printer-app server, the sample PPD as driver zorv-sample"
-app server -o ppd-directories="$app_dir/ppd" -o state-file="$app_dir/state" \
+# Started as itself, not through app(): $! is then the server's own pid, which the end stops.
+SNAP_COMMON=$app_dir TMPDIR=$app_dir "$build/zorv-printer-app" server \
+  -o ppd-directories="$app_dir/ppd" -o state-file="$app_dir/state" \
   -o spool-directory="$app_dir/spool" -o log-file="$app_dir/log" >"$app_dir/output" 2>&1 &
 zorv_pids+=($!)
 # A sub-command that finds no server starts one of its own: none runs before the socket is there.
@@ -143,3 +145,9 @@ echo "   the block is byte for byte the one the filters sent; the job's setup ha
 tail -c +$((48 + 24 + payload + 1)) "$got" | grep -a -E 'setpagedevice|^%%Page:' | sed 's/^/     /'
 echo
 echo "== Done; stopping the Printer Application, the scheduler, the agent and the printer"
+zorv_stop_all
+# Everything was stopped by its own pid: a server left behind would outlive the sandbox.
+if pgrep -f -- "$app_dir/" >/dev/null; then
+  echo "demo: the Printer Application outlived its stop" >&2
+  exit 1
+fi

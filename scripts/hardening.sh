@@ -9,7 +9,7 @@
 #               its publishes and deletes, and the job threads
 #   valgrind    the unit and program tests of the normal build under valgrind memcheck, with
 #               the programs they start wrapped in valgrind as well (ZORV_TEST_WRAPPER)
-#   fuzz        every libFuzzer target of fuzz/ for FUZZ_SECONDS (default 30) each
+#   fuzz        every libFuzzer target of fuzz/ for FUZZ_SECONDS (default 20) each
 # Usage: scripts/hardening.sh [asan-clang] [asan] [tsan] [valgrind] [fuzz]   (no argument: all
 # five, in this order)
 # Environment: PLAIN_BUILD (default build), ASAN_CLANG_BUILD (build-asan-clang), ASAN_BUILD
@@ -149,7 +149,7 @@ stage_valgrind() {
 }
 
 stage_fuzz() {
-  FUZZ_BUILD="$fuzz" scripts/fuzz-long.sh "${FUZZ_SECONDS:-30}"
+  FUZZ_BUILD="$fuzz" scripts/fuzz-long.sh "${FUZZ_SECONDS:-20}"
 }
 
 zorv_run_stages hardening "${stages[@]}"

@@ -177,6 +177,8 @@ void detachAccessories(PpdDriver* driver) {
     Locked registry(context->lock);
     a = driver->accessories.exchange(nullptr);
     if (a == nullptr) return;
+    // Set with the first removal, under the lock that a save's look at the registry takes.
+    if (papplSystemIsShutdown(a->system)) context->ending = true;
     for (size_t i = 0; i < context->printers.size(); i++) {
       if (context->printers[i] == a) context->printers.remove_at(i);
     }

@@ -66,6 +66,9 @@ struct AccessoryContext {
   int threads = 0;
   // One save of the state file at a time; never taken by a callback of PAPPL's.
   Mutex save_lock;
+  // The system is ending: its printers leave the registry one by one, and a save now (a query
+  // that ends as it is stopped) would write a file without them.
+  std::atomic<bool> ending{false};
 };
 
 // The shared part of the accessories; state_file is the server's state file (the choices are

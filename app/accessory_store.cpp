@@ -100,9 +100,10 @@ bool save_one(FILE* out, PrinterAccessories* a) {
 }
 
 // References to every registered printer's accessories, taken under the registry's lock and
-// used without it; false when memory runs out.
+// used without it; false when memory runs out or the system is ending (none are taken then).
 bool registered(AccessoryContext* context, HeapList<PrinterAccessories*>* held) {
   Locked registry(context->lock);
+  if (context->ending) return false;
   for (size_t i = 0; i < context->printers.size(); i++) {
     if (!held->add(context->printers[i])) return false;
     context->printers[i]->refs++;
@@ -124,7 +125,7 @@ bool write_file(AccessoryContext* context, const char* temporary, char* why, siz
     }
   } let_go{held};
   if (!all) {
-    copy_text(why, why_size, "out of memory");
+    copy_text(why, why_size, context->ending ? "the server is ending" : "out of memory");
     return false;
   }
   // The file holds passphrases: made afresh for the server's user alone, and its stream's
@@ -209,6 +210,8 @@ bool saveAccessories(AccessoryContext* context, pappl_system_t* system, char* wh
   } else {
     return true;
   }
+  // The file keeps what the last save before the end wrote, with every printer in it.
+  if (context->ending) return true;
   papplLog(system, PAPPL_LOGLEVEL_ERROR, "The printers' accessories were not saved: %s.",
            ShownText(why).c_str());
   return false;

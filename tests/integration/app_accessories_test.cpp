@@ -448,6 +448,12 @@ TEST_F(Accessories, IntervalAndStateFileStayWithinTheirBounds) {
   EXPECT_EQ(post_accessories("snmp=Save&v3=on&v3-user=" + user +
                              "&v3-level=authNoPriv&v3-auth=SHA-1&v3-auth-passphrase=bob-auth-pass"),
             200);
+  // The new settings start a query: the file is read once it has ended and saved (the page
+  // reloads itself while a query runs or waits).
+  for (int waited = 0; waited < 20000 && page().find("http-equiv=\"refresh\"") != std::string::npos;
+       waited += 50) {
+    sleep_ms(50);
+  }
   std::string hex_user;
   for (int i = 0; i < 32; i++) hex_user += "75";
   const std::string path = app_.state_file() + ".accessories";

@@ -13,8 +13,7 @@
 #include "app/accessory_parts.h"
 #include "app/query_schedule.h"
 #include "log/text.h"
-#include "probe/device_uri.h"
-#include "probe/ppd_handles.h"
+#include "probe/probe.h"
 
 namespace {
 

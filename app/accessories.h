@@ -16,8 +16,7 @@
 #include "app/ppd_driver.h"
 #include "app/printer_state.h"
 #include "common/handles.h"
-#include "probe/ppd_attributes.h"
-#include "probe/record.h"
+#include "probe/probe.h"
 
 // How often a printer is asked when nothing else asks: the default of the printer setting.
 inline constexpr int kDefaultQueryInterval = 3600;

@@ -23,7 +23,7 @@
 #include "app/printer_state.h"
 #include "common/handles.h"
 #include "common/secret.h"
-#include "probe/snmp_v3_settings.h"
+#include "probe/probe.h"
 
 struct PrinterAccessories {
   Mutex lock;

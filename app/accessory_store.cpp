@@ -13,7 +13,7 @@
 #include "app/accessory_parts.h"
 #include "log/escape.h"
 #include "log/text.h"
-#include "probe/ppd_handles.h"
+#include "probe/probe.h"
 
 namespace {
 
@@ -54,8 +54,9 @@ bool take_hex(const char* hex, char* text, size_t size) {
   }
   size_t n = 0;
   for (const char* p = hex; p[0] != '\0'; p += 2) {
-    unsigned byte = 0;
-    if (p[1] == '\0' || n + 1 >= size || sscanf(p, "%2x", &byte) != 1 || byte == 0) return false;
+    if (p[1] == '\0' || n + 1 >= size || hex_digit(p[0]) < 0 || hex_digit(p[1]) < 0) return false;
+    const int byte = hex_digit(p[0]) * 16 + hex_digit(p[1]);
+    if (byte == 0) return false;
     text[n++] = static_cast<char>(byte);
   }
   text[n] = '\0';

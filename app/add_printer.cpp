@@ -8,7 +8,7 @@
 #include "app/handles.h"
 #include "log/escape.h"
 #include "log/text.h"
-#include "probe/device_uri.h"
+#include "probe/probe.h"
 
 namespace {
 

@@ -15,12 +15,7 @@
 #include "common/secret.h"
 #include "log/escape.h"
 #include "log/text.h"
-#include "probe/device_id.h"
-#include "probe/device_uri.h"
-#include "probe/ppd_handles.h"
-#include "probe/snmp_round.h"
-#include "probe/snmp_settings.h"
-#include "probe/snmp_v3_settings.h"
+#include "probe/probe.h"
 
 namespace {
 
@@ -67,17 +62,15 @@ int option_index(int argc, char* argv[], const char* option) {
 
 // One try of deviceIdOfPrinter: the settings of ppd's manufacturer (null: the default
 // community), unless the settings file of key was tried already.
-bool try_settings(ppd_file_t* ppd, const char* host, char (*tried)[kSettingsPathSize],
+bool try_settings(ppd_file_t* ppd, NetworkQuery& query, char (*tried)[kSettingsPathSize],
                   size_t* tried_count, char* id, size_t size, char* source, size_t source_size,
                   char* why, size_t why_size) {
-  Secret<SnmpCredentials> credentials;
-  if (credentials.get() == nullptr) return false;
-  SnmpSettingsReport report;
-  char community_source[kSettingsPathSize] = "";
-  if (ppd != nullptr) snmpRunCredentials(ppd, *credentials, report);
-  snmpRunCommunity(ppd, credentials->community, community_source, sizeof(community_source));
+  if (!chooseCredentials(ppd, nullptr, query)) return false;
+  const SnmpCredentials& credentials = *query.credentials;
+  const SnmpSettingsReport& report = query.report;
+  const char* community_source = query.community_source;
   char key[kSettingsPathSize];
-  if (credentials->use_v3) {
+  if (credentials.use_v3) {
     format_text(key, sizeof(key), "SNMPv3 of %s", report.path);
   } else if (community_source[0] != '\0') {
     format_text(key, sizeof(key), "the community of %s", community_source);
@@ -89,7 +82,7 @@ bool try_settings(ppd_file_t* ppd, const char* host, char (*tried)[kSettingsPath
   }
   copy_text(tried[(*tried_count)++], kSettingsPathSize, key);
   char words[kDeviceWordsSize];
-  if (snmpDeviceId(host, *credentials, ProbeCancel{}, id, size, words, sizeof(words))) {
+  if (snmpDeviceId(query.host, credentials, ProbeCancel{}, id, size, words, sizeof(words))) {
     copy_text(source, source_size, key);
     return true;
   }
@@ -159,29 +152,30 @@ pappl_devtype_t listableDeviceTypes(pappl_devtype_t types, char* why, size_t why
 bool deviceIdOfPrinter(const DriverCatalog& catalog, const char* uri, char* id, size_t size,
                        char* source, size_t source_size, char* why, size_t why_size) {
   copy_text(why, why_size, "");
-  char host[kHostSize];
+  NetworkQuery query;
   const char* host_why = "";
-  if (connectionType(uri) != kConnectionNetwork) {
+  const int setup = setupNetworkQuery(uri, nullptr, nullptr, query, &host_why);
+  if (setup == kProbeUnsupported) {
     copy_text(why, why_size, "not a network device URI (socket:, ipp:, http:, lpd:)");
     return false;
   }
-  if (!hostOfUri(uri, host, sizeof(host), &host_why)) {
+  if (setup == kProbeNoDevice) {
     format_text(why, why_size, "the device URI is refused: %s", host_why);
     return false;
   }
-  probeSnmpInit();
+  if (setup != kProbeDone) return false;
   UniqueMalloc<char[][kSettingsPathSize]> tried =
       make_array<char[kSettingsPathSize]>(static_cast<size_t>(catalog.count) + 1);
   if (tried == nullptr) return false;
   size_t count = 0;
   for (int i = 0; i < catalog.count; i++) {
     UniquePpd ppd(ppdOpenFile(catalog.entries[i].ppd_path));
-    if (ppd != nullptr && try_settings(ppd.get(), host, tried.get(), &count, id, size, source,
+    if (ppd != nullptr && try_settings(ppd.get(), query, tried.get(), &count, id, size, source,
                                        source_size, why, why_size)) {
       return true;
     }
   }
-  return try_settings(nullptr, host, tried.get(), &count, id, size, source, source_size, why,
+  return try_settings(nullptr, query, tried.get(), &count, id, size, source, source_size, why,
                       why_size);
 }
 

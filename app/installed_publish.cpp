@@ -9,7 +9,7 @@
 #include "app/accessory_parts.h"
 #include "app/capabilities.h"
 #include "log/text.h"
-#include "probe/ppd_handles.h"
+#include "probe/probe.h"
 
 namespace {
 

@@ -43,10 +43,7 @@ bool read_entry(DriverEntry* entry, const char* path, char* why, size_t why_size
 }
 
 void scan_directory(DriverCatalog* catalog, const char* directory) {
-  struct DirCloser {
-    void operator()(DIR* dir) const { closedir(dir); }
-  };
-  std::unique_ptr<DIR, DirCloser> dir(opendir(directory));
+  UniqueDir dir(opendir(directory));
   if (dir == nullptr) return;
   while (dirent* file = readdir(dir.get())) {
     if (!ends_with(file->d_name, kPpdSuffix) && !ends_with(file->d_name, kGzipPpdSuffix)) continue;

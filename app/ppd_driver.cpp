@@ -297,12 +297,6 @@ int compare_names(const void* a, const void* b) {
   return strcmp(static_cast<const char*>(a), static_cast<const char*>(b));
 }
 
-struct DirCloser {
-  void operator()(DIR* dir) const {
-    if (dir != nullptr) closedir(dir);
-  }
-};
-
 }  // namespace
 
 bool mediaColOfSize(ppd_file_t* ppd, const PpdDriver& driver, const pappl_pr_driver_data_t& data,
@@ -373,7 +367,7 @@ int findProfileNames(char (*names)[kProfileNameSize], int max_names) {
   for (int v = 0; kPreloadVendors[v] != nullptr && count < max_names; v++) {
     char dir_path[kProfilePathSize];
     if (!format_text(dir_path, sizeof(dir_path), "/opt/%s/mfp/ucs", kPreloadVendors[v])) continue;
-    std::unique_ptr<DIR, DirCloser> dir(opendir(dir_path));
+    UniqueDir dir(opendir(dir_path));
     if (dir == nullptr) continue;
     const int first = count;
     while (dirent* entry = readdir(dir.get())) {

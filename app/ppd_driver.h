@@ -13,7 +13,7 @@
 #include "app/handles.h"
 #include "app/job_limits.h"
 #include "colour/profile.h"
-#include "probe/ppd_handles.h"
+#include "probe/probe.h"
 
 inline constexpr size_t kPpdPathSize = 1024;
 inline constexpr size_t kDriverNameSize = 64;

@@ -41,7 +41,7 @@ constexpr struct {
 void page_link(pappl_client_t* client, pappl_printer_t* printer, const char* subpath,
                const char* label) {
   char path[kPathSize];
-  papplPrinterGetPath(printer, subpath, path, sizeof(path));
+  if (!printerPagePath(printer, subpath, path, sizeof(path))) return;
   papplClientHTMLPrintf(client, "<a class=\"btn\" href=\"%s\">%s</a>\n", path, label);
 }
 

@@ -8,7 +8,7 @@
 #include <cstddef>
 
 #include "app/accessories.h"
-#include "probe/snmp_v3_settings.h"
+#include "probe/probe.h"
 
 // Sets them; a passphrase left empty keeps the one set before. Refused, with why (never a
 // passphrase), for settings that break a rule; nothing changes then.

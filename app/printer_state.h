@@ -14,7 +14,7 @@
 #include <ctime>
 
 #include "app/ppd_driver.h"
-#include "probe/printer_state.h"
+#include "probe/probe.h"
 
 // How often a printer's state is asked when nothing else asks: the default of the setting, and
 // its bounds.

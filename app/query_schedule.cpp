@@ -11,12 +11,7 @@
 #include "app/accessory_parts.h"
 #include "log/escape.h"
 #include "log/text.h"
-#include "probe/device_uri.h"
-#include "probe/messages.h"
-#include "probe/ppd_handles.h"
 #include "probe/probe.h"
-#include "probe/report.h"
-#include "probe/state_walk.h"
 
 namespace {
 

@@ -8,8 +8,7 @@
 #include "app/printer_state.h"
 #include "common/handles.h"
 #include "log/text.h"
-#include "probe/ppd_handles.h"
-#include "probe/state_report.h"
+#include "probe/probe.h"
 
 namespace {
 

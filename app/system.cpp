@@ -23,8 +23,7 @@
 #include "common/handles.h"
 #include "log/escape.h"
 #include "log/text.h"
-#include "probe/device_id.h"
-#include "probe/device_uri.h"
+#include "probe/probe.h"
 
 namespace {
 

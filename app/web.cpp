@@ -19,7 +19,7 @@
 #include "common/secret.h"
 #include "log/escape.h"
 #include "log/text.h"
-#include "probe/ppd_handles.h"
+#include "probe/probe.h"
 
 namespace {
 
@@ -373,7 +373,7 @@ bool accessories_page(pappl_client_t* client, void* data) {
   if (!papplClientHTMLAuthorize(client)) return true;
   FormProblems problems;
   char path[kPathSize];
-  papplPrinterGetPath(printer, kAccessoriesPage, path, sizeof(path));
+  if (!printerPagePath(printer, kAccessoriesPage, path, sizeof(path))) return false;
   if (papplClientGetMethod(client) == HTTP_STATE_POST) {
     bool asked = false;
     if (!take_form(client, printer, &problems, &asked)) {
@@ -433,14 +433,6 @@ bool accessories_page(pappl_client_t* client, void* data) {
   papplClientHTMLPuts(client, "</form>\n</div></div>\n");
   papplClientHTMLPrinterFooter(client);
   return true;
-}
-
-bool accessories_page_path(pappl_printer_t* printer, char* path, size_t size) {
-  char buffer[kPathSize];
-  if (papplPrinterGetPath(printer, kAccessoriesPage, buffer, sizeof(buffer)) == nullptr) {
-    return false;
-  }
-  return copy_text(path, size, buffer) < size;
 }
 
 // --- The query resource -----------------------------------------------------------------
@@ -548,21 +540,21 @@ bool query_resource(pappl_client_t* client, void* data) {
 
 }  // namespace
 
-bool driverPagePath(pappl_printer_t* printer, char* path, size_t size) {
+bool printerPagePath(pappl_printer_t* printer, const char* page, char* path, size_t size) {
   char buffer[kPathSize];
-  if (papplPrinterGetPath(printer, kDriverPage, buffer, sizeof(buffer)) == nullptr) return false;
+  if (papplPrinterGetPath(printer, page, buffer, sizeof(buffer)) == nullptr) return false;
   return copy_text(path, size, buffer) < size;
 }
 
 void addPrinterPages(pappl_printer_t* printer) {
   addPrinterMainPage(printer);
   char path[kPathSize];
-  if (driverPagePath(printer, path, sizeof(path))) {
+  if (printerPagePath(printer, kDriverPage, path, sizeof(path))) {
     papplSystemAddResourceCallback(papplPrinterGetSystem(printer), path, "text/html", driver_page,
                                    printer);
     papplPrinterAddLink(printer, kDriverPageLabel, path, PAPPL_LOPTIONS_STATUS);
   }
-  if (accessories_page_path(printer, path, sizeof(path))) {
+  if (printerPagePath(printer, kAccessoriesPage, path, sizeof(path))) {
     papplSystemAddResourceCallback(papplPrinterGetSystem(printer), path, "text/html",
                                    accessories_page, printer);
     papplPrinterAddLink(printer, kAccessoriesPageLabel, path, PAPPL_LOPTIONS_STATUS);

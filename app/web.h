@@ -30,8 +30,9 @@ inline constexpr int kQueryAnswered = 200;
 inline constexpr int kQueryNoAnswer = 202;
 inline constexpr int kQueryBusy = 203;
 
-// The page's path for printer into path; false when it does not fit.
-bool driverPagePath(pappl_printer_t* printer, char* path, size_t size);
+// The path of one of printer's pages (kDriverPage, kAccessoriesPage) into path; false when it
+// does not fit.
+bool printerPagePath(pappl_printer_t* printer, const char* page, char* path, size_t size);
 
 // Adds the printer's pages (its main page in place of PAPPL's, app/printer_page.h) and their
 // links; PAPPL removes both with the printer.

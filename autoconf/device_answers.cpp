@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "probe/messages.h"
+#include "probe/probe.h"
 
 void reportOptionAnswer(ppd_file_t* ppd, const ProbeRecord& record, const ProbeNote* notes) {
   writeOptionMessages(stderr, record, notes);

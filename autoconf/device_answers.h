@@ -6,7 +6,7 @@
 
 #include <cups/ppd.h>
 
-#include "probe/record.h"
+#include "probe/probe.h"
 
 // Writes the device's notes and every record's messages, in option order, to standard error
 // and marks each record's choice. Records the query never reached (a cancel) say nothing.

@@ -13,11 +13,10 @@
 #include <cstring>
 #include <ctime>
 
-#include "probe/ppd_handles.h"
+#include "probe/probe.h"
 #include "common/handles.h"
 #include "log/log.h"
 #include "log/text.h"
-#include "probe/ppd_attributes.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <cstring>
 
 #include "autoconf/installable.h"
-#include "probe/ppd_handles.h"
+#include "probe/probe.h"
 #include "autoconf/queue_defaults.h"
 #include "autoconf/snmp_query.h"
 #include "autoconf/usb_query.h"

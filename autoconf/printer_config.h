@@ -7,7 +7,7 @@
 
 #include <cstddef>
 
-#include "probe/device_uri.h"
+#include "probe/probe.h"
 
 
 // 0 when the sequence ran to its end, -1 when a PPD fetch failed.

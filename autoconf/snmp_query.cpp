@@ -4,19 +4,13 @@
 // message goes to standard error.
 #include "autoconf/snmp_query.h"
 
-#include <net-snmp/net-snmp-config.h>
-#include <net-snmp/net-snmp-includes.h>
 #include <regex.h>
 
 #include <cstdio>
 
 #include "autoconf/device_answers.h"
-#include "common/secret.h"
 #include "log/text.h"
-#include "probe/device_uri.h"
-#include "probe/messages.h"
-#include "probe/reply_match.h"
-#include "probe/snmp_probe.h"
+#include "probe/probe.h"
 
 namespace {
 
@@ -25,13 +19,8 @@ char host_buffer[kHostSize];
 // A record of an answer already had, for the reply attributes of family to be tried against.
 void apply_reply(ppd_file_t* ppd, ppd_option_t* option, ProbeFamily family, const char* reply) {
   ProbeRecord record;
-  record.option = option;
-  record.family = family;
-  formatReplyName(record.reply_name, family, option->keyword);
-  record.outcome = ProbeOutcome::kAnswered;
-  copy_text(record.reply, sizeof(record.reply), reply);
   HeapList<ProbeNote> notes;
-  matchReply(ppd, record, notes);
+  probeAnsweredRecord(ppd, option, family, reply, record, notes);
   reportOptionAnswer(ppd, record, notes.size() > 0 ? &notes[0] : nullptr);
 }
 
@@ -48,7 +37,7 @@ int regexMatch(const char* pattern, const char* text) {
   return result;
 }
 
-void querySnmpOption(ppd_file_t* ppd, ppd_option_t* option, netsnmp_session* session) {
+void querySnmpOption(ppd_file_t* ppd, ppd_option_t* option, struct snmp_session* session) {
   ProbeRecord record;
   HeapList<ProbeNote> notes;
   ProbeCancel cancel;
@@ -66,39 +55,24 @@ void applyOidReply(ppd_file_t* ppd, ppd_option_t* option, const char* text) {
 }
 
 void snmpLibraryInit() {
-  probeSnmpInit();
+  probeInit();
 }
 
 int snmpUpdateConfigOptions(ppd_file_t* ppd, const char* device_uri) {
-  const char* host = hostFromUri(device_uri);
-  if (host == nullptr || host[0] == '\0') {
-    char refused[kHostSize];
-    const char* why = "";
-    hostOfUri(device_uri, refused, sizeof(refused), &why);
-    ProbeResult result;
+  NetworkQuery query;
+  const char* why = "";
+  ProbeResult result;
+  const int setup = setupNetworkQuery(device_uri, ppd, nullptr, query, &why);
+  if (setup != kProbeDone) {
+    if (setup == kProbeNoMemory) return -1;
     addDeviceNote(result.device_notes, DeviceNoteKind::kNoHost, why);
     result.notes_before = result.device_notes.size();
     writeDeviceNotes(stderr, result, false, device_uri);
     return -1;
   }
-  snmpLibraryInit();
-  ProbeResult result;
-  Secret<SnmpCredentials> credentials;
-  if (credentials.get() != nullptr) {
-    SnmpSettingsReport report;
-    snmpRunCredentials(ppd, *credentials, report);
-    noteSnmpSettings(report, result);
-    if (credentials->use_v3) keepSecretsOutOfCoreDumps();
-  }
   ProbeCancel cancel;
   cancel.sigterm = true;
-  if (credentials.get() != nullptr) {
-    probeSnmpOptions(ppd, host, *credentials, cancel, result);
-  } else {
-    char community[kSnmpCommunitySize];
-    snmpRunCommunity(ppd, community, nullptr, 0);
-    probeSnmpOptions(ppd, host, community, cancel, result);
-  }
+  probeNetworkOptions(ppd, query, cancel, result);
   reportDeviceAnswers(ppd, result, device_uri);
   return 0;
 }

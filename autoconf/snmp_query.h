@@ -6,7 +6,7 @@
 
 #include <cups/ppd.h>
 
-#include "probe/snmp_settings.h"
+#include "probe/probe.h"
 
 struct snmp_session;
 

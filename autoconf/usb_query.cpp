@@ -8,7 +8,7 @@
 #include "autoconf/device_answers.h"
 #include "autoconf/installable.h"
 #include "common/signals.h"
-#include "probe/messages.h"
+#include "probe/probe.h"
 
 int usbUpdateConfigOptions(ppd_file_t* ppd, const char* device_uri) {
   ProbeCancel cancel;

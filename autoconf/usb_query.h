@@ -7,7 +7,7 @@
 #include <cups/ppd.h>
 #include <usb.h>
 
-#include "probe/usb_probe.h"
+#include "probe/probe.h"
 
 // 0 when a device was found and queried; -1 on an enumeration failure or no matching device.
 int usbUpdateConfigOptions(ppd_file_t* ppd, const char* device_uri);

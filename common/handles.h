@@ -3,6 +3,7 @@
 #ifndef ZORV_COMMON_HANDLES_H
 #define ZORV_COMMON_HANDLES_H
 
+#include <dirent.h>
 #include <regex.h>
 #include <unistd.h>
 
@@ -20,6 +21,13 @@ struct FileCloser {
   }
 };
 using UniqueFile = std::unique_ptr<FILE, FileCloser>;
+
+struct DirCloser {
+  void operator()(DIR* dir) const {
+    if (dir != nullptr) closedir(dir);
+  }
+};
+using UniqueDir = std::unique_ptr<DIR, DirCloser>;
 
 struct FreeDeleter {
   void operator()(void* block) const { free(block); }

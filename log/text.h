@@ -17,4 +17,12 @@ inline bool is_blank(char c) {
   return c == ' ' || c == '\t';
 }
 
+// The value of a hexadecimal digit (either letter case), or -1 for any other character.
+inline int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 #endif  // ZORV_LOG_TEXT_H

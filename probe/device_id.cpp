@@ -1,20 +1,20 @@
 // The IEEE 1284 device ID of a network printer, over SNMP.
-#include "probe/device_id.h"
+#include "probe/probe.h"
 
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
 
 #include "common/secret.h"
 #include "log/text.h"
-#include "probe/messages.h"
-#include "probe/printer_state.h"
 #include "probe/snmp_probe.h"
 #include "probe/snmp_round.h"
+#include "probe/snmp_session.h"
 #include "probe/snmp_usm.h"
 
 bool snmpDeviceId(const char* host, const SnmpCredentials& credentials, const ProbeCancel& cancel,
                   char* id, size_t size, char* why, size_t why_size) {
   copy_text(id, size, "");
+  probeSnmpInit();
   ProbeRecord record;
   record.query = kPwgDeviceIdOid;
   Secret<netsnmp_session> session;

@@ -6,6 +6,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "log/text.h"
+
 namespace {
 
 struct SchemeRow {
@@ -34,10 +36,6 @@ constexpr char kBadName[] =
 constexpr char kLongName[] = "its host is longer than a DNS name may be";
 constexpr char kBadPort[] = "its port is not a number";
 
-bool is_hex(char c) {
-  return isxdigit(static_cast<unsigned char>(c)) != 0;
-}
-
 bool is_unreserved(char c) {
   return isalnum(static_cast<unsigned char>(c)) != 0 || c == '-' || c == '.' || c == '_' ||
          c == '~';
@@ -47,7 +45,7 @@ bool is_unreserved(char c) {
 bool user_info_ok(const char* begin, const char* end) {
   for (const char* p = begin; p < end; ++p) {
     if (*p == '%') {
-      if (end - p < 3 || !is_hex(p[1]) || !is_hex(p[2])) return false;
+      if (end - p < 3 || hex_digit(p[1]) < 0 || hex_digit(p[2]) < 0) return false;
       p += 2;
     } else if (!is_unreserved(*p) && strchr("!$&'()*+,;=:", *p) == nullptr) {
       return false;

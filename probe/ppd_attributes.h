@@ -51,6 +51,11 @@ bool isReplyAttribute(ProbeFamily family, const ppd_attr_t* attr);
 ppd_attr_t* findOidQuery(ppd_file_t* ppd, const ppd_option_t* option,
                          char (&name)[kAttributeNameSize]);
 
+// Whether an attribute has a value that is not empty.
+inline bool attributeHasValue(const ppd_attr_t* attr) {
+  return attr->value != nullptr && attr->value[0] != '\0';
+}
+
 // The first group of the PPD whose text contains "install" in any letter case: its options are
 // the installable options, in file order. Null when there is none. Keeps no state, so any
 // number of walks over different PPD handles may run at once.

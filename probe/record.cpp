@@ -1,17 +1,7 @@
-// What a device query found: the notes of a result, and the cancel a query watches.
+// What a device query found: the notes of a result.
 #include "probe/record.h"
 
-#include <poll.h>
-
-#include "common/signals.h"
 #include "log/text.h"
-
-bool probeCancelled(const ProbeCancel& cancel) {
-  if (cancel.sigterm && job_cancelled()) return true;
-  if (cancel.fd < 0) return false;
-  struct pollfd p = {cancel.fd, POLLIN, 0};
-  return poll(&p, 1, 0) > 0;
-}
 
 void addProbeNote(HeapList<ProbeNote>& notes, ProbeRecord& record, ProbeNoteKind kind,
                   const ppd_attr_t* attr, const char* detail) {

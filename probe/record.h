@@ -11,7 +11,9 @@
 #include <cstdint>
 
 #include "common/handles.h"
+#include "probe/cancel.h"
 #include "probe/ppd_attributes.h"
+#include "probe/snmp_v3_settings.h"
 
 // The reply text of an SNMP answer: at most 255 characters.
 inline constexpr size_t kReplyTextSize = 256;
@@ -32,20 +34,6 @@ enum class ProbeOutcome : uint8_t {
   kAnswered,     // reply holds the text the reply attributes were tried against
   kRefused,      // SNMPv3: the printer refused the request with a report (report says why), or
                  // named no engine in its answer to the discovery (detail: the library's words)
-};
-
-// What an SNMPv3 printer's report says: each kind is one of the USM's statistics counters,
-// which the report carries.
-enum class SnmpReport : uint8_t {
-  kNone,
-  kWrongDigest,       // usmStatsWrongDigests: the authentication passphrase or protocol
-  kUnknownUser,       // usmStatsUnknownUserNames
-  kUnsupportedLevel,  // usmStatsUnsupportedSecLevels: not at this security level for the user
-  kDecryptionError,   // usmStatsDecryptionErrors: the privacy passphrase or protocol
-  kUnknownEngine,     // usmStatsUnknownEngineIDs: the engine changed since its discovery
-  kNotInTimeWindow,   // usmStatsNotInTimeWindows, still after the library's one resend
-  kNoEngine,          // not a report: the answer to the discovery named no engine
-  kOther,             // a report of another counter, or none the library can read
 };
 
 // A warning that matching the reply raised, in the order it arose.
@@ -113,15 +101,6 @@ inline constexpr int kProbeCancelled = -2;    // stopped; records not reached ar
 inline constexpr int kProbeUnsupported = -3;  // the URI's kind cannot be queried
 inline constexpr int kProbeNoMemory = -4;     // no room for the records
 
-// How a query learns that it is to stop. The filter: SIGTERM (common/signals.h), which also
-// wakes the SNMP round's wait at once. A server: a descriptor that turns readable (an eventfd
-// or the read end of a pipe), which wakes the wait the same way. Between USB requests both are
-// checked; a request in flight is not interrupted.
-struct ProbeCancel {
-  bool sigterm = false;
-  int fd = -1;
-};
-bool probeCancelled(const ProbeCancel& cancel);
 
 // Everything one query found. Owns its records and notes; the PPD handle they point into
 // belongs to the caller and must outlive them.

@@ -38,10 +38,6 @@ bool matches_whole(const char* expression, const char* text) {
          static_cast<size_t>(match[0].rm_eo) == strlen(text);
 }
 
-bool has_value(const ppd_attr_t* attr) {
-  return attr->value != nullptr && attr->value[0] != '\0';
-}
-
 // Whether one reply attribute's value matches the answer; notes what keeps it from being tried.
 bool value_matches(const ProbeRecord& record, const ppd_attr_t* attr, const UsbAnswer* usb,
                    ProbeNoteKind* problem, char (&detail)[kDetailSize]) {
@@ -78,7 +74,7 @@ void matchReply(ppd_file_t* ppd, ProbeRecord& record, HeapList<ProbeNote>& notes
     ++record.reply_count;
     // The PPD library stores "" for an attribute written without a value: as an expression
     // it would match every answer, so it is passed over like a missing one.
-    if (!has_value(attr)) {
+    if (!attributeHasValue(attr)) {
       addProbeNote(notes, record, ProbeNoteKind::kReplyEmpty, attr);
       continue;
     }
@@ -130,4 +126,15 @@ bool parseEp0Query(const char* text, unsigned char (&setup)[kUsbSetupSize],
 int parseEp0Reply(const char* text, unsigned char (&expected)[kUsbReplySize]) {
   return sscanf(text, "%hhx %hhx %hhx %hhx %hhx %hhx %hhx %hhx", &expected[0], &expected[1],
                 &expected[2], &expected[3], &expected[4], &expected[5], &expected[6], &expected[7]);
+}
+
+void probeAnsweredRecord(ppd_file_t* ppd, const ppd_option_t* option, ProbeFamily family,
+                         const char* reply, ProbeRecord& record, HeapList<ProbeNote>& notes) {
+  record = ProbeRecord();
+  record.option = option;
+  record.family = family;
+  formatReplyName(record.reply_name, family, option->keyword);
+  record.outcome = ProbeOutcome::kAnswered;
+  copy_text(record.reply, sizeof(record.reply), reply);
+  matchReply(ppd, record, notes);
 }

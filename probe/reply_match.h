@@ -8,7 +8,7 @@
 
 #include <cstddef>
 
-#include "probe/record.h"
+#include "probe/probe.h"
 
 // The eight bytes of a USB reply, and the masked answer a reply attribute is compared with.
 inline constexpr size_t kUsbReplySize = 8;
@@ -24,11 +24,6 @@ struct UsbAnswer {
 // record.choice (when the option has that choice) and adds the notes that arise to notes.
 void matchReply(ppd_file_t* ppd, ProbeRecord& record, HeapList<ProbeNote>& notes,
                 const UsbAnswer* usb = nullptr);
-
-// An extended regular expression searched for in text: 0 on a match, REG_NOMATCH, or the
-// non-zero regcomp error code with its words in error (error_size bytes, when error is given).
-int regexSearch(const char* pattern, const char* text, char* error = nullptr,
-                size_t error_size = 0);
 
 // Whether the value of an "OID<Keyword> <Choice>" line matches the answer's natural text: it
 // equals the text; or it is an extended regular expression that matches the whole text; or it

@@ -7,7 +7,7 @@
 namespace {
 
 constexpr size_t kQuotedSize = escaped_size(256) + 256;
-constexpr size_t kWordsSize = 512;
+constexpr size_t kLineWordsSize = 512;
 // The filter's own messages (what the scheduler's error log would show) are shown indented
 // under the option they belong to.
 constexpr MessageLayout kIndented = {"    "};
@@ -40,7 +40,7 @@ void show_option_line(FILE* out, const ProbeRecord& record) {
   }
   char query[kQuotedSize];
   quoteReply(record.query, query, sizeof(query));
-  char words[kWordsSize];
+  char words[kLineWordsSize];
   probeFailureWords(record, words, sizeof(words));
   if (record.outcome != ProbeOutcome::kAnswered) {
     fprintf(out, "%s: %s \"%s\" -> %s; default %s\n", keyword.c_str(), query_name.c_str(), query,
@@ -49,7 +49,7 @@ void show_option_line(FILE* out, const ProbeRecord& record) {
   }
   char reply[kQuotedSize];
   quoteReply(record.reply, reply, sizeof(reply));
-  char no_choice[kWordsSize] = "";
+  char no_choice[kLineWordsSize] = "";
   if (record.choice == nullptr) no_choice_words(record, no_choice, sizeof(no_choice));
   fprintf(out, "%s: %s \"%s\" -> \"%s\" -> %s%s%s%s%s%s; default %s\n", keyword.c_str(),
           query_name.c_str(), query, reply,

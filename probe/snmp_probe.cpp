@@ -10,6 +10,7 @@
 #include "common/secret.h"
 #include "log/text.h"
 #include "probe/reply_match.h"
+#include "probe/snmp_session.h"
 #include "probe/snmp_usm.h"
 #include "probe/snmp_value.h"
 
@@ -192,4 +193,27 @@ void probeSnmpOptions(ppd_file_t* ppd, const char* host, const SnmpCredentials& 
     result.status = kProbeDone;
   }
   snmpRoundRelease(requests.get(), count);
+}
+
+int probeSnmpGet(netsnmp_session* session, const char* oid_text, char* buffer, size_t size,
+                 int timeout_ms, int retries, ProbeRecord& record) {
+  record = ProbeRecord();
+  record.query = oid_text;
+  if (session == nullptr) {
+    record.outcome = ProbeOutcome::kNoSession;
+    return -1;
+  }
+  SnmpRequest request;
+  request.oid_text = oid_text;
+  ProbeCancel cancel;
+  cancel.sigterm = true;
+  snmpGetAll(session, &request, 1, timeout_ms, retries, cancel);
+  snmpRecordOutcome(request, SnmpTextForm::kReply, record);
+  int length = -1;
+  // Rendered into the caller's buffer, whose size sets the length rule's limit.
+  if (record.outcome == ProbeOutcome::kAnswered && buffer != nullptr && size > 0) {
+    length = snmpValueText(request.variable, buffer, size);
+  }
+  snmpRoundRelease(&request, 1);
+  return length;
 }

@@ -5,7 +5,7 @@
 
 #include <cups/ppd.h>
 
-#include "probe/record.h"
+#include "probe/probe.h"
 #include "probe/snmp_round.h"
 #include "probe/snmp_v3_settings.h"
 
@@ -29,14 +29,6 @@ void probeSnmpOptions(ppd_file_t* ppd, const char* host, const char* community,
 // give kRefused.
 void probeSnmpOptions(ppd_file_t* ppd, const char* host, const SnmpCredentials& credentials,
                       const ProbeCancel& cancel, ProbeResult& result);
-// Adds the note that SNMPv3 settings were not used, with report's file and reason, to the
-// device notes before the records; nothing when report has no problem.
-void noteSnmpSettings(const SnmpSettingsReport& report, ProbeResult& result);
-
-// The same for one option, on session parameters already set up (null: none, which is
-// the record's kNoSession without a failed call); its notes go to notes.
-void probeSnmpOption(ppd_file_t* ppd, const ppd_option_t* option, struct snmp_session* session,
-                     const ProbeCancel& cancel, ProbeRecord& record, HeapList<ProbeNote>& notes);
 
 // How an answer is rendered: the reply text of the Snmp<Keyword> attributes, or the natural
 // text of the CUPS-standard OID<Keyword> attributes.

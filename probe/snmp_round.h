@@ -1,5 +1,4 @@
-// The SNMP side of a device query: the library set up once per process, the session parameters
-// of a printer, and a round that has all GETs of a query in flight together, each with its own
+// The SNMP round of a query: all GETs of a query in flight together, each with its own
 // time-out, keeping the outcomes so that they can be read afterwards in the order of the
 // options; or a walk, whose GETNEXT requests each follow the answer to the one before, under
 // one time-out for the whole walk. Writes nothing anywhere.
@@ -8,32 +7,18 @@
 
 #include <cstddef>
 
-#include "probe/record.h"
+#include "probe/cancel.h"
+#include "probe/snmp_v3_settings.h"
 
 struct snmp_session;
 struct variable_list;
 
+// The library's words for a failure of a round: room for them.
+inline constexpr size_t kSnmpWordsSize = 256;
+
 // At most this many requests wait for an answer at a time: a PPD with hundreds of queried
 // options holds one socket and a bounded amount of memory.
 inline constexpr size_t kSnmpInFlight = 64;
-
-// The name the SNMP library reads its configuration files under, whichever program asks.
-inline constexpr char kProbeSnmpName[] = "zorvautoconf";
-
-// Sets the SNMP library up for the process, once, whichever thread comes first: init_snmp under
-// program's name (it names the configuration files the library reads), with the library's own
-// log lines (MIB loading warnings, "Cannot find module") going nowhere, and packet dumps and
-// debugging off whatever the machine's snmp.conf says: packet dumps go through xdump, which
-// the filter exports and which writes to standard output, the job stream.
-void probeSnmpInit(const char* program = kProbeSnmpName);
-
-// Fills the session parameters for host and community: SNMPv1 to the host, or SNMPv2c over
-// "udp6:" when the host is an IPv6 address (it holds a colon). The heap copies of the peer name
-// and the community belong to the record until releaseSnmpSession frees them. (SNMPv3:
-// setupSnmpV3Session in probe/snmp_usm.h.)
-void setupSnmpSession(struct snmp_session* session, const char* host, const char* community);
-// Frees the heap copies of either kind of session parameters and clears their keys.
-void releaseSnmpSession(struct snmp_session* session);
 
 // An object identifier as numbers, for the requests of a walk. The SNMP library's longest.
 inline constexpr size_t kSnmpMaxOidLength = 128;

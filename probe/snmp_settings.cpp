@@ -18,13 +18,6 @@ constexpr const char* kVendors[] = {"Orvane", "Kestrel", "TALMA", "Brightwell", 
 
 }  // namespace
 
-const char* settingLineValue(const char* line, const char* key) {
-  const size_t key_length = strlen(key);
-  if (strstr(line, key) == nullptr || strlen(line) < key_length) return nullptr;
-  const char* equals = strchr(line + key_length, '=');
-  return equals != nullptr ? equals + 1 : nullptr;
-}
-
 int parseCommunityLine(char* line, void* buffer) {
   strip_newline(line);
   const char* value = settingLineValue(line, kSnmpCommunityKey);
@@ -98,4 +91,14 @@ void snmpRunCommunity(ppd_file_t* ppd, char (&community)[kSnmpCommunitySize], ch
   if (findSnmpCommunity(ppd, community, sizeof(community), source, source_size) != 0) {
     copy_text(community, sizeof(community), kDefaultCommunity);
   }
+}
+
+void snmpRunCredentials(ppd_file_t* ppd, SnmpCredentials& credentials, SnmpSettingsReport& report) {
+  report = SnmpSettingsReport();
+  snmpRunCommunity(ppd, credentials.community, nullptr, 0);
+  credentials.use_v3 = false;
+  char path[kSettingsPathSize];
+  if (!snmpSettingsPath(ppd, path, sizeof(path))) return;
+  credentials.use_v3 = readSnmpV3Settings(path, credentials.v3, report) == 1;
+  if (!credentials.use_v3 && report.problem == SnmpSettingsProblem::kNone) report.path[0] = '\0';
 }

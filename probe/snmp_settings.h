@@ -7,12 +7,10 @@
 
 #include <cstddef>
 
+#include "probe/snmp_v3_settings.h"
+
 // The settings file's key of the community.
 inline constexpr char kSnmpCommunityKey[] = "SNMP_COMMUNITY";
-// Room for a community: at most 32 characters.
-inline constexpr size_t kSnmpCommunitySize = 33;
-// Room for the path of a settings file.
-inline constexpr size_t kSettingsPathSize = 256;
 
 // 0 with the community in buffer, -1 with buffer untouched: the PPD's manufacturer equals a
 // vendor of the list (in any letter case) whose settings file has a SNMP_COMMUNITY= line.
@@ -30,13 +28,14 @@ void snmpDefaultCommunityWords(ppd_file_t* ppd, char* buffer, size_t size);
 // The settings file of ppd's manufacturer into path: true when the manufacturer equals a
 // vendor of the list (in any letter case), whether or not the file exists.
 bool snmpSettingsPath(ppd_file_t* ppd, char* path, size_t size);
-// The settings files' line rule: the value that line (without its newline) gives key, when it
-// holds the key and an '=' after the key's length (the key is passed over by position, wherever
-// it stands): everything after that '=', unchanged. Null when the line sets no value of key.
-const char* settingLineValue(const char* line, const char* key);
 // Settings-reader callback: 1 when line set the community in buffer (33 bytes), else 0. The
 // first 14 characters of a line that holds "SNMP_COMMUNITY" are passed over wherever the key
 // stands; the community is everything after the next '=', unchanged, cut to 32 characters.
 int parseCommunityLine(char* line, void* buffer);
+
+// The credentials of a run for ppd's manufacturer: the community as snmpRunCommunity gives it,
+// and SNMPv3 when the settings file asks for it and meets the rules. report says which file
+// was read (path empty: none) and why SNMPv3 keys were not used.
+void snmpRunCredentials(ppd_file_t* ppd, SnmpCredentials& credentials, SnmpSettingsReport& report);
 
 #endif  // ZORV_PROBE_SNMP_SETTINGS_H

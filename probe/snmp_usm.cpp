@@ -14,7 +14,7 @@
 #include "common/secret.h"
 #include "log/text.h"
 #include "probe/snmp_lock.h"
-#include "probe/snmp_round.h"
+#include "probe/snmp_session.h"
 
 namespace {
 
@@ -230,7 +230,7 @@ int setupSnmpV3Session(netsnmp_session* session, const char* host, const SnmpV3S
   setupSnmpSession(session, host, "");
   SnmpSettingsReport report;
   if (!checkSnmpV3Settings(settings, report)) {
-    char words[kDetailSize];
+    char words[kSnmpUsmWordsSize];
     snmpSettingsProblemWords(report, words, sizeof(words));
     format_text(detail, size, "SNMPv3 settings not used: %s", words);
     return -1;

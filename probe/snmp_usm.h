@@ -6,11 +6,13 @@
 
 #include <cstddef>
 
-#include "probe/record.h"
 #include "probe/snmp_v3_settings.h"
 
 struct snmp_session;
 struct snmp_pdu;
+
+// Room for the words of a settings problem.
+inline constexpr size_t kSnmpUsmWordsSize = 256;
 
 // At most this many USM users (an engine and a user name) are in use by rounds at once.
 inline constexpr size_t kSnmpUsmUsers = 64;

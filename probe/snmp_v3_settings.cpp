@@ -211,6 +211,13 @@ bool values_met(const Parse& parse, SnmpV3Settings& settings, SnmpSettingsReport
 
 }  // namespace
 
+const char* settingLineValue(const char* line, const char* key) {
+  const size_t key_length = strlen(key);
+  if (strstr(line, key) == nullptr || strlen(line) < key_length) return nullptr;
+  const char* equals = strchr(line + key_length, '=');
+  return equals != nullptr ? equals + 1 : nullptr;
+}
+
 bool checkSnmpV3Settings(const SnmpV3Settings& settings, SnmpSettingsReport& report) {
   report.problem = SnmpSettingsProblem::kNone;
   if (settings.user[0] == '\0') return fail(report, SnmpSettingsProblem::kNoUser, kSnmpUserKey);
@@ -292,16 +299,6 @@ int readSnmpV3Settings(const char* path, SnmpV3Settings& settings, SnmpSettingsR
   explicit_bzero(&settings, sizeof(settings));
   settings = SnmpV3Settings();
   return report.problem == SnmpSettingsProblem::kNone ? 0 : -1;
-}
-
-void snmpRunCredentials(ppd_file_t* ppd, SnmpCredentials& credentials, SnmpSettingsReport& report) {
-  report = SnmpSettingsReport();
-  snmpRunCommunity(ppd, credentials.community, nullptr, 0);
-  credentials.use_v3 = false;
-  char path[kSettingsPathSize];
-  if (!snmpSettingsPath(ppd, path, sizeof(path))) return;
-  credentials.use_v3 = readSnmpV3Settings(path, credentials.v3, report) == 1;
-  if (!credentials.use_v3 && report.problem == SnmpSettingsProblem::kNone) report.path[0] = '\0';
 }
 
 bool snmpLevelOfName(const char* name, SnmpLevel* value) {

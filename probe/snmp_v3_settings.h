@@ -6,13 +6,13 @@
 #ifndef ZORV_PROBE_SNMP_V3_SETTINGS_H
 #define ZORV_PROBE_SNMP_V3_SETTINGS_H
 
-#include <cups/ppd.h>
-
 #include <cstddef>
 #include <cstdint>
 
-#include "probe/snmp_settings.h"
-
+// Room for a community: at most 32 characters.
+inline constexpr size_t kSnmpCommunitySize = 33;
+// Room for the path of a settings file.
+inline constexpr size_t kSettingsPathSize = 256;
 // A USM user name and a context name: 1 to 32 characters (the user), 0 to 32 (the context).
 inline constexpr size_t kSnmpUserSize = 33;
 inline constexpr size_t kSnmpContextSize = 33;
@@ -44,6 +44,20 @@ struct SnmpCredentials {
   SnmpV3Settings v3;
 };
 
+// What an SNMPv3 printer's report says: each kind is one of the USM's statistics counters,
+// which the report carries.
+enum class SnmpReport : uint8_t {
+  kNone,
+  kWrongDigest,       // usmStatsWrongDigests: the authentication passphrase or protocol
+  kUnknownUser,       // usmStatsUnknownUserNames
+  kUnsupportedLevel,  // usmStatsUnsupportedSecLevels: not at this security level for the user
+  kDecryptionError,   // usmStatsDecryptionErrors: the privacy passphrase or protocol
+  kUnknownEngine,     // usmStatsUnknownEngineIDs: the engine changed since its discovery
+  kNotInTimeWindow,   // usmStatsNotInTimeWindows, still after the library's one resend
+  kNoEngine,          // not a report: the answer to the discovery named no engine
+  kOther,             // a report of another counter, or none the library can read
+};
+
 // Why SNMPv3 settings are not used.
 enum class SnmpSettingsProblem : uint8_t {
   kNone,
@@ -72,6 +86,11 @@ struct SnmpSettingsReport {
   char value[kSnmpSettingNameSize] = "";
 };
 
+// The settings files' line rule: the value that line (without its newline) gives key, when it
+// holds the key and an '=' after the key's length (the key is passed over by position, wherever
+// it stands): everything after that '=', unchanged. Null when the line sets no value of key.
+const char* settingLineValue(const char* line, const char* key);
+
 // The keys of the settings file.
 inline constexpr char kSnmpVersionKey[] = "SNMP_VERSION";
 inline constexpr char kSnmpUserKey[] = "SNMP_V3_USER";
@@ -96,10 +115,6 @@ int readSnmpV3Settings(const char* path, SnmpV3Settings& settings, SnmpSettingsR
 // settings a program filled: true when they are met, else the problem and its key in report.
 bool checkSnmpV3Settings(const SnmpV3Settings& settings, SnmpSettingsReport& report);
 
-// The credentials of a run for ppd's manufacturer: the community as snmpRunCommunity gives it,
-// and SNMPv3 when the settings file asks for it and meets the rules. report says which file
-// was read (path empty: none) and why SNMPv3 keys were not used.
-void snmpRunCredentials(ppd_file_t* ppd, SnmpCredentials& credentials, SnmpSettingsReport& report);
 
 // Names for people and the settings file.
 const char* snmpLevelName(SnmpLevel level);

@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr size_t kWordsSize = 128;
+constexpr size_t kLevelWordsSize = 128;
 constexpr size_t kLineSize = 1024;
 
 // A kept text between double quotes: it holds no control character (the walk escaped them),
@@ -27,7 +27,7 @@ void quoted(const char* text, char* buffer, size_t size) {
 void write_tray(FILE* out, const StateTray& tray) {
   char name[2 * kStateTextSize + 3];
   quoted(tray.name, name, sizeof(name));
-  char level[kWordsSize];
+  char level[kLevelWordsSize];
   fillWords(tray.level, tray.capacity, level, sizeof(level));
   fprintf(out, "tray %lu %s: %s%s%s", tray.index, name,
           tray.type != kNotGiven ? trayTypeWords(tray.type) : "",
@@ -47,7 +47,7 @@ void write_tray(FILE* out, const StateTray& tray) {
 void write_bin(FILE* out, const StateBin& bin) {
   char name[2 * kStateTextSize + 3];
   quoted(bin.name, name, sizeof(name));
-  char room[kWordsSize];
+  char room[kLevelWordsSize];
   fillWords(bin.remaining, bin.capacity, room, sizeof(room));
   fprintf(out, "bin %lu %s: %s%sroom for %s\n", bin.index, name,
           bin.type != kNotGiven ? binTypeWords(bin.type) : "", bin.type != kNotGiven ? ", " : "",
@@ -57,7 +57,7 @@ void write_bin(FILE* out, const StateBin& bin) {
 void write_supply(FILE* out, const StateSupply& supply) {
   char description[2 * kStateTextSize + 3];
   quoted(supply.description, description, sizeof(description));
-  char level[kWordsSize];
+  char level[kLevelWordsSize];
   fillWords(supply.level, supply.capacity, level, sizeof(level));
   const char* colour = supplyColour(supply);
   fprintf(out, "supply %lu %s: %s%s%s%s, %s\n", supply.index, description,
@@ -89,8 +89,8 @@ void bit_words(uint32_t bits, int count, const char* (*words)(uint32_t), char* b
 
 void fillWords(int level, int capacity, char* buffer, size_t size) {
   const int percent = fillPercent(level, capacity);
-  char level_words[kWordsSize];
-  char capacity_words[kWordsSize];
+  char level_words[kLevelWordsSize];
+  char capacity_words[kLevelWordsSize];
   levelWords(level, level_words, sizeof(level_words));
   levelWords(capacity, capacity_words, sizeof(capacity_words));
   if (percent >= 0) {

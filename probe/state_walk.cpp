@@ -4,7 +4,7 @@
 // gap) and is asked again from there. An answer that does not lie after what was asked ends its
 // column, so that an agent that answers the same or an earlier object cannot keep the walk
 // going; the rows kept are bounded, and the whole walk shares one time-out.
-#include "probe/state_walk.h"
+#include "probe/probe.h"
 
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
@@ -18,6 +18,7 @@
 #include "log/text.h"
 #include "probe/device_uri.h"
 #include "probe/snmp_round.h"
+#include "probe/snmp_session.h"
 #include "probe/snmp_usm.h"
 
 namespace {
@@ -525,6 +526,7 @@ long elapsed_since(const struct timespec& start) {
 
 void walkPrinterState(const char* host, const SnmpCredentials& credentials,
                       const ProbeCancel& cancel, PrinterStateResult& result, int timeout_ms) {
+  probeSnmpInit();
   struct timespec start;
   clock_gettime(CLOCK_MONOTONIC, &start);
   result.state = PrinterState();
@@ -575,28 +577,14 @@ void probePrinterState(ppd_file_t* ppd, const char* uri, const SnmpV3Settings* v
                        const ProbeCancel& cancel, PrinterStateResult& result,
                        SnmpSettingsReport* report) {
   result = PrinterStateResult();
-  char host[kHostSize];
+  NetworkQuery query;
   const char* why = "";
-  if (connectionType(uri) != kConnectionNetwork) return;
-  if (!hostOfUri(uri, host, sizeof(host), &why)) {
-    copy_text(result.detail, sizeof(result.detail), why);
-    return;
-  }
-  probeSnmpInit();
-  Secret<SnmpCredentials> credentials;
-  if (credentials.get() == nullptr) {
+  const int setup = setupNetworkQuery(uri, ppd, v3, query, &why);
+  if (report != nullptr) *report = query.report;
+  if (setup == kProbeNoDevice) copy_text(result.detail, sizeof(result.detail), why);
+  if (setup == kProbeNoMemory) {
     result.outcome = StateOutcome::kNoSession;
     copy_text(result.detail, sizeof(result.detail), "no memory for the settings");
-    return;
   }
-  SnmpSettingsReport unused;
-  if (v3 != nullptr) {
-    credentials->use_v3 = true;
-    credentials->v3 = *v3;
-  } else if (ppd != nullptr) {
-    snmpRunCredentials(ppd, *credentials, report != nullptr ? *report : unused);
-  } else {
-    snmpRunCommunity(nullptr, credentials->community, nullptr, 0);
-  }
-  walkPrinterState(host, *credentials, cancel, result);
+  if (setup == kProbeDone) walkPrinterState(query.host, *query.credentials, cancel, result);
 }

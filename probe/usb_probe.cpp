@@ -49,13 +49,6 @@ bool product_matches(const char* product, const char* model) {
   return strstr(product, model) != nullptr || strstr(model, product) != nullptr;
 }
 
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // The serial number of a device URI, "usb://Make/Model?serial=S", %XX escapes decoded, into
 // serial; false when the URI names none. A serial number that cannot stand in a USB string
 // (too long, or with a zero byte) is kept as one that no device has.
@@ -89,10 +82,6 @@ bool serial_of_uri(const char* uri, char (&serial)[kStringSize]) {
     ++p;
   }
   return false;
-}
-
-bool has_value(const ppd_attr_t* attr) {
-  return attr->value != nullptr && attr->value[0] != '\0';
 }
 
 }  // namespace
@@ -212,7 +201,7 @@ void probeUsbOption(usb_dev_handle* handle, ppd_file_t* ppd, const ppd_option_t*
   formatReplyName(record.reply_name, ProbeFamily::kEp0, option->keyword);
   record.outcome = ProbeOutcome::kNoQuery;
   ppd_attr_t* query = ppdFindAttr(ppd, record.query_name, nullptr);
-  if (query == nullptr || !has_value(query)) return;
+  if (query == nullptr || !attributeHasValue(query)) return;
   record.query = query->value;
 
   unsigned char setup[kUsbSetupSize] = {};

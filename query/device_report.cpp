@@ -6,40 +6,26 @@
 #include "log/escape.h"
 #include "common/handles.h"
 #include "log/text.h"
-#include "probe/messages.h"
 #include "probe/probe.h"
-#include "probe/report.h"
-#include "probe/state_report.h"
-#include "probe/state_walk.h"
-#include "probe/snmp_probe.h"
-#include "probe/snmp_round.h"
-#include "probe/snmp_settings.h"
-#include "probe/snmp_v3_settings.h"
-#include "probe/usb_probe.h"
 
 namespace {
 
 constexpr size_t kSourceSize = 256;
 constexpr size_t kSummarySize = 256;
 
-// The credentials for the printer at host by ppd's manufacturer (null: the default community),
-// and the report's first line saying which they are.
-void choose_credentials(const char* uri, const char* host, ppd_file_t* ppd,
-                        SnmpCredentials& credentials, SnmpSettingsReport& report, FILE* out) {
-  if (ppd != nullptr) snmpRunCredentials(ppd, credentials, report);
+// The report's first line: which credentials the query of the printer at uri uses.
+void write_credentials(const char* uri, const NetworkQuery& query, ppd_file_t* ppd, FILE* out) {
+  const SnmpCredentials& credentials = *query.credentials;
   if (credentials.use_v3) {
-    keepSecretsOutOfCoreDumps();
     char summary[kSummarySize];
     snmpV3Summary(credentials.v3, summary, sizeof(summary));
-    fprintf(out, "# %s: SNMPv3 to %s, %s (%s)\n", ShownUri(uri).c_str(), ShownText(host).c_str(),
-            ShownText(summary).c_str(), report.path);
+    fprintf(out, "# %s: SNMPv3 to %s, %s (%s)\n", ShownUri(uri).c_str(),
+            ShownText(query.host).c_str(), ShownText(summary).c_str(), query.report.path);
     return;
   }
-  char source[kSourceSize];
-  snmpRunCommunity(ppd, credentials.community, source, sizeof(source));
-  if (source[0] != '\0') {
+  if (query.community_source[0] != '\0') {
     fprintf(out, "# %s: SNMP to %s, community %s\n", ShownUri(uri).c_str(),
-            ShownText(host).c_str(), ShownText(source).c_str());
+            ShownText(query.host).c_str(), ShownText(query.community_source).c_str());
     return;
   }
   char tried[kSourceSize * 2];
@@ -49,7 +35,7 @@ void choose_credentials(const char* uri, const char* host, ppd_file_t* ppd,
     copy_text(tried, sizeof(tried), "no PPD names the manufacturer whose settings to use");
   }
   fprintf(out, "# %s: SNMP to %s, community the default (%s)\n", ShownUri(uri).c_str(),
-          ShownText(host).c_str(), ShownText(tried).c_str());
+          ShownText(query.host).c_str(), ShownText(tried).c_str());
 }
 
 // What a silent printer may mean under the credentials used.
@@ -67,20 +53,16 @@ int run_queries(const char* uri, ppd_file_t* ppd, FILE* out, int* answered, cons
   ProbeResult result;
   switch (connectionType(uri)) {
     case kConnectionNetwork: {
-      char host[kHostSize];
-      if (!hostOfUri(uri, host, sizeof(host))) return kQueryUsage;
-      probeSnmpInit();
-      Secret<SnmpCredentials> credentials;
-      if (credentials.get() == nullptr) return kQueryUsage;
-      SnmpSettingsReport report;
-      choose_credentials(uri, host, ppd, *credentials, report, out);
-      noteSnmpSettings(report, result);
-      probeSnmpOptions(ppd, host, *credentials, cancel, result);
+      NetworkQuery query;
+      if (setupNetworkQuery(uri, ppd, nullptr, query) != kProbeDone) return kQueryUsage;
+      write_credentials(uri, query, ppd, out);
+      probeNetworkOptions(ppd, query, cancel, result);
       // Under SNMPv3 a printer's refusals are named on their lines; only silence needs the
       // hint.
-      *hint = credentials->use_v3 ? "" : silence_hint(*credentials);
+      const SnmpCredentials& credentials = *query.credentials;
+      *hint = credentials.use_v3 ? "" : silence_hint(credentials);
       for (size_t i = 0; i < result.count; ++i) {
-        if (result.records[i].outcome == ProbeOutcome::kNoAnswer) *hint = silence_hint(*credentials);
+        if (result.records[i].outcome == ProbeOutcome::kNoAnswer) *hint = silence_hint(credentials);
       }
       break;
     }
@@ -116,30 +98,28 @@ void usage_words(const char* uri) {
 }  // namespace
 
 int queryState(const char* uri, ppd_file_t* ppd, FILE* out) {
-  char host[kHostSize];
-  if (connectionType(uri) != kConnectionNetwork || !hostOfUri(uri, host, sizeof(host))) {
+  NetworkQuery query;
+  const int setup = setupNetworkQuery(uri, ppd, nullptr, query);
+  if (setup != kProbeDone) {
     if (connectionType(uri) == kConnectionUsb) {
       fprintf(stderr, "zorvquery: the state of a USB printer is not asked: --state needs a network "
                       "device URI (http:, ipp:, socket:, lpd:)\n");
-    } else {
+    } else if (setup != kProbeNoMemory) {
       usage_words(uri);
     }
     return kQueryUsage;
   }
-  probeSnmpInit();
-  Secret<SnmpCredentials> credentials;
   UniqueMalloc<PrinterStateResult[]> result = make_array<PrinterStateResult>(1);
-  if (credentials.get() == nullptr || result == nullptr) return kQueryUsage;
-  SnmpSettingsReport report;
-  choose_credentials(uri, host, ppd, *credentials, report, out);
-  if (report.problem != SnmpSettingsProblem::kNone) {
+  if (result == nullptr) return kQueryUsage;
+  write_credentials(uri, query, ppd, out);
+  if (query.report.problem != SnmpSettingsProblem::kNone) {
     ProbeResult notes;
-    noteSnmpSettings(report, notes);
+    noteSnmpSettings(query.report, notes);
     writeDeviceNotes(out, notes, false, uri, MessageLayout{"    "});
   }
   ProbeCancel cancel;
   cancel.sigterm = true;
-  walkPrinterState(host, *credentials, cancel, result[0]);
+  walkPrinterState(query.host, *query.credentials, cancel, result[0]);
   if (result[0].outcome == StateOutcome::kAnswered) {
     writeStateReport(out, result[0]);
     return kQueryAnswered;
@@ -147,7 +127,7 @@ int queryState(const char* uri, ppd_file_t* ppd, FILE* out) {
   char words[kSourceSize * 2];
   stateFailureWords(result[0], words, sizeof(words));
   fprintf(stderr, "zorvquery: the printer gave no state: %s%s\n", ShownText(words).c_str(),
-          result[0].outcome == StateOutcome::kNoAnswer ? silence_hint(*credentials) : "");
+          result[0].outcome == StateOutcome::kNoAnswer ? silence_hint(*query.credentials) : "");
   return kQueryNoAnswer;
 }
 

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "probe/ppd_handles.h"
+#include "probe/probe.h"
 #include "common/handles.h"
 #include "common/signals.h"
 #include "log/escape.h"

@@ -8,11 +8,7 @@
 
 #include "common/secret.h"
 #include "log/escape.h"
-#include "probe/ppd_attributes.h"
-#include "probe/reply_match.h"
-#include "probe/snmp_round.h"
-#include "probe/snmp_settings.h"
-#include "probe/snmp_v3_settings.h"
+#include "probe/probe.h"
 #include "query/ppd_syntax.h"
 #include "query/settings_check.h"
 
@@ -37,12 +33,6 @@ struct Checker {
     ++problems;
   }
 };
-
-bool usb_query_readable(const char* text) {
-  unsigned char setup[kUsbSetupSize];
-  unsigned char mask[kUsbReplySize];
-  return parseEp0Query(text, setup, mask);
-}
 
 // The query attribute and the reply attributes of one family of one option.
 // Everything from the PPD is shown escaped: it may be a copy anyone could write.
@@ -87,8 +77,7 @@ void check_family(Checker& c, ppd_option_t* option, ProbeFamily family) {
     }
   }
   const bool has_query = query != nullptr && query->value != nullptr && query->value[0] != '\0';
-  if (has_query && !(family == ProbeFamily::kEp0 ? usb_query_readable(query->value)
-                                                 : snmpOidReadable(query->value))) {
+  if (has_query && !probeQueryReadable(family, query->value)) {
     c.problem("%s: query attribute '%s' cannot be read: \"%s\"", keyword.c_str(),
               ShownText(query_name).c_str(), ShownText(query->value).c_str());
   }
@@ -167,7 +156,7 @@ void check_snmp_v3(Checker& c) {
 }  // namespace
 
 int checkPpd(ppd_file_t* ppd, const char* path, FILE* out) {
-  probeSnmpInit();
+  probeInit();
   Checker c{ppd, out};
   c.problems += checkPpdLines(path, out);
   check_prefilters(c);

@@ -8,7 +8,7 @@
 
 #include "log/escape.h"
 #include "log/text.h"
-#include "probe/ppd_attributes.h"
+#include "probe/probe.h"
 
 namespace {
 

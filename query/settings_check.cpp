@@ -7,8 +7,7 @@
 #include "log/escape.h"
 #include "log/settings.h"
 #include "log/text.h"
-#include "probe/snmp_settings.h"
-#include "probe/snmp_v3_settings.h"
+#include "probe/probe.h"
 
 namespace {
 

@@ -427,7 +427,7 @@ TEST_F(Accessories, PrinterOfItsOwnSnmpV3Settings) {
 
 // The query interval stays within a minute and a week, whether posted on the page or read
 // back from the state file, and the state file's hexadecimal takes no text longer than its
-// field holds.
+// field holds and nothing but pairs of hexadecimal digits.
 TEST_F(Accessories, IntervalAndStateFileStayWithinTheirBounds) {
   const auto interval_shown = [this](const char* minutes) {
     return page().find(std::string("name=\"interval\" min=\"1\" value=\"") + minutes + "\"") !=
@@ -457,25 +457,33 @@ TEST_F(Accessories, IntervalAndStateFileStayWithinTheirBounds) {
   std::string hex_user;
   for (int i = 0; i < 32; i++) hex_user += "75";
   const std::string path = app_.state_file() + ".accessories";
+  const std::string kLongInterval = " interval 99999999\n";
   const struct {
     const char* what;
     std::string line;  // a piece of the saved file, and what it becomes
     std::string changed;
     bool user_shown;
   } files[] = {
-      {"an interval beyond a week", " interval 604800\n", " interval 99999999\n", true},
+      {"an interval beyond a week", kLongInterval, kLongInterval, true},
       {"a user one byte too long", " " + hex_user + " ", " " + hex_user + "75 ", false},
+      {"a byte written with a sign", " " + hex_user + " ", " +5" + hex_user.substr(2) + " ", false},
   };
+  std::string saved;  // each row changes the file as the query saved it, its interval too long
   for (const auto& row : files) {
     SCOPED_TRACE(row.what);
     app_.stop();
-    std::string text = read_file(path);
+    if (saved.empty()) {
+      saved = read_file(path);
+      replace_text(saved, " interval 604800\n", kLongInterval);
+    }
+    std::string text = saved;
     replace_text(text, row.line, row.changed);
     ASSERT_TRUE(write_file(path, text));
     ASSERT_TRUE(app_.restart()) << app_.failure();
-    // The interval read back is the default; the user only when it fits its field.
+    // The interval read back is the default; the user only when it fits its field and every
+    // byte is two hexadecimal digits (the user's end tells it, whatever its first byte became).
     EXPECT_TRUE(interval_shown("60")) << page();
-    EXPECT_EQ(page().find("value=\"" + user) != std::string::npos, row.user_shown) << page();
+    EXPECT_EQ(page().find(user.substr(1) + "\"") != std::string::npos, row.user_shown) << page();
   }
 }
 

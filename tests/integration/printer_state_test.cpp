@@ -14,9 +14,10 @@
 #include <gtest/gtest.h>
 
 #include "common/handles.h"
+#include "probe/snmp_session.h"
 #include "probe/snmp_round.h"
 #include "probe/state_report.h"
-#include "probe/state_walk.h"
+#include "probe/probe.h"
 #include "support/paths.h"
 #include "support/snmp_agent.h"
 #include "support/snmpd.h"

@@ -14,6 +14,7 @@
 
 #include "autoconf/snmp_get.h"
 #include "autoconf/snmp_query.h"
+#include "probe/snmp_session.h"
 #include "probe/snmp_round.h"
 #include "support/capture.h"
 #include "support/paths.h"

@@ -1,5 +1,6 @@
 // Reply text of hand-made variable records, the length rule and the session parameters.
 #include "autoconf/snmp_get.h"
+#include "probe/snmp_session.h"
 #include "probe/messages.h"
 #include "probe/snmp_probe.h"
 #include "probe/snmp_round.h"

@@ -1,5 +1,6 @@
 // The SNMPv3 settings: the keys of a settings file by the community's line rule, the file's
 // rules, the values' rules, and words that never hold a passphrase.
+#include "probe/snmp_settings.h"
 #include "probe/snmp_v3_settings.h"
 
 #include "probe/snmp_usm.h"

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "autoconf/usb_query.h"
+#include "probe/usb_probe.h"
 #include "support/capture.h"
 #include "support/fake_usb/fake_usb.h"
 #include "support/paths.h"

@@ -506,7 +506,8 @@ void ScriptedAgent::serve() {
 
     answer(0, pseudo_random_bytes(97));
     answer(0, "");
-    answer(0, packet.substr(0, packet.size() / 2));
+    const std::string fixed_id = get_response(std::string("\x12\x34\x56\x78", 4), 0, oid, "");
+    answer(0, fixed_id.substr(0, fixed_id.size() / 2));
     std::string other_id = request_id;
     other_id.back() = static_cast<char>(other_id.back() ^ 0x55);
     answer(0, get_response(other_id, 0, oid, ber(0x04, "wrong request")));

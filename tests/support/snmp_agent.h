@@ -33,8 +33,9 @@ std::vector<unsigned long> agent_oid(const std::string& dotted);
 
 class ScriptedAgent {
  public:
-  // kScripted answers every GET first with garbage (random bytes, an empty datagram, the
-  // request cut in half, an answer to another request id), then by the last OID component:
+  // kScripted answers every GET first with garbage (random bytes, an empty datagram, an answer
+  // of a fixed request id cut in half, so that the library's words for it do not change with
+  // the random id's length; an answer to another request id), then by the last OID component:
   //   1 an Opaque of 300 bytes 00 01 02 ...      2 the string "abc", a zero byte, 0xFF bytes
   //   3 the error status noSuchName              4 nothing at all
   //   5 the string kHostileAnswer                6 the string "slow", after 500 ms

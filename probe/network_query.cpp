@@ -20,15 +20,11 @@ bool chooseCredentials(ppd_file_t* ppd, const SnmpV3Settings* v3, NetworkQuery& 
   if (v3 != nullptr) {
     credentials.use_v3 = true;
     credentials.v3 = *v3;
-  } else if (ppd != nullptr) {
-    snmpRunCredentials(ppd, credentials, query.report);
-  }
-  if (credentials.use_v3) {
-    keepSecretsOutOfCoreDumps();
   } else {
-    snmpRunCommunity(ppd, credentials.community, query.community_source,
-                     sizeof(query.community_source));
+    snmpRunCredentials(ppd, credentials, query.report, query.community_source,
+                       sizeof(query.community_source));
   }
+  if (credentials.use_v3) keepSecretsOutOfCoreDumps();
   return true;
 }
 

@@ -39,7 +39,7 @@ struct NetworkQuery {
   char host[kHostSize] = "";
   Secret<SnmpCredentials> credentials;  // null only when no page could be had
   SnmpSettingsReport report;            // the SNMPv3 settings file, or why it is not used
-  char community_source[kSettingsPathSize] = "";  // SNMPv1: the community's file; "": default
+  char community_source[kSettingsPathSize] = "";  // the community's file; "": the default
 };
 
 // Sets up a query of the network printer at uri: the SNMP library, the URI's host, and the

@@ -93,9 +93,10 @@ void snmpRunCommunity(ppd_file_t* ppd, char (&community)[kSnmpCommunitySize], ch
   }
 }
 
-void snmpRunCredentials(ppd_file_t* ppd, SnmpCredentials& credentials, SnmpSettingsReport& report) {
+void snmpRunCredentials(ppd_file_t* ppd, SnmpCredentials& credentials, SnmpSettingsReport& report,
+                        char* source, size_t source_size) {
   report = SnmpSettingsReport();
-  snmpRunCommunity(ppd, credentials.community, nullptr, 0);
+  snmpRunCommunity(ppd, credentials.community, source, source_size);
   credentials.use_v3 = false;
   char path[kSettingsPathSize];
   if (!snmpSettingsPath(ppd, path, sizeof(path))) return;

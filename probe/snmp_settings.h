@@ -33,9 +33,10 @@ bool snmpSettingsPath(ppd_file_t* ppd, char* path, size_t size);
 // stands; the community is everything after the next '=', unchanged, cut to 32 characters.
 int parseCommunityLine(char* line, void* buffer);
 
-// The credentials of a run for ppd's manufacturer: the community as snmpRunCommunity gives it,
-// and SNMPv3 when the settings file asks for it and meets the rules. report says which file
+// The credentials of a run for ppd's manufacturer: the community as snmpRunCommunity gives it
+// (with its file into source, when given), and SNMPv3 when the settings file asks for it and meets the rules. report says which file
 // was read (path empty: none) and why SNMPv3 keys were not used.
-void snmpRunCredentials(ppd_file_t* ppd, SnmpCredentials& credentials, SnmpSettingsReport& report);
+void snmpRunCredentials(ppd_file_t* ppd, SnmpCredentials& credentials, SnmpSettingsReport& report,
+                        char* source = nullptr, size_t source_size = 0);
 
 #endif  // ZORV_PROBE_SNMP_SETTINGS_H

@@ -1,10 +1,12 @@
 // The SNMPv3 settings: the keys of a settings file by the community's line rule, the file's
 // rules, the values' rules, and words that never hold a passphrase.
+#include "probe/probe.h"
 #include "probe/snmp_settings.h"
 #include "probe/snmp_v3_settings.h"
 
 #include "probe/snmp_usm.h"
 
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -204,6 +206,45 @@ TEST(SnmpRunCredentials, ManufacturersFileGivesSnmpV3OrTheCommunity) {
   EXPECT_STREQ(credentials.v3.auth_passphrase, "");
   EXPECT_EQ(report.problem, SnmpSettingsProblem::kReadableByAll);
   EXPECT_EQ(report.path, path);
+
+  // Every program's network set-up reads the same: the host, the community and its file, and
+  // under SNMPv3 a process that leaves no core dump.
+  const struct {
+    const char* what;
+    const char* uri;
+    std::string file;  // "" for none
+    int status;
+    bool use_v3;
+    const char* community_source;
+  } setups[] = {
+      {"not a network URI", "usb://Talma/T", "", kProbeUnsupported, false, ""},
+      {"a host that is refused", "socket://%5B%3A%3A1%5D%3A1161:9100", "", kProbeNoDevice, false,
+       ""},
+      {"the default community", "socket://127.0.0.1:9100", "", kProbeDone, false, ""},
+      {"the manufacturer's community", "ipp://127.0.0.1/ipp", "SNMP_COMMUNITY=talma\n",
+       kProbeDone, false, "/opt/TALMA/mfp/share/OEM.ini"},
+      {"the manufacturer's SNMPv3", "socket://127.0.0.1", "SNMP_COMMUNITY=talma\n" + kAuthPriv,
+       kProbeDone, true, "/opt/TALMA/mfp/share/OEM.ini"},
+  };
+  for (const auto& row : setups) {
+    SCOPED_TRACE(row.what);
+    unlink(path.c_str());
+    if (!row.file.empty()) {
+      ASSERT_TRUE(write_file(path, row.file));
+      ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+    }
+    ASSERT_EQ(prctl(PR_SET_DUMPABLE, 1, 0, 0, 0), 0);
+    NetworkQuery query;
+    const char* why = "";
+    ASSERT_EQ(setupNetworkQuery(row.uri, ppd.get(), nullptr, query, &why), row.status);
+    EXPECT_EQ(why[0] != '\0', row.status == kProbeNoDevice) << why;
+    if (row.status != kProbeDone) continue;
+    EXPECT_STREQ(query.host, "127.0.0.1");
+    EXPECT_EQ(query.credentials->use_v3, row.use_v3);
+    EXPECT_STREQ(query.community_source, row.community_source);
+    EXPECT_EQ(prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), row.use_v3 ? 0 : 1);
+  }
+  prctl(PR_SET_DUMPABLE, 1, 0, 0, 0);
 }
 
 // The master keys are made by our own expansion, a pattern of the passphrase at a time: they

@@ -51,7 +51,7 @@ bool image_line(void* context, const unsigned char* pixels) {
 }
 
 bool print_image(pappl_job_t* job, pappl_device_t* device, Decoder decode, const char* format) {
-  // A job that PAPPL has already finished (a second run of it) has no document any more.
+  // A job whose document PAPPL has removed has no file name.
   const char* filename = papplJobGetFilename(job);
   if (filename == nullptr) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The job has no document: nothing is sent.");
@@ -60,7 +60,7 @@ bool print_image(pappl_job_t* job, pappl_device_t* device, Decoder decode, const
   UniqueMalloc<ImageJob[]> state = make_array<ImageJob>(1);
   if (state == nullptr) return false;
   ImageJob* image = state.get();
-  if (!openJobOutput(&image->output, job, device)) return false;
+  openJobOutput(&image->output, job, device);
   UniqueFile file(fopen(filename, "rbe"));
   UniquePrintOptions options(papplJobCreatePrintOptions(job, 1, true));
   const PpdDriver* driver = ppdDriverOf(papplJobGetPrinter(job));

@@ -16,37 +16,21 @@ constexpr size_t kDeviceUriSize = 1024;
 
 }  // namespace
 
-bool openJobOutput(JobOutput* output, pappl_job_t* job, pappl_device_t* device) {
+void openJobOutput(JobOutput* output, pappl_job_t* job, pappl_device_t* device) {
   output->job = job;
   output->device = device;
-  PpdDriver* driver = ppdDriverOf(papplJobGetPrinter(job));
-  if (driver != nullptr) {
-    int idle = 0;
-    const int id = papplJobGetID(job);
-    if (!driver->active_job.compare_exchange_strong(idle, id) && idle == id) {
-      papplLogJob(job, PAPPL_LOGLEVEL_ERROR,
-                  "Job %d was started a second time while it prints; "
-                  "the second run stops.",
-                  id);
-      output->job = nullptr;
-      return false;
-    }
-    output->watch = driver->watch;
-  }
+  const PpdDriver* driver = ppdDriverOf(papplJobGetPrinter(job));
+  if (driver != nullptr) output->watch = driver->watch;
   // The device URI changes only with papplPrinterSetDeviceURI, which waits for no job: a copy.
   char uri[kDeviceUriSize];
   copy_text(uri, sizeof(uri), papplPrinterGetDeviceURI(papplJobGetPrinter(job)));
   output->watched = watchDevice(output->watch, job, uri);
-  return true;
 }
 
 void closeJobOutput(JobOutput* output) {
   if (output->job == nullptr) return;
   unwatchDevice(output->watch, output->watched);
   output->watched = nullptr;
-  PpdDriver* driver = ppdDriverOf(papplJobGetPrinter(output->job));
-  int id = papplJobGetID(output->job);
-  if (driver != nullptr) driver->active_job.compare_exchange_strong(id, 0);
   output->job = nullptr;
 }
 

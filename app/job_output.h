@@ -1,5 +1,4 @@
-// What every job callback shares: one run per job (PAPPL 1.3.1 can start a job twice), the
-// job's option code, and the writes to the printer, which stop when the job is cancelled,
+// What every job callback shares: the job's option code, and the writes to the printer, which stop when the job is cancelled,
 // when the server is told to stop and when the printer reads nothing for the stall time, but
 // let the end of a page through after a stop, so that the printer is not left inside it.
 #ifndef ZORV_APP_JOB_OUTPUT_H
@@ -27,11 +26,10 @@ struct JobOutput {
   bool failed = false;   // a write failed: nothing more is sent
 };
 
-// Takes the printer for the job's run and puts its connection under the server's watch. False
-// for a second run of a job whose first run is still going (logged), which then must stop
-// before touching anything; the output is then not open.
-bool openJobOutput(JobOutput* output, pappl_job_t* job, pappl_device_t* device);
-// Ends the watch and gives the printer back. Safe on an output that did not open.
+// Puts the printer's connection for the job's run under the server's watch (a job runs once,
+// one job of a printer at a time: app/job_start.cpp).
+void openJobOutput(JobOutput* output, pappl_job_t* job, pappl_device_t* device);
+// Ends the watch. Safe on an output that did not open.
 void closeJobOutput(JobOutput* output);
 
 // True once the job must stop: cancelled, the server stopping, the printer stalled.

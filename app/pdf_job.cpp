@@ -130,14 +130,14 @@ bool pdfConverterFound(const PdfSettings& settings) {
 
 bool printPdfDocument(pappl_job_t* job, pappl_device_t* device, void* data) {
   const PdfSettings* settings = static_cast<const PdfSettings*>(data);
-  // A job that PAPPL has already finished (a second run of it) has no document any more.
+  // A job whose document PAPPL has removed has no file name.
   const char* filename = papplJobGetFilename(job);
   if (filename == nullptr || settings == nullptr) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The job has no document: nothing is sent.");
     return false;
   }
   JobOutput output;
-  if (!openJobOutput(&output, job, device)) return false;
+  openJobOutput(&output, job, device);
   UniqueFd pdf(open(filename, O_RDONLY | O_CLOEXEC));
   UniqueFd converted(scratch_file(filename));
   UniquePrintOptions options(papplJobCreatePrintOptions(job, 0, true));

@@ -80,10 +80,6 @@ struct PpdDriver {
   // registered with (null where nothing asks: a driver made outside a server).
   std::atomic<PrinterAccessories*> accessories;
   AccessoryContext* accessory_context;
-  // The id of the job whose callbacks run, 0 for none: PAPPL 1.3.1 can start one job in two
-  // threads when a job arrives as another ends, and the second run must not touch the first's
-  // state or device.
-  std::atomic<int> active_job;
 };
 
 // The PPD at path, open, when it can be a driver: null, with why (a PPD library message or

@@ -2,7 +2,6 @@
 #include "app/print_job.h"
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -118,14 +117,14 @@ bool repeat_document(pappl_job_t* job, unsigned pages, int copies) {
 }
 
 bool print_postscript(pappl_job_t* job, pappl_device_t* device) {
-  // A job that PAPPL has already finished (a second run of it) has no document any more.
+  // A job whose document PAPPL has removed has no file name.
   const char* filename = papplJobGetFilename(job);
   if (filename == nullptr) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The job has no document: nothing is sent.");
     return false;
   }
   JobOutput output;
-  if (!openJobOutput(&output, job, device)) return false;
+  openJobOutput(&output, job, device);
   UniqueFd fd(open(filename, O_RDONLY | O_CLOEXEC));
   UniquePrintOptions options(papplJobCreatePrintOptions(job, 0, true));
   bool printed = false;
@@ -147,16 +146,13 @@ bool print_file(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device) {
 // The state of a raster job between PAPPL's callbacks, as the job's data.
 struct RasterJob {
   JobOutput output;
-  pthread_t owner;  // the thread of the job's run (see openJobOutput)
   int copies;
   bool ended;  // the page or the job stopped: the page end has been sent
   PsWriter writer;
 };
 
-// The job's raster state, for the thread that runs the job only.
 RasterJob* raster_of(pappl_job_t* job) {
-  RasterJob* raster = static_cast<RasterJob*>(papplJobGetData(job));
-  return raster != nullptr && pthread_equal(raster->owner, pthread_self()) != 0 ? raster : nullptr;
+  return static_cast<RasterJob*>(papplJobGetData(job));
 }
 
 bool raster_start_run(RasterJob* raster, pappl_pr_options_t* options) {
@@ -169,8 +165,8 @@ bool raster_start_run(RasterJob* raster, pappl_pr_options_t* options) {
 
 bool raster_start_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
   UniqueMalloc<RasterJob[]> raster = make_array<RasterJob>(1);
-  if (raster == nullptr || !openJobOutput(&raster[0].output, job, device)) return false;
-  raster[0].owner = pthread_self();
+  if (raster == nullptr) return false;
+  openJobOutput(&raster[0].output, job, device);
   if (!raster_start_run(raster.get(), options)) {
     jobStopMessage(&raster[0].output);
     closeJobOutput(&raster[0].output);

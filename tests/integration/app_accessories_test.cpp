@@ -93,13 +93,7 @@ class Accessories : public ::testing::Test {
 
   // How many queries of the printer's options the log tells of.
   size_t queries_logged() {
-    const std::string log = app_.log_text();
-    size_t count = 0;
-    for (size_t at = log.find("Asked the printer at"); at != std::string::npos;
-         at = log.find("Asked the printer at", at + 1)) {
-      count++;
-    }
-    return count;
+    return occurrences(app_.log_text(), "Asked the printer at");
   }
 
   TempDir files_;

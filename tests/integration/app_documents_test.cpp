@@ -14,6 +14,7 @@
 #include "support/images.h"
 #include "support/listener.h"
 #include "support/paths.h"
+#include "support/text.h"
 
 namespace {
 
@@ -39,14 +40,6 @@ std::string pages_of_postscript(int pages) {
                 "\n72 72 moveto (page) show showpage\n";
   }
   return document + "%%EOF\n";
-}
-
-size_t occurrences(const std::string& text, const std::string& piece) {
-  size_t count = 0;
-  for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) {
-    count++;
-  }
-  return count;
 }
 
 class AppDocuments : public ::testing::Test {

@@ -2,6 +2,7 @@
 // PostScript and raster documents to the printer stand-in after the colour-profile block, and
 // bad input (broken documents, a printer that refuses connections, a cancelled job, values
 // the PPD lacks, a PPD that does not open) leaves the server serving.
+#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
@@ -15,6 +16,7 @@
 #include "support/listener.h"
 #include "support/paths.h"
 #include "support/program.h"
+#include "support/text.h"
 
 namespace {
 
@@ -228,6 +230,48 @@ TEST_F(AppPrinting, TwoPrintersPrintAtOnce) {
   EXPECT_EQ(at_second.substr(at_second.size() - 1000), two.substr(two.size() - 1000));
   const std::string at_office = after_block(listener_.jobs()[0].bytes);
   EXPECT_EQ(at_office.substr(at_office.size() - 1000), one.substr(one.size() - 1000));
+}
+
+// Jobs that arrive while others end: PAPPL 1.3.1 could start a job a second time (two threads
+// wrote it to one connection, and the one that ended first closed the device under the other).
+TEST_F(AppPrinting, JobsSentAtOnceEachPrintOnce) {
+  constexpr int kClients = 4;
+  constexpr int kJobsEach = 12;
+  const std::string uri = server_.printer_uri("office");
+  std::vector<std::vector<int>> ids(kClients);
+  std::vector<std::thread> clients;
+  for (int c = 0; c < kClients; ++c) {
+    clients.emplace_back([&, c] {
+      for (int j = 0; j < kJobsEach; ++j) {
+        const std::string mark = "(job-" + std::to_string(c) + "-" + std::to_string(j) + ")";
+        ids[c].push_back(ipp_print_job(uri, "application/postscript", postscript(mark)).job_id);
+      }
+    });
+  }
+  for (std::thread& client : clients) client.join();
+  for (const std::vector<int>& mine : ids) {
+    for (int id : mine) {
+      ASSERT_GT(id, 0);
+      const JobStatus status = ipp_wait_job_end(uri, id, kJobTimeoutMs);
+      EXPECT_EQ(status.state, IPP_JSTATE_COMPLETED) << id << ": " << status.message;
+    }
+  }
+  ASSERT_TRUE(server_.running()) << server_.log_text();
+  // PAPPL keeps the connection open while jobs wait, and closes it after the last job has
+  // ended: count marks, not connections, once the printer has them all.
+  std::string received;
+  for (int waited_ms = 0; waited_ms < kJobTimeoutMs; waited_ms += 50) {
+    received.clear();
+    for (const ReceivedJob& job : listener_.jobs()) received += job.bytes;
+    if (occurrences(received, "(job-") >= kClients * kJobsEach) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  for (int c = 0; c < kClients; ++c) {
+    for (int j = 0; j < kJobsEach; ++j) {
+      const std::string mark = "(job-" + std::to_string(c) + "-" + std::to_string(j) + ")";
+      EXPECT_EQ(occurrences(received, mark), 1U) << mark;
+    }
+  }
 }
 
 TEST_F(AppPrinting, PrinterThatRefusesConnectionsKeepsTheJobAndTheServerAnswers) {

@@ -62,3 +62,11 @@ std::string without_times(const std::string& text) {
   }
   return out;
 }
+
+size_t occurrences(const std::string& text, const std::string& piece) {
+  size_t count = 0;
+  for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) {
+    count++;
+  }
+  return count;
+}

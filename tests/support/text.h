@@ -3,6 +3,7 @@
 #ifndef ZORV_TESTS_SUPPORT_TEXT_H
 #define ZORV_TESTS_SUPPORT_TEXT_H
 
+#include <cstddef>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -17,6 +18,8 @@ std::string joined_lines(std::initializer_list<std::string> lines);
 bool replace_text(std::string& text, const std::string& from, const std::string& to);
 // Whole-text match of a POSIX extended regular expression.
 bool full_match(const std::string& text, const std::string& pattern);
+// How many times piece occurs in text, overlapping occurrences included.
+size_t occurrences(const std::string& text, const std::string& piece);
 // text with every log timestamp ("YYYY-MM-DD HH:MM:SS.uuuuuu") replaced by "<time>".
 std::string without_times(const std::string& text);
 

@@ -65,7 +65,7 @@ TEST(AppState, EachRecordedPrinterPublishesItsSuppliesTraysAndReasons) {
     const char* types;
     const char* colours;
     const char* reasons;
-    int trays;
+    size_t trays;
   } rows[] = {
       {"brother", "Kestrel", "nc8300h", "Black Toner Cartridge,Drum Unit", "-3,95", "toner,opc",
        "#000000,#777777", "none", 3},
@@ -108,12 +108,7 @@ TEST(AppState, EachRecordedPrinterPublishesItsSuppliesTraysAndReasons) {
     EXPECT_EQ(ipp_printer_attribute(uri, "marker-colors"), row.colours);
     EXPECT_EQ(ipp_printer_attribute(uri, "printer-state-reasons"), row.reasons);
     const std::string trays = ipp_printer_attribute(uri, "zorv-input-tray");
-    int count = 0;
-    for (size_t at = trays.find("name="); at != std::string::npos;
-         at = trays.find("name=", at + 1)) {
-      ++count;
-    }
-    EXPECT_EQ(count, row.trays) << trays;
+    EXPECT_EQ(occurrences(trays, "name="), row.trays) << trays;
     EXPECT_EQ(ipp_printer_attribute(uri, "zorv-state-stale"), "");
   }
   // The Sharp's trays as PWG 5100.13 writes them, and its page.

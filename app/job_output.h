@@ -1,6 +1,7 @@
-// What every job callback shares: the job's option code, and the writes to the printer, which stop when the job is cancelled,
-// when the server is told to stop and when the printer reads nothing for the stall time, but
-// let the end of a page through after a stop, so that the printer is not left inside it.
+// What every job callback shares: the job's option code, and the writes to the printer, which
+// stop when the job is cancelled, when the server is told to stop and when the printer reads
+// nothing for the stall time, but let the end of a page through after a stop, so that the
+// printer is not left inside it.
 #ifndef ZORV_APP_JOB_OUTPUT_H
 #define ZORV_APP_JOB_OUTPUT_H
 

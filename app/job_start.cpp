@@ -43,8 +43,7 @@ JobStarts& job_starts() {
 }
 
 JobThread papplJobThread() {
-  static const JobThread real =
-      reinterpret_cast<JobThread>(dlsym(RTLD_NEXT, "_papplJobProcess"));
+  static const JobThread real = reinterpret_cast<JobThread>(dlsym(RTLD_NEXT, "_papplJobProcess"));
   return real;
 }
 

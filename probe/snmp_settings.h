@@ -34,8 +34,9 @@ bool snmpSettingsPath(ppd_file_t* ppd, char* path, size_t size);
 int parseCommunityLine(char* line, void* buffer);
 
 // The credentials of a run for ppd's manufacturer: the community as snmpRunCommunity gives it
-// (with its file into source, when given), and SNMPv3 when the settings file asks for it and meets the rules. report says which file
-// was read (path empty: none) and why SNMPv3 keys were not used.
+// (with its file into source, when given), and SNMPv3 when the settings file asks for it and
+// meets the rules. report says which file was read (path empty: none) and why SNMPv3 keys were
+// not used.
 void snmpRunCredentials(ppd_file_t* ppd, SnmpCredentials& credentials, SnmpSettingsReport& report,
                         char* source = nullptr, size_t source_size = 0);
 

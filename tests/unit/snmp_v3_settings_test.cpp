@@ -210,24 +210,18 @@ TEST(SnmpRunCredentials, ManufacturersFileGivesSnmpV3OrTheCommunity) {
   // Every program's network set-up reads the same: the host, the community and its file, and
   // under SNMPv3 a process that leaves no core dump.
   const struct {
-    const char* what;
     const char* uri;
     std::string file;  // "" for none
-    int status;
     bool use_v3;
     const char* community_source;
   } setups[] = {
-      {"not a network URI", "usb://Talma/T", "", kProbeUnsupported, false, ""},
-      {"a host that is refused", "socket://%5B%3A%3A1%5D%3A1161:9100", "", kProbeNoDevice, false,
-       ""},
-      {"the default community", "socket://127.0.0.1:9100", "", kProbeDone, false, ""},
-      {"the manufacturer's community", "ipp://127.0.0.1/ipp", "SNMP_COMMUNITY=talma\n",
-       kProbeDone, false, "/opt/TALMA/mfp/share/OEM.ini"},
-      {"the manufacturer's SNMPv3", "socket://127.0.0.1", "SNMP_COMMUNITY=talma\n" + kAuthPriv,
-       kProbeDone, true, "/opt/TALMA/mfp/share/OEM.ini"},
+      {"socket://127.0.0.1:9100", "", false, ""},
+      {"ipp://127.0.0.1/ipp", "SNMP_COMMUNITY=talma\n", false, "/opt/TALMA/mfp/share/OEM.ini"},
+      {"socket://127.0.0.1", "SNMP_COMMUNITY=talma\n" + kAuthPriv, true,
+       "/opt/TALMA/mfp/share/OEM.ini"},
   };
   for (const auto& row : setups) {
-    SCOPED_TRACE(row.what);
+    SCOPED_TRACE(row.file);
     unlink(path.c_str());
     if (!row.file.empty()) {
       ASSERT_TRUE(write_file(path, row.file));
@@ -236,9 +230,7 @@ TEST(SnmpRunCredentials, ManufacturersFileGivesSnmpV3OrTheCommunity) {
     ASSERT_EQ(prctl(PR_SET_DUMPABLE, 1, 0, 0, 0), 0);
     NetworkQuery query;
     const char* why = "";
-    ASSERT_EQ(setupNetworkQuery(row.uri, ppd.get(), nullptr, query, &why), row.status);
-    EXPECT_EQ(why[0] != '\0', row.status == kProbeNoDevice) << why;
-    if (row.status != kProbeDone) continue;
+    ASSERT_EQ(setupNetworkQuery(row.uri, ppd.get(), nullptr, query, &why), kProbeDone) << why;
     EXPECT_STREQ(query.host, "127.0.0.1");
     EXPECT_EQ(query.credentials->use_v3, row.use_v3);
     EXPECT_STREQ(query.community_source, row.community_source);
